@@ -1,0 +1,50 @@
+// ChunkFile: one Matroska output file of an export, written through
+// libavformat under the temporary name "tmpchunk.mkv" in the target folder
+// and renamed after the local times of its first and last blocks when it is
+// destroyed.
+//
+// Made by openChunk once the StreamInfo is ready; written block by block in
+// archive order; finalized by its destructor, which posts FileClosed. Reports
+// FileStarted when the first block is offered. Owned by the Controller;
+// worker thread only. `info` is not owned and outlives the ChunkFile.
+#ifndef EXPORT_CHUNKFILE_H_
+#define EXPORT_CHUNKFILE_H_
+
+#include "export/BlockHeader.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+struct AVFormatContext;
+class QObject;
+class StreamInfo;
+
+class ChunkFile {
+public:
+    // Null on any failure; the caller owns the result.
+    static ChunkFile *openChunk(const QString &dir, StreamInfo *info, QObject *receiver);
+    ~ChunkFile();
+    ChunkFile(const ChunkFile &) = delete;
+    ChunkFile &operator=(const ChunkFile &) = delete;
+
+    // False when the block cannot be packed or the muxer refused it. True with
+    // *startNewFile set: nothing was written, the block belongs to a new file.
+    bool writeBlock(const BlockHeader &header, const QByteArray &data, bool *startNewFile);
+
+    // The final name for a file whose blocks run from firstMs to lastMs.
+    static QString finalName(int64_t firstMs, int64_t lastMs);
+
+private:
+    ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver);
+
+    QString dir;
+    AVFormatContext *context;  // owned
+    StreamInfo *info;
+    QObject *receiver;
+    int64_t firstTime;
+    int64_t lastTime;
+    int64_t skipped;
+};
+
+#endif  // EXPORT_CHUNKFILE_H_

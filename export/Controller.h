@@ -1,0 +1,101 @@
+// Controller: the export engine of one export.
+//
+// The dialog creates it on the GUI thread (create), moves it to a worker
+// thread of its own and posts one start ExportEvent. From then on everything
+// but stop() runs on the worker thread: start() finds the first recorded time
+// of the period and starts the block source and a zero-interval timer, whose
+// events run the read pump (timerEvent). Reports go to the receiver as posted
+// ControllerEvents.
+//
+// Ownership: the controller owns _streamInfo and _currentFile. _manager and
+// _receiver belong to the dialog and outlive the controller, since the dialog
+// waits for the worker thread before it goes.
+#ifndef EXPORT_CONTROLLER_H_
+#define EXPORT_CONTROLLER_H_
+
+#include "export/BlockHeader.h"
+#include "host/Archive.h"
+#include "host/Component.h"
+#include "host/Sources.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <vector>
+
+class ChunkFile;
+class StreamInfo;
+class QTimerEvent;
+
+class Controller : public QObject {
+public:
+    // Null when the source yields no archive reader. GUI thread.
+    static Controller *create(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
+                              QObject *receiver, const QString &dir, bool limitEnabled, int limitMb,
+                              int debugLevel);
+
+    Controller(IComponentManager *manager, const ComponentRef<IArchiveReader> &reader, QObject *receiver,
+               const QString &dir, bool limitEnabled, int limitMb, int debugLevel);
+    ~Controller() override;
+
+    // Worker thread. True when the pump's timer was started.
+    bool start(int64_t from, int64_t to);
+    // Any thread: sets the stop flag, seen at the head of the pump's next pass.
+    void stop();
+
+    // Worker thread: whether this block must begin a new file.
+    bool shouldStartNewFile(const BlockHeader &header, const QByteArray &data);
+    void closeCurrentFile();
+    void postReport(uint32_t kind, uint32_t code);
+    void postProgress(double fraction);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    void customEvent(QEvent *event) override;
+
+private:
+    // Makes a new queue into _queue; warns and leaves it empty on failure.
+    void makeQueue();
+    // Rest of the pump; see timerEvent.
+    void exitExport();
+
+    // Constant after construction.
+    IComponentManager *_manager;
+    ComponentRef<IArchiveReader> _reader;
+    ComponentRef<IPolymorph> _readerHold;
+
+    // Worker thread only.
+    ComponentRef<IBlockSource> _blockSource;
+    ComponentRef<IEncodedDataQueue> _queue;
+    ReadCursor _readCursor;
+    QObject *_receiver;
+    QString _dir;
+    int _timerId;
+    int64_t _start;
+    int64_t _end;
+    int64_t _duration;
+    bool _blockRead;
+    bool _gatheringInfo;
+    int64_t _position;
+    int64_t _maxVideoTime;
+    int64_t _fragmentStart;
+
+    QMutex _mutex;
+    bool _stop;  // guarded by _mutex
+
+    // Worker thread only.
+    StreamInfo *_streamInfo;
+    ChunkFile *_currentFile;
+    int64_t _lastTime;
+    QHash<uint, QByteArray> _fourccs;
+    int64_t _lastProgressPost;
+    std::vector<Fragment> _fragments;
+    bool _limitEnabled;
+    int32_t _limitMb;
+    int64_t _bytesWritten;
+    int _debugLevel;
+};
+
+#endif  // EXPORT_CONTROLLER_H_
