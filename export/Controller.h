@@ -56,10 +56,26 @@ protected:
     void customEvent(QEvent *event) override;
 
 private:
+    // What the pump does after one of its steps.
+    enum class Pass { Next, Return, Exit };
+
     // Makes a new queue into _queue; warns and leaves it empty on failure.
     void makeQueue();
-    // Rest of the pump; see timerEvent.
-    void exitExport();
+    // Feeds _queue from `timeMs`; false when there is no queue or no source.
+    bool feedQueue(int64_t timeMs);
+
+    // Steps of the read pump (ReadPump.cpp).
+    Pass read(QByteArray &data, BlockHeader &header);
+    Pass emptyBlock(int64_t blockTimeMs);
+    Pass gather(const BlockHeader &header, const QByteArray &data);
+    Pass openAndRewind();
+    Pass write(const BlockHeader &header, const QByteArray &data);
+    void exitPump(QByteArray &data);
+    // The period ended while gathering: true when the description is made
+    // ready so that what was gathered is still written.
+    bool readyAtEnd();
+    // Reports a failure that is not the writer's: Error, then Finished.
+    Pass fail();
 
     // Constant after construction.
     IComponentManager *_manager;

@@ -1,0 +1,137 @@
+#include "export/ChunkFile.h"
+
+#include "export/Events.h"
+#include "export/FFmpeg.h"
+#include "export/StreamInfo.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QtDebug>
+
+namespace {
+
+constexpr char kTemporaryName[] = "/tmpchunk.mkv";
+constexpr char kNameFormat[] = "yyyy.MM.dd.hh.mm.ss";
+// Pauses longer than this are cut out of the file's timeline...
+constexpr int64_t kMaxPauseMs = 2000;
+// ...and the block after the pause follows the one before it by this much.
+constexpr int64_t kPauseReplacementMs = 40;
+// Names tried for one file before giving up: "name.mkv", "name (2).mkv", ...
+constexpr int kMaxNameAttempts = 1000;
+
+void post(QObject *receiver, uint32_t kind, int64_t time)
+{
+    if (receiver)
+        QCoreApplication::postEvent(receiver, new ControllerEvent(kind, 0, -1.0, time));
+}
+
+// Moves `from` to `to`, or next to it as "to (N).mkv" when that name is
+// taken: a finished file is never overwritten. Returns the name used, or an
+// empty string when the move failed for another reason.
+QString renameWithoutOverwriting(const QString &from, const QString &to)
+{
+    const QString stem = to.left(to.size() - 4);  // without ".mkv"
+    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = attempt == 1 ? to : QStringLiteral("%1 (%2).mkv").arg(stem).arg(attempt);
+        // QFile::rename never replaces an existing file.
+        if (QFile::rename(from, candidate))
+            return candidate;
+        if (!QFile::exists(candidate))
+            break;
+    }
+    qWarning() << "ChunkFile: cannot rename" << from << "to" << to;
+    return QString();
+}
+
+}  // namespace
+
+ChunkFile::ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver)
+    : dir(dir), context(context), info(info), receiver(receiver), firstTime(-1), lastTime(-1), skipped(0)
+{
+}
+
+ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *receiver)
+{
+    ffmpeg::OutputContext context(avformat_alloc_context());
+    if (!context)
+        return nullptr;
+    const QByteArray path = dir.toUtf8() + kTemporaryName;
+    QFile::remove(QString::fromUtf8(path));
+    context->oformat = av_guess_format("matroska", path.constData(), nullptr);
+    context->url = av_strdup(path.constData());
+    if (!context->url)
+        return nullptr;
+    const int opened = avio_open2(&context->pb, path.constData(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (opened < 0) {
+        qWarning() << "ChunkFile: cannot create" << QString::fromUtf8(path) << ffmpeg::errorText(opened);
+        return nullptr;
+    }
+    if (!context->oformat || !info->fillStreams(context.get()))
+        return nullptr;
+
+    qDebug("setting time base");
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        context->streams[i]->time_base = AVRational{1, 1000};
+
+    qDebug("writing header");
+    const int written = avformat_write_header(context.get(), nullptr);
+    if (written != 0) {
+        qDebug("failed");
+        if (written < 0)
+            qWarning() << "ChunkFile: header of" << QString::fromUtf8(path) << ffmpeg::errorText(written);
+        return nullptr;
+    }
+    return new ChunkFile(dir, context.release(), info, receiver);
+}
+
+bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bool *startNewFile)
+{
+    *startNewFile = false;
+    const int64_t t = header.time;
+    if (firstTime == -1) {
+        firstTime = t;
+        post(receiver, ControllerEvent::FileStarted, firstTime);
+    }
+    if (lastTime != -1 && t > lastTime + kMaxPauseMs)
+        skipped += t - lastTime - kPauseReplacementMs;
+    lastTime = t;
+
+    ffmpeg::ScopedPacket scoped;
+    AVPacket &packet = scoped.packet;
+    const bool filled = info->fillPacket(header, data, &packet, startNewFile);
+    if (!filled || *startNewFile)
+        return filled;
+    if (!packet.data)
+        return true;  // a block of a stream that is not written
+    packet.flags = header.isKey() ? AV_PKT_FLAG_KEY : 0;
+    packet.pts = t - firstTime - skipped;
+    packet.dts = packet.pts;
+    const int result = av_write_frame(context, &packet);
+    if (result < 0) {
+        qWarning() << "ChunkFile: writing" << QString::fromUtf8(context->url) << "at" << packet.pts << "ms:"
+                   << ffmpeg::errorText(result);
+        return false;
+    }
+    return true;
+}
+
+QString ChunkFile::finalName(int64_t firstMs, int64_t lastMs)
+{
+    return QDateTime::fromMSecsSinceEpoch(firstMs).toString(QLatin1String(kNameFormat)) + QLatin1Char('-') +
+           QDateTime::fromMSecsSinceEpoch(lastMs).toString(QLatin1String(kNameFormat)) + QStringLiteral(".mkv");
+}
+
+ChunkFile::~ChunkFile()
+{
+    const QString temporary = QString::fromUtf8(context->url);
+    av_write_trailer(context);
+    avio_closep(&context->pb);
+    avformat_free_context(context);
+    if (firstTime != -1) {
+        renameWithoutOverwriting(temporary, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
+        post(receiver, ControllerEvent::FileClosed, lastTime);
+    } else {
+        QFile::remove(temporary);
+    }
+}
