@@ -1,0 +1,74 @@
+// ExportDialog: the modal dialog that exports the recorded archive of one
+// channel. The settings page takes the target directory, the period and the
+// size limit; OK creates the export engine (Controller) on a worker thread
+// of its own, posts it the start request and shows the progress page, where
+// the engine's reports become rows of a StatusListModel.
+//
+// GUI thread only. The dialog owns the form object, the worker thread and,
+// through deferred deletion on that thread, the controller; the model and
+// the widgets belong to its widget tree. Destroying the dialog stops the
+// export and waits for the worker thread without a time limit.
+#ifndef UI_EXPORTDIALOG_H_
+#define UI_EXPORTDIALOG_H_
+
+#include "host/Component.h"
+#include "host/Sources.h"
+
+#include <QDateTime>
+#include <QDialog>
+
+class Controller;
+class StatusListModel;
+class QThread;
+namespace Ui {
+class ExportDialog;
+}
+
+// The period "yesterday" seen from `today`: from yesterday's local midnight
+// to today's.
+struct DayPeriod {
+    QDateTime from;
+    QDateTime to;
+};
+DayPeriod yesterdayOf(const QDate &today);
+
+class ExportDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    ExportDialog(IComponentManager *manager, const ComponentRef<IArchiveVideoSource> &source, int debugLevel,
+                 QWidget *parent);
+    ~ExportDialog() override;
+
+protected:
+    // The engine's ControllerEvents; any other event is ignored.
+    void customEvent(QEvent *event) override;
+
+private slots:
+    void on_buttonBox_accepted();
+    void on_toolButton_clicked();
+    void on_radioButtonAll_clicked();
+    void on_radioButtonYesterday_clicked();
+    void on_radioButtonRange_clicked();
+    void on_checkBoxLimitation_toggled(bool checked);
+    void updateButtons();
+
+private:
+    void translateTexts();
+    // Writes the archive's first and last recorded times into the editors;
+    // leaves them as they are when the archive reports no bounds.
+    void fillArchiveBounds();
+    void notifyArchivePanel();
+    // The export is over: close, or keep the list with a single Close button.
+    void endExport();
+
+    Ui::ExportDialog *_ui;
+    IComponentManager *_manager;  // not owned
+    ComponentRef<IArchiveVideoSource> _source;
+    Controller *_controller;  // lives on _thread once started; deleted there
+    StatusListModel *_model;  // child of the dialog
+    QThread *_thread;         // owned; set together with _controller
+    int _debugLevel;
+};
+
+#endif  // UI_EXPORTDIALOG_H_

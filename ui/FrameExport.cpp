@@ -1,0 +1,70 @@
+#include "ui/FrameExport.h"
+
+#include "ui/ExportDialog.h"
+
+#include <typeinfo>
+
+namespace frameexport {
+
+namespace {
+const char kExportPermission[] = "PERM_GROUP_ARCHIVE/PERM_NAME_EXPORT_ARCHIVE";
+}
+
+ComponentRef<IArchiveVideoSource> archiveSourceOf(const ComponentRef<IVideoFrame> &frame)
+{
+    ComponentRef<IVideoSource> source = frame->videoSource();
+    ComponentRef<IArchiveVideoSource> archive(source);
+    source.reset();
+    return archive;
+}
+
+bool exportAllowed(const ComponentRef<secure::ISecureManager> &secureManager)
+{
+    return secureManager && secureManager->hasPermission(kExportPermission);
+}
+
+void addListener(const ComponentRef<secure::ISecureManager> &secureManager,
+                 const ComponentRef<secure::IUserSessionManager> &sessionManager, QObject *listener)
+{
+    if (secureManager)
+        secureManager->addListener(listener);
+    if (sessionManager)
+        sessionManager->addListener(listener);
+}
+
+void removeListener(const ComponentRef<secure::ISecureManager> &secureManager,
+                    const ComponentRef<secure::IUserSessionManager> &sessionManager, QObject *listener)
+{
+    if (secureManager)
+        secureManager->removeListener(listener);
+    if (sessionManager)
+        sessionManager->removeListener(listener);
+}
+
+Reaction reactionTo(const QEvent *event, const ComponentRef<secure::IUserSessionManager> &sessionManager)
+{
+    if (typeid(*event) == typeid(vo::QEvent_VideoFrameGuiPlugin))
+        return Reaction::Update;
+    if (const auto *secureEvent = dynamic_cast<const secure::SecureEvent *>(event)) {
+        if (sessionManager && sessionManager->currentSessionId() == secureEvent->sessionId)
+            return Reaction::UpdatePermissions;
+    }
+    if (typeid(*event) == typeid(secure::UserSessionEvent))
+        return Reaction::UpdatePermissions;
+    return Reaction::None;
+}
+
+void runExportDialog(IComponentManager *manager, const ComponentRef<IVideoFrame> &frame, int debugLevel,
+                     QWidget *parent)
+{
+    ComponentRef<IArchiveVideoSource> source = archiveSourceOf(frame);
+    if (!source)
+        return;
+    {
+        ExportDialog dialog(manager, ComponentRef<IArchiveVideoSource>(source), debugLevel, parent);
+        dialog.exec();
+    }
+    source.reset();
+}
+
+}  // namespace frameexport

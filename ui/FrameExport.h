@@ -1,0 +1,48 @@
+// What the video frame's export button and export action share: reaching
+// the frame's archive source, asking for the export permission, telling the
+// client's posted events apart, and running the export dialog.
+//
+// GUI thread only. Nothing here holds a reference beyond the call.
+#ifndef UI_FRAMEEXPORT_H_
+#define UI_FRAMEEXPORT_H_
+
+#include "host/Component.h"
+#include "host/Secure.h"
+#include "host/VideoFrame.h"
+
+class QEvent;
+class QObject;
+class QWidget;
+
+namespace frameexport {
+
+// The frame's current source as an archive source; empty when the frame
+// shows nothing or plays live video.
+ComponentRef<IArchiveVideoSource> archiveSourceOf(const ComponentRef<IVideoFrame> &frame);
+
+// False without a security manager.
+bool exportAllowed(const ComponentRef<secure::ISecureManager> &secureManager);
+
+// Registers `listener` with each manager that is there, security manager
+// first; unregisters in the same order.
+void addListener(const ComponentRef<secure::ISecureManager> &secureManager,
+                 const ComponentRef<secure::IUserSessionManager> &sessionManager, QObject *listener);
+void removeListener(const ComponentRef<secure::ISecureManager> &secureManager,
+                    const ComponentRef<secure::IUserSessionManager> &sessionManager, QObject *listener);
+
+enum class Reaction { None, Update, UpdatePermissions };
+
+// What an event posted by the frame or by the security services asks for:
+// a frame change (exact type) an update; a permission change of the current
+// session (needs the session manager) or a user change (exact type) a new
+// permission check. Show events are not covered here.
+Reaction reactionTo(const QEvent *event, const ComponentRef<secure::IUserSessionManager> &sessionManager);
+
+// Runs the export dialog modally for the frame's archive source, if it has
+// one, and destroys it when it is closed.
+void runExportDialog(IComponentManager *manager, const ComponentRef<IVideoFrame> &frame, int debugLevel,
+                     QWidget *parent);
+
+}  // namespace frameexport
+
+#endif  // UI_FRAMEEXPORT_H_
