@@ -26,14 +26,16 @@ void post(QObject *receiver, uint32_t kind, int64_t time)
         QCoreApplication::postEvent(receiver, new ControllerEvent(kind, 0, -1.0, time));
 }
 
-// Moves `from` to `to`, or next to it as "to (N).mkv" when that name is
-// taken: a finished file is never overwritten. Returns the name used, or an
-// empty string when the move failed for another reason.
+// Moves `from` to `to`, or next to it as "to (N).mkv" when that name (or its
+// checksum file) is taken: a finished file is never overwritten. Returns the
+// name used, or an empty string when the move failed for another reason.
 QString renameWithoutOverwriting(const QString &from, const QString &to)
 {
     const QString stem = to.left(to.size() - 4);  // without ".mkv"
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
         const QString candidate = attempt == 1 ? to : QStringLiteral("%1 (%2).mkv").arg(stem).arg(attempt);
+        if (QFile::exists(Evidence::checksumPath(candidate)))
+            continue;
         // QFile::rename never replaces an existing file.
         if (QFile::rename(from, candidate))
             return candidate;
@@ -74,6 +76,7 @@ ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *r
     for (unsigned i = 0; i < context->nb_streams; ++i)
         context->streams[i]->time_base = AVRational{1, 1000};
 
+    Evidence::prepareHeader(context.get(), info->firstBlockTimeMs());
     qDebug("writing header");
     const int written = avformat_write_header(context.get(), nullptr);
     if (written != 0) {
@@ -92,9 +95,12 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
     if (firstTime == -1) {
         firstTime = t;
         post(receiver, ControllerEvent::FileStarted, firstTime);
+        evidence.markWallClock(0, t);
     }
-    if (lastTime != -1 && t > lastTime + kMaxPauseMs)
+    if (lastTime != -1 && t > lastTime + kMaxPauseMs) {
         skipped += t - lastTime - kPauseReplacementMs;
+        evidence.markWallClock(t - firstTime - skipped, t);
+    }
     lastTime = t;
 
     ffmpeg::ScopedPacket scoped;
@@ -125,11 +131,19 @@ QString ChunkFile::finalName(int64_t firstMs, int64_t lastMs)
 ChunkFile::~ChunkFile()
 {
     const QString temporary = QString::fromUtf8(context->url);
-    av_write_trailer(context);
-    avio_closep(&context->pb);
+    if (firstTime != -1)
+        evidence.addChapters(context, lastTime - firstTime - skipped);
+    const int trailer = av_write_trailer(context);
+    const int closed = avio_closep(&context->pb);
     avformat_free_context(context);
+    if (trailer < 0 || closed < 0)
+        qWarning() << "ChunkFile: finishing" << temporary << ffmpeg::errorText(trailer < 0 ? trailer : closed);
     if (firstTime != -1) {
-        renameWithoutOverwriting(temporary, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
+        Evidence::patchHeader(temporary, firstTime, lastTime);
+        const QString name = renameWithoutOverwriting(temporary, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
+        // Only a file that was finished completely gets a checksum.
+        if (!name.isEmpty() && trailer >= 0 && closed >= 0 && Evidence::checksumsEnabled())
+            Evidence::writeChecksum(name);
         post(receiver, ControllerEvent::FileClosed, lastTime);
     } else {
         QFile::remove(temporary);

@@ -11,6 +11,7 @@
 #define EXPORT_CHUNKFILE_H_
 
 #include "export/BlockHeader.h"
+#include "export/Evidence.h"
 
 #include <QByteArray>
 #include <QString>
@@ -45,6 +46,7 @@ private:
     int64_t firstTime;
     int64_t lastTime;
     int64_t skipped;
+    Evidence evidence;  // chapters and header facts of this file
 };
 
 #endif  // EXPORT_CHUNKFILE_H_

@@ -37,6 +37,8 @@ void StreamInfo::gather(const BlockHeader &header, const QByteArray &data)
 {
     if (ready)
         return;
+    if (_firstBlockTimeMs == -1)
+        _firstBlockTimeMs = header.time;
     if (++blocksSeen > kMaxGatherBlocks) {
         ready = true;
         return;

@@ -37,6 +37,8 @@ public:
     void setReady() { ready = true; }
     // At least one informer exists and is ready.
     bool hasReadyInformer();
+    // Time of the first block offered to gather(), -1 before it.
+    int64_t firstBlockTimeMs() const { return _firstBlockTimeMs; }
 
     bool fillStreams(AVFormatContext *context);
     bool fillPacket(const BlockHeader &header, const QByteArray &data, AVPacket *packet, bool *startNewFile);
@@ -50,6 +52,7 @@ private:
     ComponentRef<IAVInformer_LibavExport> video;
     uint32_t blocksSeen;
     bool ready;
+    int64_t _firstBlockTimeMs = -1;
 };
 
 #endif  // EXPORT_STREAMINFO_H_
