@@ -27,10 +27,9 @@ ControlButton::ControlButton(IComponentManager *manager, const ComponentRef<IVid
 
 ControlButton::~ControlButton()
 {
+    // The references go after this, in reverse order of declaration:
+    // _frame, _sessionManager, _secureManager.
     frameexport::removeListener(_secureManager, _sessionManager, this);
-    _frame.reset();
-    _sessionManager.reset();
-    _secureManager.reset();
 }
 
 void ControlButton::updatePermissions()
@@ -41,23 +40,13 @@ void ControlButton::updatePermissions()
 
 void ControlButton::updateButton()
 {
-    const bool archive = !frameexport::archiveSourceOf(_frame).isNull();
-    setEnabled(archive && _allowed);
+    setEnabled(frameexport::canExport(_frame, _allowed));
     setVisible(_frame->isPluginGuiVisible());
 }
 
 void ControlButton::customEvent(QEvent *event)
 {
-    switch (frameexport::reactionTo(event, _sessionManager)) {
-    case frameexport::Reaction::Update:
-        updateButton();
-        break;
-    case frameexport::Reaction::UpdatePermissions:
-        updatePermissions();
-        break;
-    case frameexport::Reaction::None:
-        break;
-    }
+    frameexport::react(event, _sessionManager, [this] { updateButton(); }, [this] { updatePermissions(); });
     if (const auto *show = dynamic_cast<const vo::GuiPluginShowEvent *>(event))
         setVisible(show->show ? _frame->isPluginGuiVisible() : false);
 }

@@ -41,17 +41,22 @@ void removeListener(const ComponentRef<secure::ISecureManager> &secureManager,
         sessionManager->removeListener(listener);
 }
 
-Reaction reactionTo(const QEvent *event, const ComponentRef<secure::IUserSessionManager> &sessionManager)
+bool canExport(const ComponentRef<IVideoFrame> &frame, bool allowed)
+{
+    return !archiveSourceOf(frame).isNull() && allowed;
+}
+
+void react(const QEvent *event, const ComponentRef<secure::IUserSessionManager> &sessionManager,
+           const std::function<void()> &update, const std::function<void()> &updatePermissions)
 {
     if (typeid(*event) == typeid(vo::QEvent_VideoFrameGuiPlugin))
-        return Reaction::Update;
+        update();
     if (const auto *secureEvent = dynamic_cast<const secure::SecureEvent *>(event)) {
         if (sessionManager && sessionManager->currentSessionId() == secureEvent->sessionId)
-            return Reaction::UpdatePermissions;
+            updatePermissions();
     }
     if (typeid(*event) == typeid(secure::UserSessionEvent))
-        return Reaction::UpdatePermissions;
-    return Reaction::None;
+        updatePermissions();
 }
 
 void runExportDialog(IComponentManager *manager, const ComponentRef<IVideoFrame> &frame, int debugLevel,

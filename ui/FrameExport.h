@@ -10,6 +10,8 @@
 #include "host/Secure.h"
 #include "host/VideoFrame.h"
 
+#include <functional>
+
 class QEvent;
 class QObject;
 class QWidget;
@@ -30,13 +32,15 @@ void addListener(const ComponentRef<secure::ISecureManager> &secureManager,
 void removeListener(const ComponentRef<secure::ISecureManager> &secureManager,
                     const ComponentRef<secure::IUserSessionManager> &sessionManager, QObject *listener);
 
-enum class Reaction { None, Update, UpdatePermissions };
+// Whether the frame plays recorded video and exporting is allowed.
+bool canExport(const ComponentRef<IVideoFrame> &frame, bool allowed);
 
-// What an event posted by the frame or by the security services asks for:
-// a frame change (exact type) an update; a permission change of the current
-// session (needs the session manager) or a user change (exact type) a new
-// permission check. Show events are not covered here.
-Reaction reactionTo(const QEvent *event, const ComponentRef<secure::IUserSessionManager> &sessionManager);
+// Reacts to an event posted by the frame or by the security services: a
+// frame change (exact type) runs `update`; a permission change of the
+// current session (needs the session manager) or a user change (exact type)
+// runs `updatePermissions`. Show events are not covered here.
+void react(const QEvent *event, const ComponentRef<secure::IUserSessionManager> &sessionManager,
+           const std::function<void()> &update, const std::function<void()> &updatePermissions);
 
 // Runs the export dialog modally for the frame's archive source, if it has
 // one, and destroys it when it is closed.

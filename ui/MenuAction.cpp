@@ -26,10 +26,9 @@ MenuAction::MenuAction(IComponentManager *manager, const ComponentRef<IVideoFram
 
 MenuAction::~MenuAction()
 {
+    // The references go after this, in reverse order of declaration:
+    // _frame, _sessionManager, _secureManager.
     frameexport::removeListener(_secureManager, _sessionManager, this);
-    _frame.reset();
-    _sessionManager.reset();
-    _secureManager.reset();
 }
 
 void MenuAction::updatePermissions()
@@ -40,23 +39,13 @@ void MenuAction::updatePermissions()
 
 void MenuAction::updateItem()
 {
-    const bool archive = !frameexport::archiveSourceOf(_frame).isNull();
-    setEnabled(archive && _allowed);
+    setEnabled(frameexport::canExport(_frame, _allowed));
     setVisible(_frame->isPluginGuiVisible());
 }
 
 void MenuAction::customEvent(QEvent *event)
 {
-    switch (frameexport::reactionTo(event, _sessionManager)) {
-    case frameexport::Reaction::Update:
-        updateItem();
-        break;
-    case frameexport::Reaction::UpdatePermissions:
-        updatePermissions();
-        break;
-    case frameexport::Reaction::None:
-        break;
-    }
+    frameexport::react(event, _sessionManager, [this] { updateItem(); }, [this] { updatePermissions(); });
 }
 
 void MenuAction::onClicked() { frameexport::runExportDialog(_manager, _frame, _debugLevel, menu()); }
