@@ -1,0 +1,78 @@
+#include "client/codecs/AudioInformers.h"
+
+#include "client/codecs/Libav.h"
+
+namespace codecs {
+
+namespace {
+
+constexpr int kG711RateHz = 8000;
+constexpr int kG711BitRateBps = 64000;
+
+}  // namespace
+
+AacInformer::AacInformer(uint32_t code) : Informer(code) {}
+
+bool AacInformer::toRaw(AVPacket *packet, QByteArray *config)
+{
+    // The filter writes the configuration only for the first frame it sees.
+    media::BsfHolder filter = makeFilter("aac_adtstoasc", AV_CODEC_ID_AAC);
+    if (!filter || !filterPacket(filter.get(), packet))
+        return false;
+    size_t configSizeBytes = 0;
+    const uint8_t *bytes = av_packet_get_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, &configSizeBytes);
+    if (!bytes || configSizeBytes == 0)
+        return false;
+    *config = QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(configSizeBytes));
+    return true;
+}
+
+Informer::Learned AacInformer::describe(QByteArrayView payload, bool, StreamParams *params, Signature *signature)
+{
+    media::PacketHolder packet = paddedCopy(payload);
+    QByteArray config;
+    if (!packet || !toRaw(packet.get(), &config))
+        return Learned::Invalid;
+    media::CodecContextHolder decoder = openDecoder(AV_CODEC_ID_AAC, config);
+    media::FrameHolder samples(av_frame_alloc());
+    if (!decoder || !samples || !decodeOne(decoder.get(), packet.get(), samples.get()))
+        return Learned::Invalid;
+    params->type = AVMEDIA_TYPE_AUDIO;
+    params->codecId = AV_CODEC_ID_AAC;
+    params->sampleRateHz = samples->sample_rate;
+    params->channels = samples->ch_layout.nb_channels;
+    params->extradata = config;
+    signature->config = config;
+    return Learned::Described;
+}
+
+bool AacInformer::signatureOf(QByteArrayView payload, Signature *signature)
+{
+    media::PacketHolder packet = paddedCopy(payload);
+    return packet && toRaw(packet.get(), &signature->config);
+}
+
+bool AacInformer::pack(const QByteArray &block, AVPacket *packet)
+{
+    if (!_packer)
+        _packer = makeFilter("aac_adtstoasc", AV_CODEC_ID_AAC);
+    if (!_packer || !Informer::pack(block, packet) || !filterPacket(_packer.get(), packet))
+        return false;
+    av_packet_free_side_data(packet);
+    return true;
+}
+
+G711Informer::G711Informer(uint32_t code, AVCodecID codecId) : Informer(code), _codecId(codecId) {}
+
+Informer::Learned G711Informer::describe(QByteArrayView, bool, StreamParams *params, Signature *)
+{
+    params->type = AVMEDIA_TYPE_AUDIO;
+    params->codecId = _codecId;
+    params->sampleRateHz = kG711RateHz;
+    params->channels = 1;
+    params->bitRateBps = kG711BitRateBps;
+    params->blockAlignBytes = 1;
+    return Learned::Described;
+}
+
+}  // namespace codecs
