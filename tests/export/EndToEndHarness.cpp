@@ -1,0 +1,311 @@
+#include "tests/export/EndToEndHarness.h"
+
+#include "client/archive/Archive.h"
+#include "client/codecs/FormatManager.h"
+#include "client/media/FourCC.h"
+#include "export/Controller.h"
+#include "host/Guids.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+}
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace e2e {
+
+namespace {
+
+constexpr int kExportTimeoutMs = 120000;
+
+class Receiver : public QObject {
+public:
+    std::vector<Report> reports;
+    bool ended = false;
+    int filesStarted = 0;
+
+protected:
+    void customEvent(QEvent *event) override
+    {
+        auto *report = dynamic_cast<ControllerEvent *>(event);
+        if (!report)
+            return;
+        reports.push_back(Report{report->kind, report->code, report->progress, report->time});
+        if (report->kind == ControllerEvent::Finished || report->kind == ControllerEvent::Error)
+            ended = true;
+        if (report->kind == ControllerEvent::FileStarted)
+            ++filesStarted;
+    }
+};
+
+struct FormatContextCloser {
+    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+};
+struct CodecContextFreer {
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+struct PacketFreer {
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct FrameFreer {
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFreer>;
+
+QByteArray pictureMd5(const AVFrame *frame)
+{
+    const auto format = AVPixelFormat(frame->format);
+    const int size = av_image_get_buffer_size(format, frame->width, frame->height, 1);
+    QByteArray bytes(size, Qt::Uninitialized);
+    av_image_copy_to_buffer(reinterpret_cast<uint8_t *>(bytes.data()), size, frame->data, frame->linesize, format,
+                            frame->width, frame->height, 1);
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+// Decodes packets pushed in order and collects picture checksums.
+class Decoder {
+public:
+    Decoder(AVCodecID id, const AVCodecParameters *parameters)
+    {
+        const AVCodec *codec = avcodec_find_decoder(id);
+        _context.reset(avcodec_alloc_context3(codec));
+        if (parameters)
+            avcodec_parameters_to_context(_context.get(), parameters);
+        _context->thread_count = 1;
+        avcodec_open2(_context.get(), codec, nullptr);
+    }
+
+    void push(const uint8_t *data, int size)
+    {
+        std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+        if (data) {
+            av_new_packet(packet.get(), size);
+            memcpy(packet->data, data, size_t(size));
+        }
+        avcodec_send_packet(_context.get(), data ? packet.get() : nullptr);
+        std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+        while (avcodec_receive_frame(_context.get(), frame.get()) == 0)
+            frames.push_back(pictureMd5(frame.get()));
+    }
+
+    std::vector<QByteArray> frames;
+
+private:
+    CodecContext _context;
+};
+
+AVCodecID videoCodecOf(uint32_t code)
+{
+    switch (code) {
+    case fourcc::kH264: return AV_CODEC_ID_H264;
+    case fourcc::kHevc: return AV_CODEC_ID_HEVC;
+    case fourcc::kMjpeg: return AV_CODEC_ID_MJPEG;
+    default: return AV_CODEC_ID_NONE;
+    }
+}
+
+}  // namespace
+
+void synth(const QString &dir, const QStringList &args)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral(VELT_ARCHIVE_TOOL), QStringList{QStringLiteral("synth"), dir} + args);
+    ASSERT_TRUE(tool.waitForFinished(300000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAll().toStdString();
+}
+
+int64_t localMs(const QString &text)
+{
+    return QDateTime::fromString(text, Qt::ISODate).toMSecsSinceEpoch();
+}
+
+int ExportResult::count(uint32_t kind) const
+{
+    int n = 0;
+    for (const Report &report : reports)
+        n += report.kind == kind;
+    return n;
+}
+
+ExportResult runExport(const QString &archiveDir, const QString &outDir, const ExportOptions &options)
+{
+    velt::registerTranslator();
+    archive::registerComponents();
+    velt::ComponentManager manager;
+    codecs::publish(manager);
+    QString error;
+    ComponentRef<IArchiveVideoSource> source = archive::openSource(archiveDir, &error);
+    EXPECT_TRUE(source) << error.toStdString();
+
+    ExportResult result;
+    Receiver receiver;
+    Controller *controller = Controller::create(source, &manager, &receiver, outDir, options.limitEnabled,
+                                                options.limitMb, 0);
+    if (!controller) {
+        result.created = false;
+        return result;
+    }
+    QThread thread;
+    thread.start();
+    controller->moveToThread(&thread);
+    QCoreApplication::postEvent(controller, new ExportEvent(0, options.from, options.to));
+
+    QElapsedTimer clock;
+    clock.start();
+    while (!receiver.ended && clock.elapsed() < kExportTimeoutMs) {
+        if (options.stopAfterFiles > 0 && receiver.filesStarted >= options.stopAfterFiles)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_TRUE(receiver.ended || options.stopAfterFiles > 0) << "the export did not end";
+    controller->stop();
+    controller->deleteLater();
+    thread.quit();
+    thread.wait();
+    QCoreApplication::sendPostedEvents(&receiver, 0);
+    manager.clear();
+    source.reset();
+
+    result.reports = receiver.reports;
+    const QDir out(outDir);
+    for (const QString &name : out.entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name))
+        result.files << out.filePath(name);
+    return result;
+}
+
+FileContents readFile(const QString &path)
+{
+    FileContents contents;
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "cannot open " << path.toStdString();
+        return contents;
+    }
+    std::unique_ptr<AVFormatContext, FormatContextCloser> input(raw);
+    avformat_find_stream_info(input.get(), nullptr);
+    if (const AVDictionaryEntry *e = av_dict_get(input->metadata, "creation_time", nullptr, 0))
+        contents.creationTime = QString::fromUtf8(e->value);
+    if (const AVDictionaryEntry *e = av_dict_get(input->metadata, "title", nullptr, 0))
+        contents.title = QString::fromUtf8(e->value);
+    for (unsigned i = 0; i < input->nb_chapters; ++i) {
+        const AVChapter *chapter = input->chapters[i];
+        const AVDictionaryEntry *e = av_dict_get(chapter->metadata, "title", nullptr, 0);
+        contents.chapters.emplace_back(av_rescale_q(chapter->start, chapter->time_base, AVRational{1, 1000}),
+                                       e ? QString::fromUtf8(e->value) : QString());
+    }
+
+    std::vector<int> kindOf(input->nb_streams, -1);
+    std::unique_ptr<Decoder> decoder;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVCodecParameters *par = input->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+            kindOf[i] = 0;
+            contents.videoCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
+            contents.width = par->width;
+            contents.height = par->height;
+            decoder = std::make_unique<Decoder>(par->codec_id, par);
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            kindOf[i] = 1;
+            contents.audioCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
+            contents.sampleRate = par->sample_rate;
+        }
+    }
+    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        const AVStream *stream = input->streams[packet->stream_index];
+        const int kind = kindOf[size_t(packet->stream_index)];
+        if (kind >= 0) {
+            contents.packets.push_back(Packet{kind, av_rescale_q(packet->pts, stream->time_base, AVRational{1, 1000}),
+                                              (packet->flags & AV_PKT_FLAG_KEY) != 0,
+                                              QByteArray(reinterpret_cast<const char *>(packet->data), packet->size)});
+            if (kind == 0 && decoder)
+                decoder->push(packet->data, packet->size);
+        }
+        av_packet_unref(packet.get());
+    }
+    if (decoder) {
+        decoder->push(nullptr, 0);
+        contents.videoFrames = decoder->frames;
+    }
+    return contents;
+}
+
+std::vector<ArchiveBlock> readArchive(const QString &archiveDir)
+{
+    archive::registerComponents();
+    std::vector<ArchiveBlock> blocks;
+    QString error;
+    ComponentRef<IArchiveVideoSource> source = archive::openSource(archiveDir, &error);
+    if (!source) {
+        ADD_FAILURE() << error.toStdString();
+        return blocks;
+    }
+    ComponentRef<IVideoSource> video = source->videoSource();
+    ComponentRef<IArchiveReader> reader = static_cast<IDataSource *>(video.get())->archiveReader();
+    ComponentRef<IBlockSource> blockSource = reader->blockSource();
+    int64_t feedAt = reader->beginTime();
+    const int64_t end = reader->endTime();
+    for (;;) {
+        ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
+        ReadCursor cursor{0, 0, true};
+        blockSource->feed(feedAt, queue);
+        QByteArray data;
+        uint32_t stream = 0;
+        bool key = false;
+        int64_t time = 0, scratch = 0;
+        bool marker = false;
+        while (queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr)) {
+            if (stream == 0 && data.isEmpty()) {
+                marker = true;
+                break;
+            }
+            blocks.push_back(ArchiveBlock{int(stream), time, key, QByteArray(data.constData(), data.size())});
+        }
+        if (!marker || time > end)
+            break;
+        feedAt = time;
+    }
+    return blocks;
+}
+
+std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks)
+{
+    std::unique_ptr<Decoder> decoder;
+    for (const ArchiveBlock &block : blocks) {
+        if (block.stream != 0)
+            continue;
+        if (!decoder) {
+            if (!block.key)
+                continue;
+            decoder = std::make_unique<Decoder>(videoCodecOf(fourcc::of(block.payload)), nullptr);
+        }
+        decoder->push(reinterpret_cast<const uint8_t *>(block.payload.constData()) + 4, block.payload.size() - 4);
+    }
+    if (!decoder)
+        return {};
+    decoder->push(nullptr, 0);
+    return decoder->frames;
+}
+
+QByteArray rawAudio(const QByteArray &payload)
+{
+    QByteArray bytes = payload.mid(4);
+    if (fourcc::of(payload) == fourcc::kAac && bytes.size() >= 7) {
+        const bool protectionAbsent = bytes[1] & 1;
+        bytes = bytes.mid(protectionAbsent ? 7 : 9);
+    }
+    return bytes;
+}
+
+}  // namespace e2e

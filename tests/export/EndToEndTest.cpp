@@ -1,0 +1,481 @@
+// Whole exports from real archives of real encoded video and audio to real
+// .mkv files, read back with libavformat/libavcodec and compared with the
+// archive. The binary runs under TZ=Europe/Berlin so that names are fixed.
+#include "tests/export/EndToEndHarness.h"
+
+#include "client/archive/Archive.h"
+#include "client/archive/Recorder.h"
+#include "export/ChunkFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+using namespace e2e;
+
+namespace {
+
+QString name(const QString &path) { return QFileInfo(path).fileName(); }
+
+// Frames of all files, each file decoded on its own.
+std::vector<QByteArray> exportedFrames(const QStringList &files)
+{
+    std::vector<QByteArray> frames;
+    for (const QString &file : files) {
+        const FileContents contents = readFile(file);
+        frames.insert(frames.end(), contents.videoFrames.begin(), contents.videoFrames.end());
+    }
+    return frames;
+}
+
+std::vector<QByteArray> exportedAudio(const QStringList &files)
+{
+    std::vector<QByteArray> packets;
+    for (const QString &file : files)
+        for (const Packet &packet : readFile(file).packets)
+            if (packet.stream == 1)
+                packets.push_back(packet.data);
+    return packets;
+}
+
+std::vector<QByteArray> archiveAudio(const std::vector<ArchiveBlock> &blocks, int64_t fromMs = 0)
+{
+    std::vector<QByteArray> packets;
+    for (const ArchiveBlock &block : blocks)
+        if (block.stream == 8 && block.timeMs >= fromMs)
+            packets.push_back(rawAudio(block.payload));
+    return packets;
+}
+
+std::vector<uint32_t> kinds(const ExportResult &result)
+{
+    std::vector<uint32_t> out;
+    for (const Report &report : result.reports)
+        if (report.kind != ControllerEvent::Progress)
+            out.push_back(report.kind);
+    return out;
+}
+
+// Every file's first video packet is a key frame, and nothing precedes
+// the first video packet by more than one audio block.
+void expectFilesStartWithKeyFrames(const QStringList &files)
+{
+    for (const QString &file : files) {
+        const FileContents contents = readFile(file);
+        for (const Packet &packet : contents.packets) {
+            if (packet.stream == 0) {
+                EXPECT_TRUE(packet.key) << name(file).toStdString();
+                break;
+            }
+        }
+    }
+}
+
+// Copies the blocks of `from` into a new fragment of `recorder`, shifted so
+// that the first block lands at `startMs`.
+void copyFragment(archive::Recorder &recorder, const std::vector<ArchiveBlock> &from, int64_t startMs)
+{
+    QString error;
+    ASSERT_TRUE(recorder.beginFragment(&error)) << error.toStdString();
+    const int64_t shift = startMs - from.front().timeMs;
+    for (const ArchiveBlock &block : from)
+        ASSERT_TRUE(recorder.append(uint8_t(block.stream), block.timeMs + shift, block.key, block.payload, &error))
+            << error.toStdString();
+}
+
+class ExportEndToEnd : public testing::Test {
+protected:
+    QTemporaryDir temp;
+    QString archiveDir() const { return temp.filePath(QStringLiteral("archive")); }
+    QString outDir()
+    {
+        const QString dir = temp.filePath(QStringLiteral("out"));
+        QDir().mkpath(dir);
+        return dir;
+    }
+};
+
+}  // namespace
+
+struct CodecPair {
+    const char *video;
+    const char *audio;
+    const char *videoCodec;
+    const char *audioCodec;
+};
+
+class CodecPairs : public ExportEndToEnd, public testing::WithParamInterface<CodecPair> {};
+
+TEST_P(CodecPairs, OneFragmentGivesOneFileWithTheArchivesFramesAndPackets)
+{
+    const CodecPair pair = GetParam();
+    synth(archiveDir(), {"--start", "2024-05-03T09:15:02", "--seconds", "2", "--size", "160x120", "--video", pair.video,
+                         "--audio", pair.audio});
+    const ExportResult result = runExport(archiveDir(), outDir(), {});
+    ASSERT_EQ(result.files.size(), 1);
+    EXPECT_EQ(name(result.files[0]), QStringLiteral("2024.05.03.09.15.02-2024.05.03.09.15.03.mkv"));
+
+    const FileContents contents = readFile(result.files[0]);
+    EXPECT_EQ(contents.videoCodec, QLatin1String(pair.videoCodec));
+    EXPECT_EQ(contents.audioCodec, QLatin1String(pair.audioCodec));
+    EXPECT_EQ(contents.width, 160);
+    EXPECT_EQ(contents.height, 120);
+    ASSERT_FALSE(contents.packets.empty());
+    EXPECT_EQ(contents.packets.front().stream, 0);
+    EXPECT_TRUE(contents.packets.front().key);
+    EXPECT_EQ(contents.packets.front().ptsMs, 0);
+
+    const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
+    EXPECT_EQ(contents.videoFrames, decodeVideo(blocks));
+    EXPECT_EQ(contents.videoFrames.size(), 50u);
+    EXPECT_EQ(exportedAudio(result.files), archiveAudio(blocks));
+    // Time stamps are the blocks' times from the file's first block, in ms.
+    ASSERT_EQ(contents.packets.size(), blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i)
+        EXPECT_EQ(contents.packets[i].ptsMs, blocks[i].timeMs - blocks[0].timeMs) << i;
+
+    EXPECT_EQ(kinds(result), (std::vector<uint32_t>{ControllerEvent::FileStarted, ControllerEvent::Finished,
+                                                    ControllerEvent::FileClosed}));
+    EXPECT_GE(result.count(ControllerEvent::Progress), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(, CodecPairs,
+                         testing::Values(CodecPair{"h264", "aac", "h264", "aac"},
+                                         CodecPair{"hevc", "ulaw", "hevc", "pcm_mulaw"},
+                                         CodecPair{"mjpeg", "alaw", "mjpeg", "pcm_alaw"},
+                                         CodecPair{"h264", "ulaw", "h264", "pcm_mulaw"},
+                                         CodecPair{"hevc", "aac", "hevc", "aac"}),
+                         [](const testing::TestParamInfo<CodecPair> &info) {
+                             return std::string(info.param.video) + "_" + info.param.audio;
+                         });
+
+TEST_F(ExportEndToEnd, VideoOnlyRecordingsLoseNothingAtTheirEnd)
+{
+    // 4 s = 100 blocks, fewer than the 150 a lone stream is gathered for.
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "4", "--size", "160x120", "--audio", "none"});
+    ExportResult result = runExport(archiveDir(), outDir(), {});
+    ASSERT_EQ(result.files.size(), 1);
+    const FileContents contents = readFile(result.files[0]);
+    EXPECT_TRUE(contents.audioCodec.isEmpty());
+    EXPECT_EQ(contents.videoFrames.size(), 100u);
+    EXPECT_EQ(contents.videoFrames, decodeVideo(readArchive(archiveDir())));
+}
+
+TEST_F(ExportEndToEnd, LongVideoOnlyExportKeepsItsLastSeconds)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "9", "--size", "160x120", "--audio", "none",
+                         "--fragments", "2", "--gap", "3"});
+    const ExportResult result = runExport(archiveDir(), outDir(), {});
+    ASSERT_EQ(result.files.size(), 2);
+    EXPECT_EQ(exportedFrames(result.files), decodeVideo(readArchive(archiveDir())));
+    EXPECT_EQ(exportedFrames(result.files).size(), 450u);
+}
+
+TEST_F(ExportEndToEnd, EachFragmentBecomesAFileWhenTheLimitIsOff)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:15:02", "--seconds", "3", "--fragments", "3", "--gap", "3",
+                         "--size", "160x120"});
+    const ExportResult result = runExport(archiveDir(), outDir(), {});
+    ASSERT_EQ(result.files.size(), 3);
+    EXPECT_EQ(name(result.files[0]), QStringLiteral("2024.05.03.09.15.02-2024.05.03.09.15.04.mkv"));
+    EXPECT_EQ(name(result.files[1]), QStringLiteral("2024.05.03.09.15.08-2024.05.03.09.15.10.mkv"));
+    EXPECT_EQ(name(result.files[2]), QStringLiteral("2024.05.03.09.15.14-2024.05.03.09.15.16.mkv"));
+    expectFilesStartWithKeyFrames(result.files);
+    const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
+    EXPECT_EQ(exportedFrames(result.files), decodeVideo(blocks));
+    EXPECT_EQ(exportedAudio(result.files), archiveAudio(blocks));
+    using K = ControllerEvent;
+    EXPECT_EQ(kinds(result), (std::vector<uint32_t>{K::FileStarted, K::FileClosed, K::FileStarted, K::FileClosed,
+                                                    K::FileStarted, K::Finished, K::FileClosed}));
+}
+
+TEST_F(ExportEndToEnd, WithTheLimitOnPausesAreCutAndChaptersGiveTheWallClock)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:15:02", "--seconds", "3", "--fragments", "3", "--gap", "3",
+                         "--size", "160x120"});
+    ExportOptions options;
+    options.limitEnabled = true;  // limit 0: no size rule, and gaps do not split
+    const ExportResult result = runExport(archiveDir(), outDir(), options);
+    ASSERT_EQ(result.files.size(), 1);
+    const FileContents contents = readFile(result.files[0]);
+    const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
+    EXPECT_EQ(contents.videoFrames, decodeVideo(blocks));
+
+    // Pauses over 2 s become 40 ms; shorter steps stay as recorded.
+    ASSERT_EQ(contents.packets.size(), blocks.size());
+    int64_t skipped = 0;
+    for (size_t i = 1; i < blocks.size(); ++i) {
+        const int64_t step = blocks[i].timeMs - blocks[i - 1].timeMs;
+        if (step > 2000)
+            skipped += step - 40;
+        EXPECT_EQ(contents.packets[i].ptsMs, blocks[i].timeMs - blocks[0].timeMs - skipped) << i;
+    }
+    EXPECT_GT(skipped, 5000);
+
+    // A chapter at the start and at each cut pause, named by the wall clock.
+    const int64_t start = localMs(QStringLiteral("2024-05-03T09:15:02"));
+    ASSERT_EQ(contents.chapters.size(), 3u);
+    EXPECT_EQ(contents.chapters[0], std::make_pair(int64_t(0), QStringLiteral("2024-05-03 09:15:02.000")));
+    EXPECT_EQ(contents.chapters[1].second, QStringLiteral("2024-05-03 09:15:08.000"));
+    EXPECT_EQ(contents.chapters[2].second, QStringLiteral("2024-05-03 09:15:14.000"));
+    for (const auto &chapter : {contents.chapters[1], contents.chapters[2]}) {
+        const int64_t wallMs = localMs(chapter.second.left(19).replace(QLatin1Char(' '), QLatin1Char('T')));
+        bool found = false;
+        for (size_t i = 0; i < blocks.size(); ++i)
+            if (blocks[i].timeMs == wallMs) {
+                EXPECT_EQ(chapter.first, contents.packets[i].ptsMs);
+                found = true;
+                break;
+            }
+        EXPECT_TRUE(found) << chapter.second.toStdString();
+    }
+    // The segment's date is the first block's UTC time, to the millisecond.
+    EXPECT_EQ(contents.creationTime, QStringLiteral("2024-05-03T07:15:02.000000Z"));
+    EXPECT_EQ(QDateTime::fromString(contents.creationTime, Qt::ISODateWithMs).toMSecsSinceEpoch(), start);
+    EXPECT_EQ(contents.title, QStringLiteral("2024-05-03 09:15:02.000 - 2024-05-03 09:15:16.") +
+                                  QDateTime::fromMSecsSinceEpoch(blocks.back().timeMs).toString(QStringLiteral("zzz")));
+}
+
+TEST_F(ExportEndToEnd, SizeLimitSplitsAtKeyBlocksWithoutLosingOrRepeatingFrames)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "12", "--size", "640x360", "--gop", "12"});
+    const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
+    int64_t totalBytes = 0;
+    for (const ArchiveBlock &block : blocks)
+        totalBytes += block.payload.size();
+    ASSERT_GT(totalBytes, 3 * 1048576) << "the archive is too small for a 1 MB limit to split it";
+
+    ExportOptions options;
+    options.limitEnabled = true;
+    options.limitMb = 1;
+    const ExportResult result = runExport(archiveDir(), outDir(), options);
+    ASSERT_GE(result.files.size(), 3);
+    expectFilesStartWithKeyFrames(result.files);
+    EXPECT_EQ(exportedFrames(result.files), decodeVideo(blocks));
+    EXPECT_EQ(exportedAudio(result.files), archiveAudio(blocks));
+    for (int i = 0; i + 1 < result.files.size(); ++i)
+        EXPECT_GE(QFileInfo(result.files[i]).size(), 1048576) << i;
+}
+
+TEST_F(ExportEndToEnd, ACodecChangeStartsANewFile)
+{
+    synth(temp.filePath("a"), {"--seconds", "2", "--size", "160x120", "--video", "h264"});
+    synth(temp.filePath("b"), {"--seconds", "2", "--size", "160x120", "--video", "hevc"});
+    const int64_t start = localMs(QStringLiteral("2024-05-03T09:00:00"));
+    {
+        QString error;
+        auto recorder = archive::Recorder::create(archiveDir(), &error);
+        ASSERT_TRUE(recorder) << error.toStdString();
+        // One second apart: only the codec change can split them.
+        copyFragment(*recorder, readArchive(temp.filePath("a")), start);
+        copyFragment(*recorder, readArchive(temp.filePath("b")), start + 3000);
+        ASSERT_TRUE(recorder->close(&error));
+    }
+    const ExportResult result = runExport(archiveDir(), outDir(), {});
+    ASSERT_EQ(result.files.size(), 2);
+    EXPECT_EQ(readFile(result.files[0]).videoCodec, QStringLiteral("h264"));
+    EXPECT_EQ(readFile(result.files[1]).videoCodec, QStringLiteral("hevc"));
+    std::vector<QByteArray> expected = decodeVideo(readArchive(temp.filePath("a")));
+    const std::vector<QByteArray> second = decodeVideo(readArchive(temp.filePath("b")));
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(exportedFrames(result.files), expected);
+}
+
+TEST_F(ExportEndToEnd, AResolutionChangeStartsANewCorrectFile)
+{
+    synth(temp.filePath("a"), {"--seconds", "2", "--size", "320x240"});
+    synth(temp.filePath("b"), {"--seconds", "2", "--size", "160x120"});
+    const std::vector<ArchiveBlock> a = readArchive(temp.filePath("a"));
+    const std::vector<ArchiveBlock> b = readArchive(temp.filePath("b"));
+    const int64_t start = localMs(QStringLiteral("2024-05-03T09:00:00"));
+    {
+        QString error;
+        auto recorder = archive::Recorder::create(archiveDir(), &error);
+        ASSERT_TRUE(recorder);
+        // One fragment, one code: only the informer sees the change.
+        ASSERT_TRUE(recorder->beginFragment(&error));
+        for (const auto *blocks : {&a, &b}) {
+            const int64_t shift = (blocks == &a ? start : start + 2000) - blocks->front().timeMs;
+            for (const ArchiveBlock &block : *blocks)
+                ASSERT_TRUE(recorder->append(uint8_t(block.stream), block.timeMs + shift, block.key, block.payload,
+                                             &error));
+        }
+        ASSERT_TRUE(recorder->close(&error));
+    }
+    const ExportResult result = runExport(archiveDir(), outDir(), {});
+    ASSERT_EQ(result.files.size(), 2);
+    const FileContents first = readFile(result.files[0]);
+    const FileContents second = readFile(result.files[1]);
+    EXPECT_EQ(first.width, 320);
+    EXPECT_EQ(second.width, 160);
+    EXPECT_EQ(first.videoFrames, decodeVideo(a));
+    EXPECT_EQ(second.videoFrames, decodeVideo(b));
+}
+
+TEST_F(ExportEndToEnd, ARangeStartsAtTheFirstKeyFrameAndEndsAtItsEnd)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "6", "--size", "160x120"});
+    ExportOptions options;
+    options.from = localMs(QStringLiteral("2024-05-03T09:00:01")) + 500;
+    options.to = localMs(QStringLiteral("2024-05-03T09:00:04")) + 200;
+    const ExportResult result = runExport(archiveDir(), outDir(), options);
+    ASSERT_EQ(result.files.size(), 1);
+    const FileContents contents = readFile(result.files[0]);
+
+    std::vector<ArchiveBlock> inRange;
+    for (const ArchiveBlock &block : readArchive(archiveDir()))
+        if (block.timeMs <= options.to && (!inRange.empty() || (block.stream == 0 && block.key &&
+                                                                  block.timeMs >= options.from)))
+            inRange.push_back(block);
+    ASSERT_FALSE(inRange.empty());
+    EXPECT_EQ(inRange.front().timeMs, localMs(QStringLiteral("2024-05-03T09:00:02")));
+    EXPECT_EQ(contents.videoFrames, decodeVideo(inRange));
+    EXPECT_EQ(name(result.files[0]), QStringLiteral("2024.05.03.09.00.02-2024.05.03.09.00.04.mkv"));
+}
+
+TEST_F(ExportEndToEnd, ADayLongGapIsCrossedInAHandfulOfFeeds)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "2", "--fragments", "2", "--gap", "86400",
+                         "--size", "160x120"});
+    const uint64_t feedsBefore = archive::feedCount();
+    const ExportResult result = runExport(archiveDir(), outDir(), {});
+    const uint64_t feeds = archive::feedCount() - feedsBefore;
+    ASSERT_EQ(result.files.size(), 2);
+    EXPECT_LE(feeds, 10u);
+    EXPECT_EQ(name(result.files[1]).left(19), QStringLiteral("2024.05.04.09.00.02"));
+}
+
+TEST_F(ExportEndToEnd, NamesThatAreTakenAreKeptBesideTheOldFiles)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:15:02", "--seconds", "2", "--size", "160x120"});
+    const QString out = outDir();
+    const ExportResult first = runExport(archiveDir(), out, {});
+    ASSERT_EQ(first.files.size(), 1);
+    const QByteArray original = [&] {
+        QFile file(first.files[0]);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+    const ExportResult second = runExport(archiveDir(), out, {});
+    ASSERT_EQ(second.files.size(), 2);
+    EXPECT_TRUE(second.files.contains(out + "/2024.05.03.09.15.02-2024.05.03.09.15.03 (2).mkv"));
+    QFile file(first.files[0]);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), original);
+    EXPECT_EQ(readFile(out + "/2024.05.03.09.15.02-2024.05.03.09.15.03 (2).mkv").videoFrames.size(), 50u);
+}
+
+TEST(ChunkFileNames, FollowLocalTimeAcrossDaylightSavingChanges)
+{
+    // Europe/Berlin: 03:00 CEST becomes 02:00 CET on 2024-10-27.
+    const int64_t beforeUtc = QDateTime::fromString("2024-10-27T00:59:58Z", Qt::ISODate).toMSecsSinceEpoch();
+    const int64_t afterUtc = QDateTime::fromString("2024-10-27T01:00:03Z", Qt::ISODate).toMSecsSinceEpoch();
+    EXPECT_EQ(ChunkFile::finalName(beforeUtc, afterUtc), QStringLiteral("2024.10.27.02.59.58-2024.10.27.02.00.03.mkv"));
+    // 02:00 CET becomes 03:00 CEST on 2024-03-31.
+    const int64_t springUtc = QDateTime::fromString("2024-03-31T00:59:59.999Z", Qt::ISODateWithMs).toMSecsSinceEpoch();
+    EXPECT_EQ(ChunkFile::finalName(springUtc, springUtc + 1),
+              QStringLiteral("2024.03.31.01.59.59-2024.03.31.03.00.00.mkv"));
+}
+
+TEST_F(ExportEndToEnd, StopLeavesACompletePlayableLastFile)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "60", "--size", "320x240"});
+    ExportOptions options;
+    options.stopAfterFiles = 1;
+    const ExportResult result = runExport(archiveDir(), outDir(), options);
+    if (result.count(ControllerEvent::Finished) != 0)
+        GTEST_SKIP() << "the export ended before the stop flag was set";
+    ASSERT_EQ(result.files.size(), 1);
+    EXPECT_EQ(result.count(ControllerEvent::FileClosed), 1);
+    const FileContents contents = readFile(result.files[0]);
+    ASSERT_FALSE(contents.videoFrames.empty());
+    std::vector<QByteArray> all = decodeVideo(readArchive(archiveDir()));
+    all.resize(contents.videoFrames.size());
+    EXPECT_EQ(contents.videoFrames, all);
+    EXPECT_TRUE(name(result.files[0]).startsWith(QStringLiteral("2024.05.03.09.00.00-")));
+}
+
+TEST_F(ExportEndToEnd, AnUnwritableFolderGivesAnErrorAndNoFile)
+{
+    synth(archiveDir(), {"--seconds", "1", "--size", "160x120"});
+    const QString out = outDir();
+    // A folder where the temporary file cannot be made, even for root.
+    ASSERT_TRUE(QDir(out).mkdir(QStringLiteral("tmpchunk.mkv")));
+    const ExportResult result = runExport(archiveDir(), out, {});
+    EXPECT_EQ(kinds(result), (std::vector<uint32_t>{ControllerEvent::Error}));
+    EXPECT_EQ(result.reports.front().code, 1000002u);
+    EXPECT_TRUE(result.files.isEmpty());
+    EXPECT_TRUE(QDir(out).entryList(QStringList{"*.sha256"}, QDir::Files).isEmpty());
+}
+
+TEST_F(ExportEndToEnd, AFullDiskGivesAnErrorAndAClosedNamedPlayableFile)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "10", "--size", "320x240"});
+    const QString out = outDir();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 300 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const ExportResult result = runExport(archiveDir(), out, {});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+    using K = ControllerEvent;
+    EXPECT_EQ(kinds(result), (std::vector<uint32_t>{K::FileStarted, K::Error, K::FileClosed}));
+    ASSERT_EQ(result.files.size(), 1);
+    EXPECT_TRUE(name(result.files[0]).startsWith(QStringLiteral("2024.05.03.09.00.00-")));
+    const FileContents contents = readFile(result.files[0]);
+    EXPECT_GT(contents.videoFrames.size(), 10u);
+    std::vector<QByteArray> all = decodeVideo(readArchive(archiveDir()));
+    ASSERT_GT(all.size(), contents.videoFrames.size());
+    all.resize(contents.videoFrames.size());
+    EXPECT_EQ(contents.videoFrames, all);
+    // A file that could not be finished gets no checksum.
+    EXPECT_FALSE(QFile::exists(result.files[0] + ".sha256"));
+}
+
+TEST_F(ExportEndToEnd, ChecksumsBesideEachFileDetectChanges)
+{
+    synth(archiveDir(), {"--start", "2024-05-03T09:15:02", "--seconds", "2", "--fragments", "2", "--gap", "3",
+                         "--size", "160x120"});
+    const QString out = outDir();
+    // A checksum file already there under the first file's name is kept.
+    const QString taken = out + "/2024.05.03.09.15.02-2024.05.03.09.15.03.mkv.sha256";
+    {
+        QFile file(taken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not ours\n");
+    }
+    const ExportResult result = runExport(archiveDir(), out, {});
+    ASSERT_EQ(result.files.size(), 2);
+    EXPECT_EQ(name(result.files[0]), QStringLiteral("2024.05.03.09.15.02-2024.05.03.09.15.03 (2).mkv"));
+    QFile kept(taken);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("not ours\n"));
+
+    auto check = [&](const QString &file) {
+        QProcess sha;
+        sha.setWorkingDirectory(out);
+        sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), name(file) + ".sha256"});
+        sha.waitForFinished();
+        return sha.exitCode();
+    };
+    for (const QString &file : result.files)
+        EXPECT_EQ(check(file), 0) << name(file).toStdString();
+
+    QFile file(result.files[1]);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(file.size() / 2);
+    char byte = 0;
+    file.getChar(&byte);
+    file.seek(file.size() / 2);
+    file.putChar(char(byte ^ 1));
+    file.close();
+    EXPECT_NE(check(result.files[1]), 0);
+}
