@@ -32,7 +32,10 @@ struct FragmentInfo {
     uint32_t audioFourcc;    // 0 when the fragment has no audio
     int64_t sizeBytes;
     bool complete;           // ended cleanly (false: cut off, read up to its last complete block)
+    QString status;          // why it is not complete (cut off, damaged at byte N...); empty when complete
 };
+// Every block of every fragment is checked (a full read of the archive);
+// fragments that cannot be read at all are left out with a warning.
 bool describe(const QString &dir, std::vector<FragmentInfo> *fragments, QString *error);
 
 // Counts IBlockSource::feed calls made on sources of this process, for
