@@ -99,7 +99,7 @@ std::shared_ptr<FragmentFile> FragmentFile::open(const QDir &dir, int64_t fragme
     summary.fileSizeBytes = QFileInfo(fragment->path(format::fragmentFileName(fragmentId))).size();
     format::IndexHeader index;
     const bool indexMatches = fragment->loadIndexHeader(summary.fileSizeBytes, &index);
-    if (check == Check::Trust && indexMatches) {
+    if (check == Check::Trust && indexMatches && fragment->hasGoodHeader()) {
         summary.index = index;
         summary.dataEndBytes = summary.fileSizeBytes;
         summary.complete = true;
@@ -127,6 +127,17 @@ bool FragmentFile::loadIndexHeader(int64_t fileSizeBytes, format::IndexHeader *h
     return format::decodeIndexHeader(bytes.constData(), bytes.size() < format::kIndexHeaderSizeBytes ? 0 : file.size(),
                                      header)
         && header->fragmentId == _fragmentId && header->dataSizeBytes == fileSizeBytes;
+}
+
+bool FragmentFile::hasGoodHeader() const
+{
+    QFile file(path(format::fragmentFileName(_fragmentId)));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.read(format::kFragmentHeaderSizeBytes);
+    int64_t headerId = 0;
+    QString ignored;
+    return format::decodeFragmentHeader(bytes.constData(), bytes.size(), &headerId, &ignored) && headerId == _fragmentId;
 }
 
 bool FragmentFile::scan(format::IndexHeader *scanned, QString *error)

@@ -71,6 +71,8 @@ private:
     FragmentFile(const QDir &dir, int64_t fragmentId) : _dir(dir), _fragmentId(fragmentId) {}
     QString path(const QString &name) const { return _dir.filePath(name); }
     bool loadIndexHeader(int64_t fileSizeBytes, format::IndexHeader *header) const;
+    // The fragment file starts with its header (checked before an index is trusted).
+    bool hasGoodHeader() const;
     // Maps and scans the file; fills the summary (but `complete`) and the key table.
     bool scan(format::IndexHeader *scanned, QString *error);
     const QByteArray &keyTable();

@@ -1,5 +1,7 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 
+#include <QtGlobal>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace archivetest {
@@ -62,6 +64,30 @@ ComponentRef<IArchiveReader> openReader(const QString &dir)
     ComponentRef<IArchiveVideoSource> source = archive::openSource(dir, &error);
     EXPECT_TRUE(source) << error.toStdString();
     return source ? source->archiveReader() : ComponentRef<IArchiveReader>();
+}
+
+namespace {
+MessageLog *g_log = nullptr;
+QtMessageHandler g_previous = nullptr;
+
+void collect(QtMsgType, const QMessageLogContext &, const QString &message) { g_log->messages.append(message); }
+}  // namespace
+
+MessageLog::MessageLog()
+{
+    g_log = this;
+    g_previous = qInstallMessageHandler(collect);
+}
+
+MessageLog::~MessageLog()
+{
+    qInstallMessageHandler(g_previous);
+    g_log = nullptr;
+}
+
+bool MessageLog::contains(const QString &text) const
+{
+    return std::any_of(messages.begin(), messages.end(), [&](const QString &m) { return m.contains(text); });
 }
 
 }  // namespace archivetest

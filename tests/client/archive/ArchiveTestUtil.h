@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <ostream>
 #include <vector>
 
@@ -48,6 +49,15 @@ void record(const QString &dir, const std::vector<std::vector<Block>> &fragments
 std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit = 100000);
 // The archive's reader (openSource must succeed).
 ComponentRef<IArchiveReader> openReader(const QString &dir);
+
+// Collects Qt warnings while it lives (and keeps them off the test output).
+class MessageLog {
+public:
+    MessageLog();
+    ~MessageLog();
+    bool contains(const QString &text) const;
+    QStringList messages;
+};
 
 }  // namespace archivetest
 

@@ -1,0 +1,216 @@
+// Where a feed starts, what it delivers and how it ends: key blocks of both
+// streams, fragment edges, gaps, markers, and the fragment index that goes
+// with them.
+#include "tests/client/archive/ArchiveTestUtil.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace archivetest;
+
+namespace {
+
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
+constexpr int64_t D = 1000 + kDayMs;  // the second fragment starts a day later
+
+Block asKey(Block b, bool key)
+{
+    b.key = key;
+    return b;
+}
+
+// The archive as recorded, with the key flags a reader must see.
+const std::vector<std::vector<Block>> &fragments()
+{
+    static const std::vector<std::vector<Block>> recorded{
+        {asKey(video(1000, true), true), asKey(audio(1010), false), asKey(video(1040, false), false),
+         asKey(audio(1050), false), asKey(audio(1075), true), asKey(video(1080, true), true),
+         asKey(video(1120, false), false), asKey(audio(1130), false), asKey(video(1160, false), false)},
+        {asKey(video(D, false), false), asKey(audio(D + 5), true), asKey(video(D + 10, true), true),
+         asKey(video(D + 50, false), false)},
+        {asKey(audio(D + 10000), true), asKey(audio(D + 10020), true), asKey(audio(D + 10040), true)},
+    };
+    return recorded;
+}
+
+std::vector<std::vector<Block>> toRecord()
+{
+    std::vector<std::vector<Block>> out = fragments();
+    for (auto &fragment : out)
+        for (Block &b : fragment)
+            b.key = b.stream == V && b.key;  // the recorder is told video key frames only
+    return out;
+}
+
+class FeedTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        record(_tmp.path() + "/a", toRecord());
+        _reader = openReader(_tmp.path() + "/a");
+        ASSERT_TRUE(_reader);
+    }
+    void TearDown() override { _reader.reset(); }
+
+    // Blocks of fragment `f` from its block `first` on, then the marker.
+    static std::vector<Block> from(size_t f, size_t first)
+    {
+        const std::vector<Block> &blocks = fragments()[f];
+        std::vector<Block> out(blocks.begin() + long(first), blocks.end());
+        out.push_back(marker(f + 1 < fragments().size() ? fragments()[f + 1].front().timeMs : kEndMarkerMs));
+        return out;
+    }
+
+    QTemporaryDir _tmp;
+    ComponentRef<IArchiveReader> _reader;
+};
+
+TEST_F(FeedTest, StartsAtTheLatestKeyBlockOfTheFragmentHoldingTheTime)
+{
+    struct Case {
+        const char *what;
+        int64_t timeMs;
+        size_t fragment, first;
+    };
+    const Case cases[] = {
+        {"before the first fragment", 1, 0, 0},
+        {"at the first block", 1000, 0, 0},
+        {"between key frames", 1050, 0, 0},
+        {"exactly at an audio key block", 1075, 0, 4},
+        {"just after an audio key block", 1079, 0, 4},
+        {"exactly at a video key frame", 1080, 0, 5},
+        {"at the last block", 1160, 0, 5},
+        {"exactly at a fragment's end", 1161, 1, 0},
+        {"in a gap of a day", 5000, 1, 0},
+        {"just before the next fragment", D - 1, 1, 0},
+        {"before a fragment's first key block: its first block, not the earlier fragment", D + 2, 1, 0},
+        {"after an audio key block, before the video key frame", D + 7, 1, 1},
+        {"at a fragment's last block", D + 50, 1, 2},
+        {"inside an audio-only fragment", D + 10025, 2, 1},
+        {"at the last block of the archive", D + 10040, 2, 2},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(feed(*_reader, c.timeMs), from(c.fragment, c.first)) << c.what;
+}
+
+TEST_F(FeedTest, AfterTheLastFragmentOnlyTheEndMarkerComes)
+{
+    for (int64_t t : {D + 10041, D + 10 * kDayMs, kEndMarkerMs - 1})
+        EXPECT_EQ(feed(*_reader, t), std::vector<Block>{marker(kEndMarkerMs)}) << t;
+}
+
+TEST_F(FeedTest, FollowingTheMarkersReadsEveryBlockWithOneFeedPerFragment)
+{
+    // What the exporter does: read to the marker, feed again at its time.
+    const uint64_t feedsBefore = archive::feedCount();
+    std::vector<Block> all;
+    int64_t t = 0;
+    while (t < kEndMarkerMs) {
+        const std::vector<Block> blocks = feed(*_reader, t);
+        ASSERT_FALSE(blocks.empty());
+        ASSERT_TRUE(blocks.back().payload.isEmpty()) << "a feed ends with a marker";
+        all.insert(all.end(), blocks.begin(), blocks.end() - 1);
+        ASSERT_GT(blocks.back().timeMs, t);
+        t = blocks.back().timeMs;
+    }
+    EXPECT_EQ(archive::feedCount() - feedsBefore, fragments().size());
+    std::vector<Block> expected;
+    for (const auto &fragment : fragments())
+        expected.insert(expected.end(), fragment.begin(), fragment.end());
+    EXPECT_EQ(all, expected);
+}
+
+TEST_F(FeedTest, QueueAnswersFalseWhenUnfedAndAfterItsMarker)
+{
+    ComponentRef<IEncodedDataQueue> queue("d906df53-29c0-4164-bf87-578f34c0d21b");
+    ASSERT_TRUE(queue);
+    QByteArray data;
+    uint32_t stream = 99;
+    bool key = false;
+    int64_t time = 0, scratch = 0;
+    ReadCursor cursor{0, 0, true};
+    const auto read = [&] { return queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr); };
+    EXPECT_FALSE(read());
+
+    ComponentRef<IBlockSource> source = _reader->blockSource();
+    source->feed(D + 10040, queue);
+    ASSERT_TRUE(read());
+    EXPECT_EQ(time, D + 10040);
+    ASSERT_TRUE(read());
+    EXPECT_TRUE(data.isEmpty());
+    EXPECT_EQ(stream, 0u);
+    EXPECT_EQ(time, kEndMarkerMs);
+    EXPECT_FALSE(read());
+    EXPECT_FALSE(read());
+
+    // The same queue fed again starts over.
+    source->feed(1160, queue);
+    ASSERT_TRUE(read());
+    EXPECT_EQ(time, 1080);
+    EXPECT_TRUE(key);
+}
+
+TEST_F(FeedTest, FragmentIndexAndReaderTimes)
+{
+    ComponentRef<IFragmentIndex> index = _reader->fragmentIndex();
+    ASSERT_TRUE(index);
+    std::vector<Fragment> list;
+    int status = -1;
+    index->fragments(&list, &status);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].start, 1000);
+    EXPECT_EQ(list[0].end, 1161);
+    EXPECT_EQ(list[0].blockCount, 9);
+    EXPECT_EQ(list[1].start, D);
+    EXPECT_EQ(list[2].end, D + 10041);
+
+    Fragment f{};
+    EXPECT_TRUE(index->fragmentAt(1160, &f));
+    EXPECT_EQ(f.start, 1000);
+    EXPECT_FALSE(index->fragmentAt(1161, &f)) << "end is exclusive";
+    EXPECT_FALSE(index->fragmentAt(999, &f));
+    EXPECT_TRUE(index->fragmentAt(D, &f));
+    EXPECT_EQ(f.end, D + 51);
+
+    int64_t first = 0, last = 0;
+    int32_t count = 0;
+    ASSERT_TRUE(index->timeBounds(&first, &last, &count));
+    EXPECT_EQ(first, 1000);
+    EXPECT_EQ(last, D + 10040);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(_reader->beginTime(), 1000);
+    EXPECT_EQ(_reader->endTime(), D + 10040);
+}
+
+TEST(FeedEdgeTest, EqualTimesKeepRecordingOrderAndAFeedTakesTheFirstKeyOfItsTime)
+{
+    QTemporaryDir tmp;
+    // The audio block before the key frame shares its time; a second audio
+    // block at that time comes after the key frame and is not key.
+    record(tmp.path() + "/a", {{video(1000, true), audio(1020), audio(1040), video(1040, true), audio(1040),
+                                video(1080, false)}});
+    ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
+    ASSERT_TRUE(reader);
+    const std::vector<Block> fromKeyTime{asKey(audio(1040), true), video(1040, true), audio(1040), video(1080, false),
+                                         marker(kEndMarkerMs)};
+    EXPECT_EQ(feed(*reader, 1040), fromKeyTime);
+    EXPECT_EQ(feed(*reader, 1079), fromKeyTime);
+    EXPECT_EQ(feed(*reader, 1039).front(), video(1000, true));
+}
+
+TEST(FeedEdgeTest, AnEmptyArchiveHasNoBoundsAndOnlyTheEndMarker)
+{
+    QTemporaryDir tmp;
+    record(tmp.path() + "/a", {});
+    ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
+    ASSERT_TRUE(reader);
+    int64_t first = 0, last = 0;
+    int32_t count = 0;
+    EXPECT_FALSE(reader->fragmentIndex()->timeBounds(&first, &last, &count));
+    std::vector<Fragment> list;
+    reader->fragmentIndex()->fragments(&list, nullptr);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(feed(*reader, 1000), std::vector<Block>{marker(kEndMarkerMs)});
+}
+
+}  // namespace

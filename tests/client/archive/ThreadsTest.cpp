@@ -1,0 +1,81 @@
+// The archive read from several threads at once while the source that
+// opened it is released.
+#include "tests/client/archive/ArchiveTestUtil.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace archivetest;
+
+namespace {
+
+// Every block of the archive, following the markers as the exporter does.
+std::vector<Block> readAll(ComponentRef<IArchiveReader> reader)
+{
+    std::vector<Block> all;
+    for (int64_t t = 0; t < kEndMarkerMs;) {
+        const std::vector<Block> blocks = feed(*reader, t);
+        if (blocks.empty() || !blocks.back().payload.isEmpty() || blocks.back().timeMs <= t)
+            return all;  // not what a feed must end with; the comparison fails
+        all.insert(all.end(), blocks.begin(), blocks.end() - 1);
+        t = blocks.back().timeMs;
+    }
+    return all;
+}
+
+TEST(ArchiveThreadsTest, ReadersOnSeveralThreadsOutliveTheSource)
+{
+    QTemporaryDir tmp;
+    std::vector<std::vector<Block>> fragments(3);
+    std::vector<Block> expected;
+    for (int f = 0; f < 3; ++f) {
+        for (int i = 0; i < 300; ++i) {
+            const int64_t t = 1000 + f * 100000 + i * 20;
+            fragments[f].push_back(i % 2 ? audio(t) : video(t, i % 50 == 0));
+        }
+    }
+    record(tmp.path() + "/a", fragments);
+    {
+        ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
+        ASSERT_TRUE(reader);
+        expected = readAll(reader);
+        ASSERT_EQ(expected.size(), 900u);
+    }
+    for (int round = 0; round < 5; ++round) {
+        ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
+        ASSERT_TRUE(reader);
+        std::vector<std::vector<Block>> results(4);
+        std::vector<std::thread> threads;
+        for (auto &result : results)
+            threads.emplace_back([reader, &result] { result = readAll(reader); });
+        reader.reset();
+        for (std::thread &t : threads)
+            t.join();
+        for (const auto &result : results)
+            EXPECT_EQ(result, expected);
+    }
+}
+
+TEST(ArchiveThreadsTest, AQueueFedOnOneThreadIsReadOnAnother)
+{
+    QTemporaryDir tmp;
+    record(tmp.path() + "/a", {{video(1000, true), audio(1010), video(1040, false)}});
+    archive::registerComponents();
+    ComponentRef<IEncodedDataQueue> queue("d906df53-29c0-4164-bf87-578f34c0d21b");
+    ASSERT_TRUE(queue);
+    openReader(tmp.path() + "/a")->blockSource()->feed(1000, queue);
+    std::vector<int64_t> times;
+    std::thread worker([&times, queue] {
+        QByteArray data;
+        uint32_t stream = 0;
+        bool key = false;
+        int64_t time = 0;
+        while (queue->readBlock(&data, &stream, &key, &time, nullptr, nullptr, 0, 1, nullptr, nullptr))
+            times.push_back(time);
+    });
+    worker.join();
+    EXPECT_EQ(times, (std::vector<int64_t>{1000, 1010, 1040, kEndMarkerMs}));
+}
+
+}  // namespace
