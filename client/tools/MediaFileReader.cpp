@@ -1,0 +1,290 @@
+#include "client/tools/MediaFileReader.h"
+
+#include "client/archive/Recorder.h"
+#include "client/media/FourCC.h"
+
+#include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
+#include <climits>
+
+extern "C" {
+#include <libavutil/parseutils.h>
+}
+
+namespace tools {
+
+namespace {
+
+constexpr AVRational kMilliseconds{1, 1000};
+constexpr int kG711SampleRate = 8000;
+
+QString codecName(const AVCodecParameters *parameters)
+{
+    return QLatin1String(avcodec_get_name(parameters->codec_id));
+}
+
+}  // namespace
+
+std::unique_ptr<MediaFileReader> MediaFileReader::open(const QString &path, Outcome *outcome)
+{
+    if (!QFileInfo(path).isFile()) {
+        *outcome = Outcome::refused(QStringLiteral("%1: no such file").arg(path));
+        return nullptr;
+    }
+    std::unique_ptr<MediaFileReader> reader(new MediaFileReader(path));
+    AVFormatContext *context = nullptr;
+    int result = avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr);
+    if (result < 0) {
+        *outcome = Outcome::refused(
+            QStringLiteral("%1: not a media file (avformat_open_input: %2)").arg(path, media::errorString(result)));
+        return nullptr;
+    }
+    reader->_demuxer.reset(context);
+    result = avformat_find_stream_info(context, nullptr);
+    if (result < 0) {
+        *outcome = Outcome::refused(QStringLiteral("%1: cannot read the streams (avformat_find_stream_info: %2)")
+                                        .arg(path, media::errorString(result)));
+        return nullptr;
+    }
+    *outcome = reader->selectStreams();
+    if (!outcome->ok())
+        return nullptr;
+    reader->_originMs = reader->originMs();
+    return reader;
+}
+
+Outcome MediaFileReader::selectStreams()
+{
+    for (unsigned i = 0; i < _demuxer->nb_streams; ++i) {
+        const AVStream *stream = _demuxer->streams[i];
+        const AVMediaType type = stream->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_VIDEO && _video.index < 0 && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            _video.index = int(i);
+        else if (type == AVMEDIA_TYPE_AUDIO && _audio.index < 0)
+            _audio.index = int(i);
+    }
+    if (!hasVideo() && !hasAudio())
+        return Outcome::refused(QStringLiteral("%1: has neither video nor audio").arg(_path));
+    Outcome outcome = hasVideo() ? prepareVideo() : Outcome::success();
+    if (outcome.ok() && hasAudio())
+        outcome = prepareAudio();
+    return outcome;
+}
+
+Outcome MediaFileReader::prepareVideo()
+{
+    const AVStream *stream = _demuxer->streams[_video.index];
+    const AVCodecParameters *parameters = stream->codecpar;
+    const char *filterName = nullptr;
+    switch (parameters->codec_id) {
+    case AV_CODEC_ID_H264:
+        _video.fourcc = fourcc::kH264;
+        filterName = "h264_mp4toannexb";
+        break;
+    case AV_CODEC_ID_HEVC:
+        _video.fourcc = fourcc::kHevc;
+        filterName = "hevc_mp4toannexb";
+        break;
+    case AV_CODEC_ID_MJPEG:
+        _video.fourcc = fourcc::kMjpeg;
+        break;
+    default:
+        return Outcome::refused(QStringLiteral("%1: video codec %2 is not supported (h264, hevc or mjpeg only)")
+                                    .arg(_path, codecName(parameters)));
+    }
+    if (parameters->video_delay > 0)
+        return refuseBFrames();
+    if (!filterName)
+        return Outcome::success();
+
+    AVBSFContext *filter = nullptr;
+    int result = av_bsf_alloc(av_bsf_get_by_name(filterName), &filter);
+    if (result < 0)
+        return failure("av_bsf_alloc", result);
+    _annexB.reset(filter);
+    result = avcodec_parameters_copy(filter->par_in, parameters);
+    if (result >= 0) {
+        filter->time_base_in = stream->time_base;
+        result = av_bsf_init(filter);
+    }
+    return result < 0 ? failure(filterName, result) : Outcome::success();
+}
+
+Outcome MediaFileReader::prepareAudio()
+{
+    const AVCodecParameters *parameters = _demuxer->streams[_audio.index]->codecpar;
+    switch (parameters->codec_id) {
+    case AV_CODEC_ID_AAC: {
+        _audio.fourcc = fourcc::kAac;
+        QString error;
+        _adts = AdtsWrapper::forStream(parameters, &error);
+        if (!_adts)
+            return Outcome::refused(QStringLiteral("%1: this AAC cannot be sent as ADTS (%2)").arg(_path, error));
+        return Outcome::success();
+    }
+    case AV_CODEC_ID_PCM_MULAW:
+    case AV_CODEC_ID_PCM_ALAW:
+        _audio.fourcc = parameters->codec_id == AV_CODEC_ID_PCM_MULAW ? fourcc::kUlaw : fourcc::kAlaw;
+        if (parameters->sample_rate != kG711SampleRate || parameters->ch_layout.nb_channels != 1)
+            return Outcome::refused(QStringLiteral("%1: G.711 audio must be 8000 Hz mono, not %2 Hz with %3 channels")
+                                        .arg(_path)
+                                        .arg(parameters->sample_rate)
+                                        .arg(parameters->ch_layout.nb_channels));
+        return Outcome::success();
+    default:
+        return Outcome::refused(QStringLiteral("%1: audio codec %2 is not supported (aac, pcm_mulaw or pcm_alaw only)")
+                                    .arg(_path, codecName(parameters)));
+    }
+}
+
+int64_t MediaFileReader::originMs() const
+{
+    int64_t earliestMs = INT64_MAX;
+    for (const Stream *taken : {&_video, &_audio}) {
+        if (taken->index < 0)
+            continue;
+        const AVStream *stream = _demuxer->streams[taken->index];
+        if (stream->start_time != AV_NOPTS_VALUE)
+            earliestMs = std::min(earliestMs, av_rescale_q(stream->start_time, stream->time_base, kMilliseconds));
+    }
+    // Without stream start times the first timed packet sets the origin.
+    return earliestMs;
+}
+
+int64_t MediaFileReader::creationTimeMs() const
+{
+    const AVDictionaryEntry *entry = av_dict_get(_demuxer->metadata, "creation_time", nullptr, 0);
+    int64_t timeUs = 0;
+    if (!entry || av_parse_time(&timeUs, entry->value, 0) < 0)
+        return -1;
+    return timeUs / 1000;
+}
+
+QString MediaFileReader::streamSummary() const
+{
+    QStringList parts;
+    if (hasVideo()) {
+        const AVCodecParameters *video = _demuxer->streams[_video.index]->codecpar;
+        parts << QStringLiteral("%1 %2x%3").arg(codecName(video)).arg(video->width).arg(video->height);
+    }
+    if (hasAudio()) {
+        const AVCodecParameters *audio = _demuxer->streams[_audio.index]->codecpar;
+        parts << QStringLiteral("%1 %2 Hz").arg(codecName(audio)).arg(audio->sample_rate);
+    }
+    return parts.join(QStringLiteral(" + "));
+}
+
+MediaFileReader::Result MediaFileReader::read(int64_t fragmentStartMs, std::vector<Block> *blocks, Outcome *outcome)
+{
+    if (_ended)
+        return Result::End;
+    media::PacketHolder packet(av_packet_alloc());
+    while (blocks->empty()) {
+        const int result = av_read_frame(_demuxer.get(), packet.get());
+        if (result == AVERROR_EOF) {
+            _ended = true;
+            // The filter may hold the last access unit back.
+            if (_annexB && takeVideo(nullptr, fragmentStartMs, blocks, outcome) == Result::Failed)
+                return Result::Failed;
+            return blocks->empty() ? Result::End : Result::Blocks;
+        }
+        if (result < 0) {
+            *outcome = failure("av_read_frame", result);
+            return Result::Failed;
+        }
+        Result taken = Result::Blocks;
+        if (packet->stream_index == _video.index)
+            taken = takeVideo(packet.get(), fragmentStartMs, blocks, outcome);
+        else if (packet->stream_index == _audio.index)
+            taken = takeAudio(packet.get(), fragmentStartMs, blocks, outcome);
+        av_packet_unref(packet.get());
+        if (taken == Result::Failed)
+            return Result::Failed;
+    }
+    return Result::Blocks;
+}
+
+MediaFileReader::Result MediaFileReader::takeVideo(AVPacket *packet, int64_t fragmentStartMs,
+                                                   std::vector<Block> *blocks, Outcome *outcome)
+{
+    if (packet && packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
+        const AVRational timeBase = _demuxer->streams[_video.index]->time_base;
+        if (av_rescale_q(packet->pts, timeBase, kMilliseconds) != av_rescale_q(packet->dts, timeBase, kMilliseconds)) {
+            *outcome = refuseBFrames();
+            return Result::Failed;
+        }
+    }
+    std::vector<media::PacketHolder> filtered;
+    if (_annexB) {
+        int result = av_bsf_send_packet(_annexB.get(), packet);
+        for (;;) {
+            if (result < 0)
+                break;
+            media::PacketHolder out(av_packet_alloc());
+            result = av_bsf_receive_packet(_annexB.get(), out.get());
+            if (result >= 0)
+                filtered.push_back(std::move(out));
+        }
+        if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
+            *outcome = failure(_annexB->filter->name, result);
+            return Result::Failed;
+        }
+    } else {
+        filtered.emplace_back(av_packet_clone(packet));
+    }
+    for (const media::PacketHolder &access : filtered) {
+        const bool key = access->flags & AV_PKT_FLAG_KEY;
+        if (!key && !_videoKeySeen)
+            continue;
+        _videoKeySeen = true;
+        QByteArray payload = fourcc::bytes(_video.fourcc);
+        payload.append(reinterpret_cast<const char *>(access->data), access->size);
+        blocks->push_back(
+            Block{archive::kVideoStream, blockTimeMs(&_video, access.get(), fragmentStartMs), key, std::move(payload)});
+    }
+    return Result::Blocks;
+}
+
+MediaFileReader::Result MediaFileReader::takeAudio(AVPacket *packet, int64_t fragmentStartMs,
+                                                   std::vector<Block> *blocks, Outcome *outcome)
+{
+    QByteArray payload = fourcc::bytes(_audio.fourcc);
+    if (_adts) {
+        QString error;
+        if (!_adts->wrap(packet, &payload, &error)) {
+            *outcome = Outcome::failed(QStringLiteral("%1: %2").arg(_path, error));
+            return Result::Failed;
+        }
+    } else {
+        payload.append(reinterpret_cast<const char *>(packet->data), packet->size);
+    }
+    blocks->push_back(Block{archive::kAudioStream, blockTimeMs(&_audio, packet, fragmentStartMs), false, std::move(payload)});
+    return Result::Blocks;
+}
+
+int64_t MediaFileReader::blockTimeMs(Stream *stream, const AVPacket *packet, int64_t fragmentStartMs)
+{
+    const int64_t timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (timestamp != AV_NOPTS_VALUE) {
+        const int64_t timeMs = av_rescale_q(timestamp, _demuxer->streams[stream->index]->time_base, kMilliseconds);
+        if (_originMs == INT64_MAX)
+            _originMs = timeMs;
+        stream->lastTimeMs = std::max<int64_t>(0, timeMs - _originMs);
+    }
+    return fragmentStartMs + stream->lastTimeMs;
+}
+
+Outcome MediaFileReader::refuseBFrames() const
+{
+    return Outcome::refused(QStringLiteral("%1: the video has B-frames (decode order differs from display order), "
+                                           "which blocks of a single time cannot hold; re-encode it without B-frames")
+                                .arg(_path));
+}
+
+Outcome MediaFileReader::failure(const char *call, int errorCode) const
+{
+    return Outcome::failed(QStringLiteral("%1: %2 failed: %3").arg(_path, QLatin1String(call), media::errorString(errorCode)));
+}
+
+}  // namespace tools
