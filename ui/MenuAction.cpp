@@ -18,7 +18,8 @@ MenuAction::MenuAction(IComponentManager *manager, const ComponentRef<IVideoFram
       _allowed(false),
       _debugLevel(debugLevel)
 {
-    parent->addAction(this);
+    if (parent)
+        parent->addAction(this);
     connect(this, &QAction::triggered, this, &MenuAction::onClicked);
     frameexport::addListener(_secureManager, _sessionManager, this);
     updatePermissions();
