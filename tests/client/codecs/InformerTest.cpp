@@ -139,6 +139,12 @@ TEST_P(VideoChangeTest, KeyFrameOfAnotherSizeOrCodeStartsNewFile)
         EXPECT_TRUE(packed.ok && !packed.startNewFile);
         EXPECT_EQ(packed.bytes, block.payload.mid(fourcc::kSizeBytes));
     }
+    // A key frame that tells nothing is taken as unchanged and kept whole.
+    const QByteArray unreadable = fourcc::bytes(code) + QByteArray(300, '\x11');
+    const Packed garbage = pack(informer.get(), unreadable, true);
+    EXPECT_TRUE(garbage.ok && !garbage.startNewFile);
+    EXPECT_EQ(garbage.bytes, unreadable.mid(fourcc::kSizeBytes));
+
     const Packed resizedKey = pack(informer.get(), resized[0].payload, true);
     EXPECT_TRUE(resizedKey.ok && resizedKey.startNewFile);
     EXPECT_TRUE(resizedKey.bytes.isNull());

@@ -27,10 +27,8 @@ void writeMatroska(const QByteArray &path, std::vector<Track *> tracks)
     media::FormatContextHolder file(made);
     for (Track *track : tracks)
         ASSERT_TRUE(track->informer->fillStream(file.get())) << fourcc::bytes(track->code).constData();
-    for (unsigned i = 0; i < file->nb_streams; ++i) {
+    for (unsigned i = 0; i < file->nb_streams; ++i)
         file->streams[i]->time_base = AVRational{1, 1000};
-        EXPECT_EQ(file->streams[i]->disposition & AV_DISPOSITION_DEFAULT, 0);
-    }
     ASSERT_GE(avio_open(&file->pb, path.constData(), AVIO_FLAG_WRITE), 0);
     ASSERT_EQ(avformat_write_header(file.get(), nullptr), 0);
 
@@ -57,6 +55,7 @@ void writeMatroska(const QByteArray &path, std::vector<Track *> tracks)
 struct Contents {
     std::vector<media::CodecParametersHolder> params;  // per stream
     std::vector<QList<QByteArray>> packets;            // per stream
+    std::vector<int> dispositions;                     // per stream
 };
 
 void readMatroska(const QByteArray &path, Contents *contents)
@@ -69,6 +68,7 @@ void readMatroska(const QByteArray &path, Contents *contents)
     for (unsigned i = 0; i < file->nb_streams; ++i) {
         contents->params.emplace_back(avcodec_parameters_alloc());
         ASSERT_GE(avcodec_parameters_copy(contents->params.back().get(), file->streams[i]->codecpar), 0);
+        contents->dispositions.push_back(file->streams[i]->disposition);
     }
     media::PacketHolder packet(av_packet_alloc());
     while (av_read_frame(file.get(), packet.get()) >= 0) {
@@ -118,6 +118,9 @@ TEST_P(MatroskaTest, FileHoldsWhatWasEncoded)
     Contents contents;
     ASSERT_NO_FATAL_FAILURE(readMatroska(path, &contents));
     ASSERT_EQ(contents.params.size(), 2u);
+    // Which track plays by default is for the player to choose.
+    EXPECT_EQ(contents.dispositions[0] & AV_DISPOSITION_DEFAULT, 0);
+    EXPECT_EQ(contents.dispositions[1] & AV_DISPOSITION_DEFAULT, 0);
 
     const AVCodecParameters *v = contents.params[0].get();
     EXPECT_EQ(v->codec_type, AVMEDIA_TYPE_VIDEO);
@@ -144,6 +147,10 @@ INSTANTIATE_TEST_SUITE_P(Codecs, MatroskaTest,
                          testing::Values(Case{fourcc::kH264, fourcc::kAac, AV_CODEC_ID_H264, AV_CODEC_ID_AAC},
                                          Case{fourcc::kHevc, fourcc::kUlaw, AV_CODEC_ID_HEVC, AV_CODEC_ID_PCM_MULAW},
                                          Case{fourcc::kMjpeg, fourcc::kAlaw, AV_CODEC_ID_MJPEG,
-                                              AV_CODEC_ID_PCM_ALAW}));
+                                              AV_CODEC_ID_PCM_ALAW}),
+                         [](const testing::TestParamInfo<Case> &info) {
+                             return std::string(avcodec_get_name(info.param.videoId)) + "_" +
+                                    avcodec_get_name(info.param.audioId);
+                         });
 
 }  // namespace
