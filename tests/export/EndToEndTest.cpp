@@ -22,6 +22,20 @@ namespace {
 
 QString name(const QString &path) { return QFileInfo(path).fileName(); }
 
+// Compares two sequences of checksums or packets, reporting only the sizes
+// and the first difference.
+testing::AssertionResult sameSequence(const std::vector<QByteArray> &actual, const std::vector<QByteArray> &expected)
+{
+    const size_t common = std::min(actual.size(), expected.size());
+    for (size_t i = 0; i < common; ++i)
+        if (actual[i] != expected[i])
+            return testing::AssertionFailure() << "first difference at " << i << " of " << actual.size() << " vs "
+                                               << expected.size();
+    if (actual.size() != expected.size())
+        return testing::AssertionFailure() << "sizes " << actual.size() << " vs " << expected.size();
+    return testing::AssertionSuccess();
+}
+
 // Frames of all files, each file decoded on its own.
 std::vector<QByteArray> exportedFrames(const QStringList &files)
 {
@@ -131,9 +145,9 @@ TEST_P(CodecPairs, OneFragmentGivesOneFileWithTheArchivesFramesAndPackets)
     EXPECT_EQ(contents.packets.front().ptsMs, 0);
 
     const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
-    EXPECT_EQ(contents.videoFrames, decodeVideo(blocks));
+    EXPECT_TRUE(sameSequence(contents.videoFrames, decodeVideo(blocks)));
     EXPECT_EQ(contents.videoFrames.size(), 50u);
-    EXPECT_EQ(exportedAudio(result.files), archiveAudio(blocks));
+    EXPECT_TRUE(sameSequence(exportedAudio(result.files), archiveAudio(blocks)));
     // Time stamps are the blocks' times from the file's first block, in ms.
     ASSERT_EQ(contents.packets.size(), blocks.size());
     for (size_t i = 0; i < blocks.size(); ++i)
@@ -163,7 +177,7 @@ TEST_F(ExportEndToEnd, VideoOnlyRecordingsLoseNothingAtTheirEnd)
     const FileContents contents = readFile(result.files[0]);
     EXPECT_TRUE(contents.audioCodec.isEmpty());
     EXPECT_EQ(contents.videoFrames.size(), 100u);
-    EXPECT_EQ(contents.videoFrames, decodeVideo(readArchive(archiveDir())));
+    EXPECT_TRUE(sameSequence(contents.videoFrames, decodeVideo(readArchive(archiveDir()))));
 }
 
 TEST_F(ExportEndToEnd, LongVideoOnlyExportKeepsItsLastSeconds)
@@ -172,7 +186,7 @@ TEST_F(ExportEndToEnd, LongVideoOnlyExportKeepsItsLastSeconds)
                          "--fragments", "2", "--gap", "3"});
     const ExportResult result = runExport(archiveDir(), outDir(), {});
     ASSERT_EQ(result.files.size(), 2);
-    EXPECT_EQ(exportedFrames(result.files), decodeVideo(readArchive(archiveDir())));
+    EXPECT_TRUE(sameSequence(exportedFrames(result.files), decodeVideo(readArchive(archiveDir()))));
     EXPECT_EQ(exportedFrames(result.files).size(), 450u);
 }
 
@@ -187,8 +201,8 @@ TEST_F(ExportEndToEnd, EachFragmentBecomesAFileWhenTheLimitIsOff)
     EXPECT_EQ(name(result.files[2]), QStringLiteral("2024.05.03.09.15.14-2024.05.03.09.15.16.mkv"));
     expectFilesStartWithKeyFrames(result.files);
     const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
-    EXPECT_EQ(exportedFrames(result.files), decodeVideo(blocks));
-    EXPECT_EQ(exportedAudio(result.files), archiveAudio(blocks));
+    EXPECT_TRUE(sameSequence(exportedFrames(result.files), decodeVideo(blocks)));
+    EXPECT_TRUE(sameSequence(exportedAudio(result.files), archiveAudio(blocks)));
     using K = ControllerEvent;
     EXPECT_EQ(kinds(result), (std::vector<uint32_t>{K::FileStarted, K::FileClosed, K::FileStarted, K::FileClosed,
                                                     K::FileStarted, K::Finished, K::FileClosed}));
@@ -204,7 +218,7 @@ TEST_F(ExportEndToEnd, WithTheLimitOnPausesAreCutAndChaptersGiveTheWallClock)
     ASSERT_EQ(result.files.size(), 1);
     const FileContents contents = readFile(result.files[0]);
     const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
-    EXPECT_EQ(contents.videoFrames, decodeVideo(blocks));
+    EXPECT_TRUE(sameSequence(contents.videoFrames, decodeVideo(blocks)));
 
     // Pauses over 2 s become 40 ms; shorter steps stay as recorded.
     ASSERT_EQ(contents.packets.size(), blocks.size());
@@ -243,7 +257,7 @@ TEST_F(ExportEndToEnd, WithTheLimitOnPausesAreCutAndChaptersGiveTheWallClock)
 
 TEST_F(ExportEndToEnd, SizeLimitSplitsAtKeyBlocksWithoutLosingOrRepeatingFrames)
 {
-    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "12", "--size", "640x360", "--gop", "12"});
+    synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "12", "--size", "1280x720", "--gop", "12"});
     const std::vector<ArchiveBlock> blocks = readArchive(archiveDir());
     int64_t totalBytes = 0;
     for (const ArchiveBlock &block : blocks)
@@ -256,8 +270,8 @@ TEST_F(ExportEndToEnd, SizeLimitSplitsAtKeyBlocksWithoutLosingOrRepeatingFrames)
     const ExportResult result = runExport(archiveDir(), outDir(), options);
     ASSERT_GE(result.files.size(), 3);
     expectFilesStartWithKeyFrames(result.files);
-    EXPECT_EQ(exportedFrames(result.files), decodeVideo(blocks));
-    EXPECT_EQ(exportedAudio(result.files), archiveAudio(blocks));
+    EXPECT_TRUE(sameSequence(exportedFrames(result.files), decodeVideo(blocks)));
+    EXPECT_TRUE(sameSequence(exportedAudio(result.files), archiveAudio(blocks)));
     for (int i = 0; i + 1 < result.files.size(); ++i)
         EXPECT_GE(QFileInfo(result.files[i]).size(), 1048576) << i;
 }
@@ -283,7 +297,7 @@ TEST_F(ExportEndToEnd, ACodecChangeStartsANewFile)
     std::vector<QByteArray> expected = decodeVideo(readArchive(temp.filePath("a")));
     const std::vector<QByteArray> second = decodeVideo(readArchive(temp.filePath("b")));
     expected.insert(expected.end(), second.begin(), second.end());
-    EXPECT_EQ(exportedFrames(result.files), expected);
+    EXPECT_TRUE(sameSequence(exportedFrames(result.files), expected));
 }
 
 TEST_F(ExportEndToEnd, AResolutionChangeStartsANewCorrectFile)
@@ -313,8 +327,8 @@ TEST_F(ExportEndToEnd, AResolutionChangeStartsANewCorrectFile)
     const FileContents second = readFile(result.files[1]);
     EXPECT_EQ(first.width, 320);
     EXPECT_EQ(second.width, 160);
-    EXPECT_EQ(first.videoFrames, decodeVideo(a));
-    EXPECT_EQ(second.videoFrames, decodeVideo(b));
+    EXPECT_TRUE(sameSequence(first.videoFrames, decodeVideo(a)));
+    EXPECT_TRUE(sameSequence(second.videoFrames, decodeVideo(b)));
 }
 
 TEST_F(ExportEndToEnd, ARangeStartsAtTheFirstKeyFrameAndEndsAtItsEnd)
@@ -334,7 +348,7 @@ TEST_F(ExportEndToEnd, ARangeStartsAtTheFirstKeyFrameAndEndsAtItsEnd)
             inRange.push_back(block);
     ASSERT_FALSE(inRange.empty());
     EXPECT_EQ(inRange.front().timeMs, localMs(QStringLiteral("2024-05-03T09:00:02")));
-    EXPECT_EQ(contents.videoFrames, decodeVideo(inRange));
+    EXPECT_TRUE(sameSequence(contents.videoFrames, decodeVideo(inRange)));
     EXPECT_EQ(name(result.files[0]), QStringLiteral("2024.05.03.09.00.02-2024.05.03.09.00.04.mkv"));
 }
 
@@ -396,7 +410,7 @@ TEST_F(ExportEndToEnd, StopLeavesACompletePlayableLastFile)
     ASSERT_FALSE(contents.videoFrames.empty());
     std::vector<QByteArray> all = decodeVideo(readArchive(archiveDir()));
     all.resize(contents.videoFrames.size());
-    EXPECT_EQ(contents.videoFrames, all);
+    EXPECT_TRUE(sameSequence(contents.videoFrames, all));
     EXPECT_TRUE(name(result.files[0]).startsWith(QStringLiteral("2024.05.03.09.00.00-")));
 }
 
@@ -421,7 +435,7 @@ TEST_F(ExportEndToEnd, AFullDiskGivesAnErrorAndAClosedNamedPlayableFile)
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
-    small.rlim_cur = 300 * 1024;
+    small.rlim_cur = 100 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const ExportResult result = runExport(archiveDir(), out, {});
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -435,7 +449,7 @@ TEST_F(ExportEndToEnd, AFullDiskGivesAnErrorAndAClosedNamedPlayableFile)
     std::vector<QByteArray> all = decodeVideo(readArchive(archiveDir()));
     ASSERT_GT(all.size(), contents.videoFrames.size());
     all.resize(contents.videoFrames.size());
-    EXPECT_EQ(contents.videoFrames, all);
+    EXPECT_TRUE(sameSequence(contents.videoFrames, all));
     // A file that could not be finished gets no checksum.
     EXPECT_FALSE(QFile::exists(result.files[0] + ".sha256"));
 }
