@@ -31,6 +31,15 @@ BlockCursor::BlockCursor(std::shared_ptr<const ArchiveFolder> archive, int64_t t
     _state = State::Blocks;
 }
 
+BlockCursor::~BlockCursor() { dropAdvisedWindows(); }
+
+void BlockCursor::dropAdvisedWindows()
+{
+    if (_advisedWindow >= 0)
+        _data->dontNeed((_advisedWindow - 2) * kWindowBytes, 4 * kWindowBytes);
+    _advisedWindow = -1;
+}
+
 void BlockCursor::advise()
 {
     const int64_t window = _offsetBytes / kWindowBytes;
@@ -64,6 +73,8 @@ bool BlockCursor::next(Block *out)
         }
         if (check != BlockCheck::End)
             _file->reportDamage(_offsetBytes, check);
+        // Done with this fragment: its pages need not stay in this process.
+        dropAdvisedWindows();
         _state = State::Marker;
     }
     out->streamNumber = 0;

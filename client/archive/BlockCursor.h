@@ -26,6 +26,9 @@ public:
     };
 
     BlockCursor(std::shared_ptr<const ArchiveFolder> archive, int64_t timeMs);
+    ~BlockCursor();
+    BlockCursor(const BlockCursor &) = delete;
+    BlockCursor &operator=(const BlockCursor &) = delete;
 
     // The next block, or false once the marker has been taken.
     bool next(Block *out);
@@ -34,7 +37,10 @@ public:
 
 private:
     enum class State { Blocks, Marker, Done };
+    // Reads ahead and drops behind as the cursor crosses windows of the file.
     void advise();
+    // Drops the windows around the cursor from memory.
+    void dropAdvisedWindows();
 
     const std::shared_ptr<const ArchiveFolder> _archive;
     size_t _fragment;

@@ -133,6 +133,29 @@ TEST_F(RecorderTest, DescribeReportsEachFragment)
     EXPECT_TRUE(error.contains(QStringLiteral("not an archive"))) << error.toStdString();
 }
 
+TEST_F(RecorderTest, WhatWasAppendedIsOnDiskBeforeTheFragmentEnds)
+{
+    // What a killed recorder leaves: the files as they are while it records.
+    QString error;
+    std::unique_ptr<archive::Recorder> recorder = archive::Recorder::create(dir(), &error);
+    ASSERT_TRUE(recorder);
+    ASSERT_TRUE(recorder->beginFragment(&error));
+    for (const Block &b : {video(1000, true), audio(1010), video(1040, false), audio(1050)})
+        ASSERT_TRUE(recorder->append(b.stream, b.timeMs, b.key, b.payload, &error));
+    std::vector<archive::FragmentInfo> fragments;
+    ASSERT_TRUE(archive::describe(dir(), &fragments, &error)) << error.toStdString();
+    ASSERT_EQ(fragments.size(), 1u);
+    EXPECT_FALSE(fragments[0].complete);
+    EXPECT_TRUE(fragments[0].status.contains(QStringLiteral("no index"))) << fragments[0].status.toStdString();
+    // Only the newest audio block is held back (it may still become key).
+    EXPECT_EQ(fragments[0].videoBlocks, 2);
+    EXPECT_EQ(fragments[0].audioBlocks, 1);
+    ComponentRef<IArchiveReader> reader = openReader(dir());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(feed(*reader, 1000),
+              (std::vector<Block>{video(1000, true), audio(1010), video(1040, false), marker(kEndMarkerMs)}));
+}
+
 TEST_F(RecorderTest, EmptyFragmentsLeaveNoFile)
 {
     QString error;
