@@ -127,7 +127,7 @@ Outcome MediaFileReader::prepareAudio()
     case AV_CODEC_ID_PCM_ALAW:
         _audio.fourcc = parameters->codec_id == AV_CODEC_ID_PCM_MULAW ? fourcc::kUlaw : fourcc::kAlaw;
         if (parameters->sample_rate != kG711SampleRate || parameters->ch_layout.nb_channels != 1)
-            return Outcome::refused(QStringLiteral("%1: G.711 audio must be 8000 Hz mono, not %2 Hz with %3 channels")
+            return Outcome::refused(QStringLiteral("%1: G.711 audio must be 8000 Hz mono, not %2 Hz with %3 channel(s)")
                                         .arg(_path)
                                         .arg(parameters->sample_rate)
                                         .arg(parameters->ch_layout.nb_channels));

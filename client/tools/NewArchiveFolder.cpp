@@ -19,7 +19,7 @@ NewArchiveFolder::NewArchiveFolder(const QString &dir)
 
 NewArchiveFolder::~NewArchiveFolder()
 {
-    if (_committed)
+    if (!_begun || _committed)
         return;
     if (!_existed) {
         QDir(_outermostMissing).removeRecursively();
@@ -49,6 +49,7 @@ Outcome NewArchiveFolder::check() const
 
 std::unique_ptr<archive::Recorder> NewArchiveFolder::createRecorder(Outcome *outcome)
 {
+    _begun = true;
     QString error;
     std::unique_ptr<archive::Recorder> recorder = archive::Recorder::create(_dir, &error);
     if (!recorder)

@@ -1,8 +1,8 @@
 // The folder a command records a new archive into. It refuses a folder that
-// already holds something and, unless the run is committed, removes on
-// destruction what this run made: the folder itself together with any parent
-// folders that were missing, or only its content when it existed empty.
-// Nothing that existed before the run is ever removed.
+// already holds something and, once the archive is begun and unless the run
+// is committed, removes on destruction what this run made: the folder itself
+// together with any parent folders that were missing, or only its content
+// when it existed empty. Nothing that existed before the run is removed.
 //
 // Main thread; destroy the archive's recorder before this object.
 #ifndef CLIENT_TOOLS_NEWARCHIVEFOLDER_H_
@@ -36,6 +36,7 @@ private:
     bool _existed;
     // The outermost folder of the path that did not exist before the run.
     QString _outermostMissing;
+    bool _begun = false;  // from the recorder's creation on, the folder holds this run's work
     bool _committed = false;
 };
 

@@ -28,7 +28,7 @@ void printUsage(FILE *out)
     for (const Command &command : kCommands)
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     std::fprintf(out, "\nvelt-archive COMMAND --help shows a command's options. Times are local, "
-                      "yyyy-MM-ddTHH:mm:ss.\n");
+                      "yyyy-MM-ddTHH:mm:ss.\nSet VELT_ARCHIVE_FFMPEG_LOG=1 to see FFmpeg's own log.\n");
 }
 
 }  // namespace
@@ -37,9 +37,10 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velt-archive"));
-    // FFmpeg's own chatter stays quiet; its errors reach the user through
-    // the tool's messages, which carry the error text and the file.
-    av_log_set_level(AV_LOG_ERROR);
+    // FFmpeg's errors reach the user through the tool's one-line messages,
+    // which carry the error text and the file; its own log (a demuxer's
+    // complaints about a file it is probing) is shown only on request.
+    av_log_set_level(qEnvironmentVariableIsSet("VELT_ARCHIVE_FFMPEG_LOG") ? AV_LOG_VERBOSE : AV_LOG_FATAL);
 
     const QStringList arguments = QCoreApplication::arguments();
     const QString word = arguments.value(1);

@@ -1,0 +1,142 @@
+// velt-archive refusing what it cannot use: exit code 2, one line on
+// standard error, and the folder tree exactly as it was before the run.
+#include "tests/client/tools/ToolTestUtil.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace tooltest;
+
+// Every path below `root`, for comparing a tree before and after a run.
+QStringList treeOf(const QString &root)
+{
+    QStringList paths;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << QDir(root).relativeFilePath(it.next());
+    paths.sort();
+    return paths;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+struct Refusal {
+    QStringList arguments;
+    int exitCode;
+    QString message;  // the whole of standard error, or its start when it ends with "..."
+};
+
+void expectRefused(const QString &workDir, const std::vector<Refusal> &cases)
+{
+    for (const Refusal &c : cases) {
+        SCOPED_TRACE("velt-archive " + c.arguments.join(' ').toStdString());
+        const QStringList before = treeOf(workDir);
+        const ToolRun run = runTool(c.arguments, workDir);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        const QString err = run.err.trimmed();
+        if (c.message.endsWith("..."))
+            EXPECT_TRUE(err.startsWith(c.message.chopped(3))) << err.toStdString();
+        else
+            EXPECT_EQ(err.toStdString(), c.message.toStdString());
+        EXPECT_EQ(treeOf(workDir).join('\n').toStdString(), before.join('\n').toStdString())
+            << "the run left something behind or removed something";
+    }
+}
+
+// Refused before any work: bad arguments and unusable folders or files.
+TEST(BadInput, RefusedWithExitCodeTwoAndOneMessage)
+{
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath("notes.txt"), "not media\n");
+    ASSERT_TRUE(QDir(tmp.path()).mkpath("full"));
+    writeFile(tmp.filePath("full/keep.txt"), "mine");
+    ASSERT_TRUE(QDir(tmp.path()).mkpath("empty"));
+
+    const QString synth = "velt-archive synth: ";
+    const QString import = "velt-archive import: ";
+    expectRefused(tmp.path(), {
+        {{"synth"}, 2, synth + "wrong number of arguments; see velt-archive synth --help"},
+        {{"synth", "a", "b"}, 2, synth + "wrong number of arguments; see velt-archive synth --help"},
+        {{"synth", "new", "--colour", "red"}, 2, synth + "Unknown option 'colour'."},
+        {{"synth", "new", "--video", "vp9"}, 2, synth + "unknown video codec 'vp9' (choose h264, hevc, mjpeg)"},
+        {{"synth", "new", "--audio", "mp3"}, 2, synth + "unknown audio codec 'mp3' (choose aac, ulaw, alaw, none)"},
+        {{"synth", "new", "--start", "2024-02-30T10:00:00"}, 2,
+         synth + "--start must be a local time like 2024-05-01T10:00:00, not '2024-02-30T10:00:00'"},
+        {{"synth", "new", "--start", "2024-05-01 10:00"}, 2,
+         synth + "--start must be a local time like 2024-05-01T10:00:00, not '2024-05-01 10:00'"},
+        {{"synth", "new", "--size", "640"}, 2,
+         synth + "--size must be WxH with even sides from 16 to 8192, like 640x360, not '640'"},
+        {{"synth", "new", "--size", "161x120"}, 2,
+         synth + "--size must be WxH with even sides from 16 to 8192, like 640x360, not '161x120'"},
+        {{"synth", "new", "--fps", "0"}, 2, synth + "--fps must be a positive whole number, not '0'"},
+        {{"synth", "new", "--fragments", "two"}, 2, synth + "--fragments must be a positive whole number, not 'two'"},
+        {{"synth", "new", "--gop", "-5"}, 2, synth + "--gop must be a positive whole number, not '-5'"},
+        {{"synth", "new", "--seconds", "0"}, 2, synth + "--seconds must be a positive number of seconds, not '0'"},
+        {{"synth", "new", "--gap", "-1"}, 2, synth + "--gap must be a non-negative number of seconds, not '-1'"},
+        {{"synth", "full"}, 2, synth + "full is not empty; give a new folder for the archive"},
+        {{"synth", "notes.txt"}, 2, synth + "notes.txt exists and is not a folder"},
+        {{"import", "new"}, 2, import + "wrong number of arguments; see velt-archive import --help"},
+        {{"import", "new", "missing.mp4"}, 2, import + "missing.mp4: no such file"},
+        {{"import", "new", "notes.txt"}, 2,
+         import + "notes.txt: not a media file (avformat_open_input: Invalid data found when processing input)"},
+        {{"import", "full", "notes.txt"}, 2, import + "full is not empty; give a new folder for the archive"},
+        {{"import", "empty", "notes.txt"}, 2,
+         import + "notes.txt: not a media file (avformat_open_input: Invalid data found when processing input)"},
+        {{"info", "missing"}, 2, "velt-archive info: missing: ..."},
+        {{"frobnicate"}, 2, "velt-archive: unknown command 'frobnicate'..."},
+        {{}, 2, "velt-archive: no command given..."},
+    });
+}
+
+// Files that open but hold what the archive cannot take, and a failure
+// after the archive was begun: the new folder (and the missing parents the
+// run made) go, an existing empty folder stays empty.
+TEST(BadInput, RefusedMediaLeavesNothingBehind)
+{
+    if (!haveFfmpeg())
+        GTEST_SKIP() << "no ffmpeg command";
+    QTemporaryDir tmp;
+    const QStringList picture = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "1", "-pix_fmt", "yuv420p"};
+    ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "libx264", "-bf", "0", "good.mp4"}, tmp.path()));
+    ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "libx264", "-bf", "2", "bframes.mp4"}, tmp.path()));
+    ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "mpeg4", "mpeg4.avi"}, tmp.path()));
+    ASSERT_TRUE(runFfmpeg({"-f", "lavfi", "-i", "sine=sample_rate=16000", "-t", "1", "-c:a", "pcm_s16le", "pcm.wav"},
+                          tmp.path()));
+    ASSERT_TRUE(runFfmpeg({"-f", "lavfi", "-i", "sine=sample_rate=16000", "-t", "1", "-c:a", "pcm_mulaw", "ulaw16k.wav"},
+                          tmp.path()));
+    // Raw H.264 without its IDR pictures: it opens, but no block can start a fragment.
+    ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "libx264", "-bf", "0", "-bsf:v", "filter_units=remove_types=5",
+                                                "nokey.h264"},
+                          tmp.path()));
+    ASSERT_TRUE(QDir(tmp.path()).mkpath("empty"));
+
+    const QString import = "velt-archive import: ";
+    const QString bFrames = "the video has B-frames (decode order differs from display order), which blocks of a "
+                            "single time cannot hold; re-encode it without B-frames";
+    expectRefused(tmp.path(), {
+        {{"import", "new", "good.mp4", "bframes.mp4"}, 2, import + "bframes.mp4: " + bFrames},
+        {{"import", "new", "mpeg4.avi"}, 2,
+         import + "mpeg4.avi: video codec mpeg4 is not supported (h264, hevc or mjpeg only)"},
+        {{"import", "new", "pcm.wav"}, 2,
+         import + "pcm.wav: audio codec pcm_s16le is not supported (aac, pcm_mulaw or pcm_alaw only)"},
+        {{"import", "new", "ulaw16k.wav"}, 2,
+         import + "ulaw16k.wav: G.711 audio must be 8000 Hz mono, not 16000 Hz with 1 channel(s)"},
+        {{"import", "parent/new", "good.mp4", "nokey.h264"}, 2,
+         import + "nokey.h264: nothing to import (no video key frame and no audio)"},
+        {{"import", "empty", "good.mp4", "nokey.h264"}, 2,
+         import + "nokey.h264: nothing to import (no video key frame and no audio)"},
+    });
+    EXPECT_TRUE(QDir(tmp.filePath("empty")).exists());
+}
+
+}  // namespace
