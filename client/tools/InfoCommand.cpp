@@ -46,14 +46,14 @@ Outcome runInfo(const QStringList &arguments)
                     qPrintable(formatSeconds(f.endMs - f.startMs)),
                     qPrintable(streamColumn(f.videoFourcc, f.videoBlocks)),
                     qPrintable(streamColumn(f.audioFourcc, f.audioBlocks)), static_cast<long long>(f.sizeBytes),
-                    f.complete ? "complete" : "cut off");
+                    qPrintable(f.complete ? QStringLiteral("complete") : QStringLiteral("not ended: ") + f.status));
         totalMs += f.endMs - f.startMs;
         totalVideo += f.videoBlocks;
         totalAudio += f.audioBlocks;
         totalBytes += f.sizeBytes;
         cutOff += f.complete ? 0 : 1;
     }
-    std::printf("total: %zu fragment(s), %s s, %lld video + %lld audio blocks, %lld bytes, %lld cut off\n",
+    std::printf("total: %zu fragment(s), %s s, %lld video + %lld audio blocks, %lld bytes, %lld not ended cleanly\n",
                 fragments.size(), qPrintable(formatSeconds(totalMs)), static_cast<long long>(totalVideo),
                 static_cast<long long>(totalAudio), static_cast<long long>(totalBytes), static_cast<long long>(cutOff));
     return Outcome::success();
