@@ -1,0 +1,245 @@
+#include "client/app/Commands.h"
+
+#include "client/app/ArchivePlayer.h"
+#include "client/app/ClientHost.h"
+#include "client/app/CommandLine.h"
+#include "client/app/ExportReport.h"
+#include "client/app/ExportScript.h"
+#include "client/app/FrameWidget.h"
+#include "client/app/MainWindow.h"
+#include "client/archive/Archive.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace clientapp {
+
+namespace {
+
+// Exit codes shared by both commands.
+constexpr int kCannotRun = 1;
+constexpr int kBadArguments = 2;
+
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+void complain(const QString &text) { std::fprintf(stderr, "velt-client: %s\n", text.toLocal8Bit().constData()); }
+
+void say(const QString &text)
+{
+    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+// Prints help or the refusal; returns the exit code, or -1 to go on.
+int settle(ParseResult result, const QString &message, const char *helpCommand)
+{
+    switch (result) {
+    case ParseResult::Run:
+        return -1;
+    case ParseResult::Help:
+        std::fputs(message.toLocal8Bit().constData(), stdout);
+        return 0;
+    case ParseResult::Refused:
+        complain(message);
+        std::fprintf(stderr, "Try '%s --help'.\n", helpCommand);
+        return kBadArguments;
+    }
+    return kBadArguments;
+}
+
+// Enters the data folder, starts the host with the plug-in and opens the
+// archive. Returns -1 when all went well, else the exit code.
+int startClient(ClientHost &host, const QString &pluginPath, int debugLevel, const QString &archiveDir,
+                ComponentRef<IArchiveVideoSource> *source)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    QString error;
+    if (!enterDataFolder(&error) ||
+        !host.start(pluginPath.isEmpty() ? defaultPluginPath() : pluginPath, debugLevel, &error)) {
+        complain(error);
+        return kCannotRun;
+    }
+    *source = archive::openSource(archiveDir, &error);
+    if (!*source) {
+        complain(QStringLiteral("cannot open the archive %1: %2").arg(archiveDir, error));
+        return kBadArguments;
+    }
+    return -1;
+}
+
+// Everything the client held is released by now; what the ledger still
+// counts was leaked by someone.
+int endClient(ClientHost &host, int exitCode)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    host.shutdown();
+    const QString leftovers = leftoverComponents();
+    if (!leftovers.isEmpty())
+        std::fprintf(stderr, "velt-client: components still alive:\n%s", leftovers.toLocal8Bit().constData());
+    return exitCode;
+}
+
+QString periodText(const ExportOptions &options)
+{
+    switch (options.period) {
+    case ExportOptions::Period::All:
+        return QStringLiteral("the whole archive");
+    case ExportOptions::Period::Yesterday:
+        return QStringLiteral("yesterday");
+    case ExportOptions::Period::Range:
+        break;
+    }
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    return QStringLiteral("%1 to %2").arg(options.from.toString(format), options.to.toString(format));
+}
+
+bool archiveFolderExists(const QString &dir)
+{
+    if (QFileInfo(dir).isDir())
+        return true;
+    complain(QStringLiteral("there is no archive folder %1").arg(dir));
+    return false;
+}
+
+// A missing target folder is made; anything else but a folder is refused.
+bool prepareTarget(const QString &dir)
+{
+    const QFileInfo info(dir);
+    if (info.exists() && !info.isDir()) {
+        complain(QStringLiteral("--out %1 is not a folder").arg(dir));
+        return false;
+    }
+    if (!info.exists()) {
+        if (!QDir().mkpath(dir)) {
+            complain(QStringLiteral("cannot make the folder %1").arg(dir));
+            return false;
+        }
+        say(QStringLiteral("Made the folder %1").arg(dir));
+    }
+    return true;
+}
+
+void takeScreenshot(const QString &path)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen || !screen->grabWindow(0).save(path))
+        complain(QStringLiteral("cannot save a screenshot to %1").arg(path));
+}
+
+}  // namespace
+
+int runExportCommand(int argc, char **argv)
+{
+    ExportOptions options;
+    QString message;
+    const int refused = settle(parseExportOptions(argumentsOf(argc, argv), &options, &message), message,
+                               "velt-client export");
+    if (refused >= 0)
+        return refused;
+    options.archiveDir = absolutePath(options.archiveDir);
+    options.outDir = absolutePath(options.outDir);
+    if (!options.pluginPath.isEmpty())
+        options.pluginPath = absolutePath(options.pluginPath);
+    if (!archiveFolderExists(options.archiveDir) || !prepareTarget(options.outDir))
+        return kBadArguments;
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ClientHost host;
+    ComponentRef<IArchiveVideoSource> source;
+    int code = startClient(host, options.pluginPath, options.debugLevel, options.archiveDir, &source);
+    if (code < 0) {
+        say(QStringLiteral("Exporting %1 of %2 into %3%4")
+                .arg(periodText(options), options.archiveDir, options.outDir,
+                     options.limitMb > 0 ? QStringLiteral(", files of at most %1 MB").arg(options.limitMb)
+                                         : QString()));
+        FrameWidget frame;
+        frame.showArchive(source);
+        frame.attachPlugin(host.factory());
+        ExportReport report(isatty(fileno(stdout)) != 0);
+        ExportScript script(options, report);
+        const ExportScript::Outcome outcome =
+            script.run(qobject_cast<QAbstractButton *>(frame.pluginButton()), &message);
+        code = int(outcome);
+        if (outcome == ExportScript::Written)
+            say(QStringLiteral("Done."));
+        else if (outcome == ExportScript::NoData)
+            say(message);
+        else
+            complain(outcome == ExportScript::ExportFailed ? QStringLiteral("export failed: %1").arg(message)
+                                                           : message);
+    }
+    source.reset();
+    return endClient(host, code);
+}
+
+int runWindowCommand(int argc, char **argv)
+{
+    WindowOptions options;
+    QString message;
+    const int refused =
+        settle(parseWindowOptions(argumentsOf(argc, argv), &options, &message), message, "velt-client");
+    if (refused >= 0)
+        return refused;
+    const QString title = options.archiveDir;
+    options.archiveDir = absolutePath(options.archiveDir);
+    if (!options.pluginPath.isEmpty())
+        options.pluginPath = absolutePath(options.pluginPath);
+    if (!options.screenshotPath.isEmpty())
+        options.screenshotPath = absolutePath(options.screenshotPath);
+    if (!archiveFolderExists(options.archiveDir))
+        return kBadArguments;
+
+    QApplication app(argc, argv);
+    ClientHost host;
+    ComponentRef<IArchiveVideoSource> source;
+    int code = startClient(host, options.pluginPath, options.debugLevel, options.archiveDir, &source);
+    if (code < 0) {
+        MainWindow window(host, source, title);
+        window.show();
+        window.player()->play();
+        FrameWidget *frame = window.frameWidget();
+        if (options.openExportDialogAfterMs >= 0) {
+            // The pointer rests on the frame, as a user's would before a click.
+            QTimer::singleShot(options.openExportDialogAfterMs / 2, frame,
+                               [frame] { QCursor::setPos(frame->mapToGlobal(frame->rect().center())); });
+            QTimer::singleShot(options.openExportDialogAfterMs, frame, [frame] {
+                if (auto *button = qobject_cast<QAbstractButton *>(frame->pluginButton()))
+                    button->click();
+            });
+        }
+        if (options.quitAfterMs >= 0) {
+            QTimer::singleShot(options.quitAfterMs, &app, [&options, &app] {
+                if (!options.screenshotPath.isEmpty())
+                    takeScreenshot(options.screenshotPath);
+                if (QWidget *modal = QApplication::activeModalWidget())
+                    modal->close();
+                QTimer::singleShot(0, &app, &QCoreApplication::quit);
+            });
+        }
+        code = app.exec();
+    }
+    source.reset();
+    return endClient(host, code);
+}
+
+}  // namespace clientapp

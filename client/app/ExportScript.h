@@ -1,0 +1,79 @@
+// ExportScript: runs one export through the plug-in's own controls, as a
+// user would. It clicks the frame's export button, which opens the modal
+// export dialog; from inside the dialog's event loop it fills the form
+// (folder, period, size limit, "close after finish" off) and presses OK,
+// then follows the dialog's status list, reporting progress and each file
+// as it is closed, until the dialog shows its single Close button or the
+// export reports an error; then it closes the dialog and says how it ended.
+//
+// GUI thread. Owns nothing of the dialog; the report belongs to the caller.
+#ifndef CLIENT_APP_EXPORTSCRIPT_H_
+#define CLIENT_APP_EXPORTSCRIPT_H_
+
+#include "client/app/CommandLine.h"
+#include "client/app/ExportReport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+
+class QAbstractButton;
+class QAbstractItemModel;
+class QDialog;
+class QDialogButtonBox;
+
+namespace clientapp {
+
+class ExportScript : public QObject {
+    Q_OBJECT
+
+public:
+    // Exit codes of `velt-client export`.
+    enum Outcome { Written = 0, NotRun = 1, NoData = 3, ExportFailed = 4 };
+
+    ExportScript(const ExportOptions &options, ExportReport &report);
+
+    // Clicks `button` and returns when the dialog it opened is closed and
+    // the export has ended. *message says why when the outcome is not
+    // Written.
+    Outcome run(QAbstractButton *button, QString *message);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void fillDialog();
+    bool fillForm();
+    void poll();
+    void readRows();
+    void conclude();
+    void giveUp(const QString &why);
+    // Files in the target folder that no row announced (closed after the
+    // dialog stopped watching).
+    void reportUnlistedFiles();
+
+    const ExportOptions &_options;
+    ExportReport &_report;
+    QTimer _openTimer;
+    QTimer _pollTimer;
+    QPointer<QDialog> _dialog;
+    QPointer<QAbstractItemModel> _model;
+    QPointer<QDialogButtonBox> _buttons;
+
+    QDateTime _startedAt;
+    QSet<QString> _reported;  // paths of the files announced so far
+    int64_t _bytesInFiles = 0;
+    double _percent = 0.0;
+    QString _noDataText;     // the single cell's text, once shown
+    QString _rowError;       // a row's error text, once shown
+    uint32_t _engineError = 0;  // code of an error report that reached the dialog
+    int _pollsSinceError = 0;
+    bool _concluded = false;
+    Outcome _outcome = NotRun;
+    QString _message;
+};
+
+}  // namespace clientapp
+
+#endif  // CLIENT_APP_EXPORTSCRIPT_H_

@@ -1,0 +1,214 @@
+// `velt-client export` end to end: the real client binary loads the real
+// plug-in, drives its dialog and exports the sample archive; the files are
+// read back with libavformat.
+#include "tests/client/app/AppTestUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using apptest::exportedFiles;
+using apptest::probe;
+using apptest::runClient;
+
+const QStringList kFragmentFiles = {
+    QStringLiteral("2026.01.15.10.00.00-2026.01.15.10.00.02.mkv"),
+    QStringLiteral("2026.01.15.10.00.05-2026.01.15.10.00.07.mkv"),
+    QStringLiteral("2026.01.15.10.00.10-2026.01.15.10.00.12.mkv"),
+};
+
+void expectCleanExit(const apptest::Run &run)
+{
+    EXPECT_FALSE(run.err.contains(QStringLiteral("components still alive"))) << qPrintable(run.err);
+}
+
+// Every file holds H.264 video and AAC audio and lasts about `seconds`.
+void expectFile(const QString &path, double seconds)
+{
+    const apptest::Probe file = probe(path);
+    ASSERT_TRUE(file.opened) << qPrintable(path);
+    EXPECT_EQ(file.codecs, (QStringList{QStringLiteral("h264"), QStringLiteral("aac")})) << qPrintable(path);
+    EXPECT_NEAR(file.durationSeconds, seconds, 0.25) << qPrintable(path);
+}
+
+class ScriptedExport : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        archive = apptest::sampleArchive();
+        ASSERT_FALSE(archive.isEmpty());
+        ASSERT_TRUE(out.isValid());
+    }
+    apptest::Run exportWith(const QStringList &options)
+    {
+        return runClient(QStringList{QStringLiteral("export"), archive, QStringLiteral("--out"), out.path()} + options);
+    }
+
+    QString archive;
+    QTemporaryDir out;
+};
+
+TEST_F(ScriptedExport, RangeOverTheArchiveWritesOneFilePerFragment)
+{
+    const apptest::Run run = exportWith({QStringLiteral("--from"), QStringLiteral("2026-01-15T09:59:00"),
+                                         QStringLiteral("--to"), QStringLiteral("2026-01-15T10:01:00")});
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    ASSERT_EQ(exportedFiles(out.path()), kFragmentFiles);
+    for (const QString &name : kFragmentFiles) {
+        expectFile(out.filePath(name), 3.0);
+        // Each file is announced with its checksum, which matches the one beside it.
+        QFile sum(out.filePath(name + QStringLiteral(".sha256")));
+        ASSERT_TRUE(sum.open(QIODevice::ReadOnly)) << qPrintable(name);
+        const QString hash = QString::fromLatin1(sum.readAll().left(64));
+        EXPECT_TRUE(run.out.contains(QStringLiteral("file %1").arg(name))) << qPrintable(run.out);
+        EXPECT_TRUE(run.out.contains(QStringLiteral("sha256 %1").arg(hash))) << qPrintable(run.out);
+    }
+    expectCleanExit(run);
+}
+
+TEST_F(ScriptedExport, WholeArchiveIntoAFolderItMakes)
+{
+    const QString target = out.filePath(QStringLiteral("new/sub"));
+    const apptest::Run run = runClient(
+        {QStringLiteral("export"), archive, QStringLiteral("--out"), target, QStringLiteral("--all")});
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Made the folder %1").arg(target))) << qPrintable(run.out);
+    ASSERT_EQ(exportedFiles(target), kFragmentFiles);
+    for (const QString &name : kFragmentFiles)
+        expectFile(QDir(target).filePath(name), 3.0);
+    expectCleanExit(run);
+}
+
+TEST_F(ScriptedExport, RangeInsideTheArchiveCutsTheFirstAndLastFragment)
+{
+    const apptest::Run run = exportWith({QStringLiteral("--from"), QStringLiteral("2026-01-15T10:00:06"),
+                                         QStringLiteral("--to"), QStringLiteral("2026-01-15T10:00:11")});
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    const QStringList files = exportedFiles(out.path());
+    ASSERT_EQ(files.size(), 2) << qPrintable(files.join(QLatin1Char(' ')));
+    // The first file starts at the key frame before the period's start.
+    EXPECT_TRUE(files[0].endsWith(QStringLiteral("-2026.01.15.10.00.07.mkv"))) << qPrintable(files[0]);
+    EXPECT_EQ(files[1], QStringLiteral("2026.01.15.10.00.10-2026.01.15.10.00.11.mkv"));
+    expectFile(out.filePath(files[1]), 1.0);
+    expectCleanExit(run);
+}
+
+TEST_F(ScriptedExport, SizeLimitSplitsAFragmentIntoFilesOfTheLimit)
+{
+    QTemporaryDir big;
+    const QString dir = big.filePath(QStringLiteral("archive"));
+    QString output;
+    // About 2.5 MB in one fragment.
+    ASSERT_TRUE(apptest::synthesize(dir,
+                                    {QStringLiteral("--start"), QLatin1String(apptest::kFirstStart),
+                                     QStringLiteral("--seconds"), QStringLiteral("8"), QStringLiteral("--size"),
+                                     QStringLiteral("1280x720")},
+                                    &output))
+        << qPrintable(output);
+    const apptest::Run run = runClient({QStringLiteral("export"), dir, QStringLiteral("--out"), out.path(),
+                                        QStringLiteral("--all"), QStringLiteral("--limit-mb"), QStringLiteral("1")});
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    const QStringList files = exportedFiles(out.path());
+    ASSERT_GE(files.size(), 2) << qPrintable(run.out);
+    double totalSeconds = 0.0;
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = out.filePath(files[i]);
+        const apptest::Probe file = probe(path);
+        ASSERT_TRUE(file.opened);
+        EXPECT_EQ(file.codecs, (QStringList{QStringLiteral("h264"), QStringLiteral("aac")}));
+        totalSeconds += file.durationSeconds;
+        // A file is closed only once it has reached the limit.
+        if (i + 1 < files.size()) {
+            EXPECT_GE(QFileInfo(path).size(), 1 << 20) << qPrintable(files[i]);
+        }
+    }
+    EXPECT_NEAR(totalSeconds, 8.0, 0.5);
+    expectCleanExit(run);
+}
+
+TEST_F(ScriptedExport, PeriodWithoutRecordingEndsWithNoData)
+{
+    // After the archive, and within the gap between the first two fragments.
+    const QList<QStringList> periods = {
+        {QStringLiteral("2026-01-15T11:00:00"), QStringLiteral("2026-01-15T12:00:00")},
+        {QStringLiteral("2026-01-15T10:00:03"), QStringLiteral("2026-01-15T10:00:04")},
+    };
+    for (const QStringList &period : periods) {
+        const apptest::Run run =
+            exportWith({QStringLiteral("--from"), period[0], QStringLiteral("--to"), period[1]});
+        EXPECT_EQ(run.exitCode, 3) << qPrintable(period.join(QLatin1Char(' ')) + run.out + run.err);
+        EXPECT_TRUE(run.out.contains(QStringLiteral("No recorded data in the chosen period"))) << qPrintable(run.out);
+        expectCleanExit(run);
+    }
+    EXPECT_TRUE(exportedFiles(out.path()).isEmpty());
+}
+
+TEST_F(ScriptedExport, FileThatCannotBeCreatedEndsWithTheError)
+{
+    // The engine writes to "tmpchunk.mkv" first; a folder of that name makes
+    // opening it fail even for root.
+    ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("tmpchunk.mkv")));
+    const apptest::Run run = exportWith({QStringLiteral("--all")});
+    EXPECT_EQ(run.exitCode, 4) << qPrintable(run.out + run.err);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("export failed: Error: the file cannot be created or written")))
+        << qPrintable(run.err);
+    EXPECT_TRUE(exportedFiles(out.path()).isEmpty());
+    expectCleanExit(run);
+}
+
+TEST_F(ScriptedExport, BadArgumentsAreRefusedWithAReason)
+{
+    QFile plainFile(out.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
+    plainFile.close();
+    const QString o = out.path();
+    const struct {
+        QStringList arguments;
+        QString message;
+    } cases[] = {
+        {{archive, QStringLiteral("--all")}, QStringLiteral("missing --out")},
+        {{archive, QStringLiteral("--out"), o, QStringLiteral("--all"), QStringLiteral("--from"),
+          QStringLiteral("2026-01-15T10:00:00"), QStringLiteral("--to"), QStringLiteral("2026-01-15T10:01:00")},
+         QStringLiteral("exclude each other")},
+        {{archive, QStringLiteral("--out"), o}, QStringLiteral("choose the period")},
+        {{archive, QStringLiteral("--out"), o, QStringLiteral("--from"), QStringLiteral("2026-01-15T10:00:00")},
+         QStringLiteral("--from and --to go together")},
+        {{archive, QStringLiteral("--out"), o, QStringLiteral("--from"), QStringLiteral("2026-01-15 10:00"),
+          QStringLiteral("--to"), QStringLiteral("2026-01-15T10:01:00")},
+         QStringLiteral("--from: '2026-01-15 10:00' is not a local time")},
+        {{archive, QStringLiteral("--out"), o, QStringLiteral("--all"), QStringLiteral("--limit-mb"),
+          QStringLiteral("1025")},
+         QStringLiteral("--limit-mb: '1025' is not a whole number from 0 to 1024")},
+        {{archive, QStringLiteral("--out"), o, QStringLiteral("--all"), QStringLiteral("--limit-mb"),
+          QStringLiteral("-1")},
+         QStringLiteral("--limit-mb")},
+        {{o + QStringLiteral("/missing"), QStringLiteral("--out"), o, QStringLiteral("--all")},
+         QStringLiteral("there is no archive folder")},
+        {{o, QStringLiteral("--out"), o + QStringLiteral("/target"), QStringLiteral("--all")},
+         QStringLiteral("cannot open the archive")},
+        {{archive, QStringLiteral("--out"), plainFile.fileName(), QStringLiteral("--all")},
+         QStringLiteral("is not a folder")},
+    };
+    for (const auto &c : cases) {
+        const apptest::Run run = runClient(QStringList{QStringLiteral("export")} + c.arguments);
+        EXPECT_EQ(run.exitCode, 2) << qPrintable(c.arguments.join(QLatin1Char(' ')) + QLatin1Char('\n') + run.err);
+        EXPECT_TRUE(run.err.contains(c.message)) << qPrintable(c.message + QStringLiteral(" not in: ") + run.err);
+    }
+    EXPECT_TRUE(exportedFiles(o).isEmpty());
+}
+
+TEST(ClientWindow, OpensTheExportDialogFromTheFrameAndLeavesNothingAlive)
+{
+    const QString archive = apptest::sampleArchive();
+    ASSERT_FALSE(archive.isEmpty());
+    const apptest::Run run = runClient({archive, QStringLiteral("--open-export-dialog-after-ms"),
+                                        QStringLiteral("400"), QStringLiteral("--quit-after-ms"),
+                                        QStringLiteral("1200")});
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    expectCleanExit(run);
+}
+
+}  // namespace
