@@ -58,7 +58,7 @@ private:
     bool writeReady(QString *error);
     bool writeFirst(QString *error);
 
-    static constexpr size_t kMaxWaitingBlocks = 1024;
+    static constexpr size_t kMaxWaitingBlocks = 256;
 
     archive::Recorder *_recorder;
     // Keyed by time, stream number (video 0 before audio 8) and arrival.

@@ -265,14 +265,16 @@ MediaFileReader::Result MediaFileReader::takeAudio(AVPacket *packet, int64_t fra
 
 int64_t MediaFileReader::blockTimeMs(Stream *stream, const AVPacket *packet, int64_t fragmentStartMs)
 {
-    const int64_t timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    if (timestamp != AV_NOPTS_VALUE) {
-        const int64_t timeMs = av_rescale_q(timestamp, _demuxer->streams[stream->index]->time_base, kMilliseconds);
-        if (_originMs == INT64_MAX)
-            _originMs = timeMs;
-        stream->lastTimeMs = std::max<int64_t>(0, timeMs - _originMs);
-    }
-    return fragmentStartMs + stream->lastTimeMs;
+    int64_t timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    // Raw streams (an .h264 file) carry durations only: a packet without a
+    // time follows the one before it.
+    if (timestamp == AV_NOPTS_VALUE)
+        timestamp = stream->nextTimestamp != AV_NOPTS_VALUE ? stream->nextTimestamp : 0;
+    stream->nextTimestamp = timestamp + std::max<int64_t>(0, packet->duration);
+    const int64_t timeMs = av_rescale_q(timestamp, _demuxer->streams[stream->index]->time_base, kMilliseconds);
+    if (_originMs == INT64_MAX)
+        _originMs = timeMs;
+    return fragmentStartMs + std::max<int64_t>(0, timeMs - _originMs);
 }
 
 Outcome MediaFileReader::refuseBFrames() const

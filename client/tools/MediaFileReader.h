@@ -51,7 +51,7 @@ private:
     struct Stream {
         int index = -1;
         uint32_t fourcc = 0;
-        int64_t lastTimeMs = 0;  // for a packet that carries no time
+        int64_t nextTimestamp = AV_NOPTS_VALUE;  // in the stream's time base, for a packet without one
     };
 
     explicit MediaFileReader(const QString &path) : _path(path) {}
