@@ -139,6 +139,20 @@ TEST_F(ReadPumpTest, ShortVideoOnlyRecordingIsWrittenWhenThePeriodEndsWhileGathe
     expectSingleStreamFile(0);
 }
 
+TEST_F(ReadPumpTest, LongVideoOnlyRecordingIsDescribedAfter150BlocksAndWrittenWhole)
+{
+    for (int64_t t = 1000; t < 1000 + 200 * 40; t += 40)
+        archive.script.push_back(makeBlock(0, t));
+    archive.script.push_back(makeBlock(0, 90000));
+    EXPECT_EQ(exportToEnd(request(1000, 50000)), QStringLiteral("started@1000 finished closed@8960"));
+    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000}));
+    // Described by the 151st block, before the period's end was seen.
+    EXPECT_EQ(archive.blocksDelivered(), 151 + 201);
+    const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].size(), 200u);
+}
+
 TEST_F(ReadPumpTest, PeriodEndingWhileGatheringWithoutReadyInformerJustFinishes)
 {
     codecs.readyAfterKeyBlocks = -1;
