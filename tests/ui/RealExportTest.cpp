@@ -20,6 +20,7 @@ extern "C" {
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
@@ -33,6 +34,7 @@ extern "C" {
 namespace {
 
 constexpr int kFramesPerFragment = 25;
+constexpr int kLongFragmentFrames = 3000;  // two minutes of pictures
 constexpr int64_t kFrameMs = 40;
 
 // A small JPEG picture that differs from frame to frame.
@@ -77,26 +79,6 @@ protected:
         archive::registerComponents();
         services.publish(&manager);
         codecs::publish(manager);
-
-        // Two fragments a minute apart, 25 MJPEG pictures each.
-        QString error;
-        auto recorder = archive::Recorder::create(archiveDir.path(), &error);
-        ASSERT_TRUE(recorder) << error.toStdString();
-        for (int f = 0; f < 2; ++f) {
-            ASSERT_TRUE(recorder->beginFragment(&error)) << error.toStdString();
-            fragmentStartMs[f] = startMs + f * 60000;
-            for (int i = 0; i < kFramesPerFragment; ++i) {
-                const QByteArray picture = jpegFrame(f * kFramesPerFragment + i);
-                pictures[f].append(picture);
-                ASSERT_TRUE(recorder->append(archive::kVideoStream, fragmentStartMs[f] + i * kFrameMs, true,
-                                             fourcc::bytes(fourcc::kMjpeg) + picture, &error))
-                    << error.toStdString();
-            }
-            ASSERT_TRUE(recorder->endFragment(&error)) << error.toStdString();
-        }
-        ASSERT_TRUE(recorder->close(&error)) << error.toStdString();
-        source = archive::openSource(archiveDir.path(), &error);
-        ASSERT_TRUE(source) << error.toStdString();
     }
     void TearDown() override
     {
@@ -104,14 +86,20 @@ protected:
         manager.clear();
     }
 
-    // Runs an export of the chosen period to outDir until the engine reports the end.
-    void runExport(ExportDialog *dialog, const char *period)
+    // Starts an export of the chosen period to outDir.
+    void startExport(ExportDialog *dialog, const char *period)
     {
         dialog->findChild<QLineEdit *>(QStringLiteral("dirNameEdit"))->setText(outDir.path());
         dialog->findChild<QRadioButton *>(QString::fromLatin1(period))->click();
         auto *box = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
         ASSERT_TRUE(box->button(QDialogButtonBox::Ok)->isEnabled());
         box->button(QDialogButtonBox::Ok)->click();
+    }
+    // ... and waits until the engine reports the end.
+    void runExport(ExportDialog *dialog, const char *period)
+    {
+        startExport(dialog, period);
+        auto *box = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return box->standardButtons() == QDialogButtonBox::Close; }, 60000));
     }
     static QString cell(ExportDialog *dialog, int row, int column)
@@ -122,6 +110,29 @@ protected:
     QStringList outputFiles() const
     {
         return QDir(outDir.path()).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name);
+    }
+
+    // The first fragment takes `frames` pictures.
+    void record(int frames)
+    {
+        QString error;
+        auto recorder = archive::Recorder::create(archiveDir.path(), &error);
+        ASSERT_TRUE(recorder) << error.toStdString();
+        for (int f = 0; f < 2; ++f) {
+            ASSERT_TRUE(recorder->beginFragment(&error)) << error.toStdString();
+            fragmentStartMs[f] = startMs + f * (frames * kFrameMs + 60000);
+            for (int i = 0; i < (f == 0 ? frames : kFramesPerFragment); ++i) {
+                const QByteArray picture = jpegFrame(f * frames + i);
+                pictures[f].append(picture);
+                ASSERT_TRUE(recorder->append(archive::kVideoStream, fragmentStartMs[f] + i * kFrameMs, true,
+                                             fourcc::bytes(fourcc::kMjpeg) + picture, &error))
+                    << error.toStdString();
+            }
+            ASSERT_TRUE(recorder->endFragment(&error)) << error.toStdString();
+        }
+        ASSERT_TRUE(recorder->close(&error)) << error.toStdString();
+        source = archive::openSource(archiveDir.path(), &error);
+        ASSERT_TRUE(source) << error.toStdString();
     }
 
     QTemporaryDir archiveDir;
@@ -136,9 +147,12 @@ protected:
 
 TEST_F(RealExportTest, WholeArchiveGivesOneFilePerFragment)
 {
+    record(kFramesPerFragment);
     auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
     runExport(dialog.get(), "radioButtonAll");
     EXPECT_EQ(services.archivePanel->exportsStarted(), 1);
+    // The last file is closed after the end was reported.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !cell(dialog.get(), 1, 1).isEmpty(); }, 60000));
 
     // One completed row per fragment, from its first to its last picture.
     const QString format = QStringLiteral("dd.MM.yyyy hh:mm:ss");
@@ -167,6 +181,7 @@ TEST_F(RealExportTest, WholeArchiveGivesOneFilePerFragment)
 
 TEST_F(RealExportTest, RangeEndingBeforeItStartsFindsNoData)
 {
+    record(kFramesPerFragment);
     auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
     // Both inside the archive, but the end before the start: posted as they are.
     dialog->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeFrom"))
@@ -181,6 +196,7 @@ TEST_F(RealExportTest, RangeEndingBeforeItStartsFindsNoData)
 
 TEST_F(RealExportTest, RangeCoversTheSecondFragmentOnly)
 {
+    record(kFramesPerFragment);
     auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
     dialog->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeFrom"))
         ->setDateTime(QDateTime::fromMSecsSinceEpoch(fragmentStartMs[0] + 30000));
@@ -192,6 +208,25 @@ TEST_F(RealExportTest, RangeCoversTheSecondFragmentOnly)
     ASSERT_EQ(files.size(), 1);
     AVCodecID codec = AV_CODEC_ID_NONE;
     EXPECT_TRUE(packetsOf(QDir(outDir.path()).filePath(files[0]), &codec) == pictures[1]);
+}
+
+TEST_F(RealExportTest, ClosingTheDialogStopsTheExport)
+{
+    record(kLongFragmentFrames);
+    auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
+    startExport(dialog.get(), "radioButtonAll");
+    QAbstractItemModel *model = dialog->findChild<QTreeView *>(QStringLiteral("statusView"))->model();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 0; }, 60000));
+    dialog.reset();  // stops the engine and waits for its thread
+
+    // What was written is complete and named: the pictures from the start on, and no temporary file.
+    EXPECT_FALSE(QFileInfo::exists(QDir(outDir.path()).filePath(QStringLiteral("tmpchunk.mkv"))));
+    const QStringList files = outputFiles();
+    ASSERT_GE(files.size(), 1);
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    const QList<QByteArray> packets = packetsOf(QDir(outDir.path()).filePath(files[0]), &codec);
+    ASSERT_FALSE(packets.isEmpty());
+    EXPECT_TRUE(packets == pictures[0].mid(0, packets.size())) << packets.size() << " packets";
 }
 
 }  // namespace
