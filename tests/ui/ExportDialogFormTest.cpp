@@ -54,35 +54,10 @@ TEST_F(ExportDialogFormTest, WidgetTreeAndNames)
                        static_cast<QWidget *>(form.spinBoxLimitation)})
         EXPECT_EQ(w->parentWidget(), form.page) << w->objectName().toStdString();
 
-    auto cellOf = [](QGridLayout *grid, QLayoutItem *item) {
-        int row, column, rowSpan, columnSpan;
-        grid->getItemPosition(grid->indexOf(item), &row, &column, &rowSpan, &columnSpan);
-        return std::vector<int>{row, column, rowSpan, columnSpan};
-    };
-    EXPECT_EQ(cellOf(form.gridLayout, form.gridLayout->itemAt(form.gridLayout->indexOf(form.label))),
-              (std::vector<int>{0, 0, 1, 1}));
-    EXPECT_EQ(cellOf(form.gridLayout, form.horizontalSpacer), (std::vector<int>{0, 1, 1, 1}));
-    EXPECT_EQ(cellOf(form.gridLayout, form.gridLayout->itemAt(form.gridLayout->indexOf(form.dirNameEdit))),
-              (std::vector<int>{0, 2, 1, 1}));
-    EXPECT_EQ(cellOf(form.gridLayout, form.gridLayout->itemAt(form.gridLayout->indexOf(form.toolButton))),
-              (std::vector<int>{0, 3, 1, 1}));
-    EXPECT_EQ(form.gridLayout->horizontalSpacing(), 0);
-    EXPECT_EQ(form.horizontalSpacer->sizeHint(), QSize(8, 0));
-    EXPECT_EQ(form.horizontalSpacer->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-    EXPECT_EQ(form.verticalSpacer->sizeHint(), QSize(20, 27));
-    EXPECT_EQ(form.verticalSpacer->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
-
     EXPECT_EQ(form.dateTime->layout(), form.gridLayout_2);
-    EXPECT_EQ(form.gridLayout_2->contentsMargins(), QMargins(20, 0, 0, 0));
-    EXPECT_EQ(form.gridLayout_2->spacing(), 8);
     for (QWidget *w : {static_cast<QWidget *>(form.label_2), static_cast<QWidget *>(form.dateTimeFrom),
                        static_cast<QWidget *>(form.label_3), static_cast<QWidget *>(form.dateTimeTo)})
         EXPECT_EQ(w->parentWidget(), form.dateTime) << w->objectName().toStdString();
-
-    EXPECT_EQ(form.verticalLayout_2->spacing(), 8);
-    EXPECT_EQ(form.verticalLayout_2->contentsMargins(), QMargins(12, 12, 12, 12));
-    EXPECT_EQ(form.verticalLayout->contentsMargins(), QMargins(0, 0, 0, 0));
-    EXPECT_EQ(form.verticalLayout_3->contentsMargins(), QMargins(0, 0, 0, 0));
 
     // Progress page.
     EXPECT_EQ(form.page_2->layout(), form.verticalLayout_3);
@@ -116,27 +91,13 @@ TEST_F(ExportDialogFormTest, Properties)
     EXPECT_EQ(form.spinBoxLimitation->value(), 1024);
 
     for (QDateTimeEdit *edit : {form.dateTimeFrom, form.dateTimeTo}) {
+        // The format shows 24-hour times and is what the editor parses.
         EXPECT_EQ(edit->displayFormat(), QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        edit->setDateTime(QDateTime(QDate(2024, 2, 29), QTime(21, 5, 7)));
+        EXPECT_EQ(edit->text(), QStringLiteral("29.02.2024 21:05:07"));
         EXPECT_TRUE(edit->calendarPopup());
-        EXPECT_EQ(edit->sizePolicy().horizontalPolicy(), QSizePolicy::MinimumExpanding);
-        EXPECT_EQ(edit->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
     }
-    EXPECT_EQ(form.label_2->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
-    EXPECT_EQ(form.toolButton->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-    EXPECT_EQ(form.toolButton->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
-    EXPECT_EQ(form.checkBoxLimitation->cursor().shape(), Qt::WhatsThisCursor);
-    EXPECT_TRUE(form.checkBoxLimitation->toolTip().isEmpty());
-
-    EXPECT_EQ(form.statusView->focusPolicy(), Qt::NoFocus);
-    EXPECT_FALSE(form.statusView->rootIsDecorated());
-    EXPECT_FALSE(form.statusView->itemsExpandable());
-    EXPECT_TRUE(form.statusView->allColumnsShowFocus());
-    EXPECT_FALSE(form.statusView->expandsOnDoubleClick());
-    EXPECT_FALSE(form.statusView->header()->stretchLastSection());
-
     EXPECT_EQ(form.buttonBox->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    EXPECT_EQ(form.buttonBox->orientation(), Qt::Horizontal);
-    EXPECT_FALSE(form.buttonBox->centerButtons());
 
     EXPECT_EQ(form.stackedWidget->currentIndex(), 0);
     for (QAbstractButton *b : {static_cast<QAbstractButton *>(form.radioButtonAll),
