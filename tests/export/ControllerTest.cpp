@@ -123,6 +123,15 @@ protected:
     }
 };
 
+TEST_F(ControllerTest, CreateNeedsAnArchiveReader)
+{
+    EXPECT_EQ(Controller::create(ComponentRef<IArchiveVideoSource>(), &components, &run.log, dir.path(), false, 0, 0),
+              nullptr);
+    archive.hasReader = false;
+    EXPECT_EQ(Controller::create(archive.source(), &components, &run.log, dir.path(), false, 0, 0), nullptr);
+    EXPECT_EQ(archive.queuesMade(), 0);
+}
+
 TEST_F(ControllerTest, NoFragmentIndexFinishesOnce)
 {
     archive.hasFragmentIndex = false;

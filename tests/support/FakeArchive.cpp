@@ -84,7 +84,10 @@ public:
     explicit FakeSource(FakeArchive *archive) : _archive(archive) {}
 
     QString channelName() const override { return QStringLiteral("fake channel"); }
-    ComponentRef<IArchiveReader> archiveReader() override { return _archive->reader(); }
+    ComponentRef<IArchiveReader> archiveReader() override
+    {
+        return _archive->hasReader ? _archive->reader() : ComponentRef<IArchiveReader>();
+    }
     ComponentRef<IVideoSource> videoSource() override
     {
         return velt::makeRef<IVideoSource>(new FakeSource(_archive), "fake video source");

@@ -61,6 +61,7 @@ public:
     std::vector<Fragment> fragments;
     int64_t beginTimeMs = 0;
     int64_t endTimeMs = 0;
+    bool hasReader = true;
     bool hasFragmentIndex = true;
     bool hasBlockSource = true;
     std::vector<FakeBlock> script;
