@@ -111,9 +111,9 @@ bool CommandLine::readSecondsMs(const QString &name, int64_t fallbackMs, bool al
     constexpr double kLimitSeconds = 10.0 * 366 * 24 * 3600;
     bool ok = false;
     const double seconds = text.toDouble(&ok);
-    const int64_t parsedMs = ok && std::isfinite(seconds) ? int64_t(std::llround(seconds * 1000.0)) : -1;
-    if (!ok || !std::isfinite(seconds) || seconds > kLimitSeconds || parsedMs < 0 ||
-        (parsedMs == 0 && !allowZero)) {
+    const bool inRange = ok && std::isfinite(seconds) && seconds >= 0 && seconds <= kLimitSeconds;
+    const int64_t parsedMs = inRange ? int64_t(std::llround(seconds * 1000.0)) : -1;
+    if (parsedMs < 0 || (parsedMs == 0 && !allowZero)) {
         *outcome = Outcome::refused(QStringLiteral("--%1 must be a %2 number of seconds, not '%3'")
                                         .arg(name, allowZero ? QStringLiteral("non-negative") : QStringLiteral("positive"),
                                              text));

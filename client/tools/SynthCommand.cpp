@@ -65,6 +65,12 @@ bool readSettings(const QStringList &arguments, SynthSettings *settings, Outcome
         !line.readPositiveInt(QStringLiteral("fps"), 25, &settings->video.fps, outcome) ||
         !line.readPositiveInt(QStringLiteral("gop"), settings->video.fps, &settings->video.gopFrames, outcome))
         return false;
+    // Keeps every block time far from overflow.
+    constexpr double kLimitMs = 100.0 * 366 * 24 * 3600 * 1000;
+    if (double(settings->fragments) * double(settings->fragmentMs + settings->gapMs) > kLimitMs) {
+        *outcome = Outcome::refused(QStringLiteral("the recording would last more than a hundred years"));
+        return false;
+    }
     settings->video.codec = video == QLatin1String("hevc")    ? SyntheticVideo::Codec::Hevc
                             : video == QLatin1String("mjpeg") ? SyntheticVideo::Codec::Mjpeg
                                                               : SyntheticVideo::Codec::H264;
