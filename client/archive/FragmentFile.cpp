@@ -191,7 +191,8 @@ const QByteArray &FragmentFile::keyTable()
     QString problem;
     _index = MappedFile::map(path(format::indexFileName(_fragmentId)), &problem);
     format::IndexHeader header;
-    if (_index && format::decodeIndexHeader(_index->data(), _index->sizeBytes(), &header)) {
+    if (_index && format::decodeIndexHeader(_index->data(), _index->sizeBytes(), &header)
+        && header.fragmentId == _fragmentId && header.dataSizeBytes == _summary.fileSizeBytes) {
         const char *entries = _index->data() + format::kIndexHeaderSizeBytes;
         const int64_t sizeBytes = header.keyCount * format::kIndexEntrySizeBytes;
         if (format::crc32Of(entries, size_t(sizeBytes)) == header.entriesCrc) {

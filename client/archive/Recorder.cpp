@@ -161,6 +161,8 @@ bool FolderRecorder::writeBlock(uint8_t streamNumber, int64_t timeMs, bool key, 
     _buffer.append(payload);
     if (_file->write(_buffer) != _buffer.size()) {
         *error = QStringLiteral("cannot write %1: %2").arg(_file->fileName(), _file->errorString());
+        // Cut off a partly written block, so that later blocks still follow a complete one.
+        _file->resize(_sizeBytes);
         return false;
     }
     _tally.add(header, payload.constData(), _sizeBytes);

@@ -8,7 +8,9 @@
 // rule for audio blocks.
 //
 // One thread; the recorder owns its open files. Whatever was appended is
-// readable after a crash up to the last complete block.
+// readable after a crash up to the last complete block, except the newest
+// audio block: it is held until the next video block or the fragment's end
+// decides its key flag.
 #ifndef CLIENT_ARCHIVE_RECORDER_H_
 #define CLIENT_ARCHIVE_RECORDER_H_
 
