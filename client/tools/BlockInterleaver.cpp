@@ -1,5 +1,7 @@
 #include "client/tools/BlockInterleaver.h"
 
+#include "client/tools/Interruption.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -49,6 +51,10 @@ bool BlockInterleaver::writeReady(QString *error)
 
 bool BlockInterleaver::writeFirst(QString *error)
 {
+    if (interrupted()) {
+        *error = QStringLiteral("interrupted");
+        return false;
+    }
     const auto first = _waiting.begin();
     Block &block = first->second;
     if (block.timeMs < _lastWrittenMs) {

@@ -1,5 +1,6 @@
 // velt-archive: makes and inspects archives of the stand-in client.
 #include "client/tools/Commands.h"
+#include "client/tools/Interruption.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -48,6 +49,8 @@ int main(int argc, char **argv)
     // which carry the error text and the file; its own log (a demuxer's
     // complaints about a file it is probing) is shown only on request.
     av_log_set_level(qEnvironmentVariableIsSet("VELT_ARCHIVE_FFMPEG_LOG") ? AV_LOG_VERBOSE : AV_LOG_FATAL);
+
+    tools::catchInterruption();
 
     const QStringList arguments = QCoreApplication::arguments();
     const QString word = arguments.value(1);

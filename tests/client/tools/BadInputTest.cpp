@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -140,6 +141,28 @@ TEST(BadInput, RefusedMediaLeavesNothingBehind)
          import + "nokey.h264: nothing to import (no video key frame and no audio)"},
     });
     EXPECT_TRUE(QDir(tmp.filePath("empty")).exists());
+}
+
+// Stopped by SIGTERM (as by Ctrl-C) after its first fragment: it fails and
+// takes the half-made archive away.
+TEST(BadInput, InterruptedRunRemovesItsArchive)
+{
+    QTemporaryDir tmp;
+    QProcess process;
+    process.setWorkingDirectory(tmp.path());
+    process.start(QStringLiteral(VELT_ARCHIVE_TOOL),
+                  {"synth", "arch", "--fragments", "10000", "--seconds", "1", "--size", "160x120", "--audio", "none"});
+    QByteArray out;
+    while (!out.contains("fragment 1/") && process.waitForReadyRead(30000))
+        out += process.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("fragment 1/")) << out.toStdString();
+    ASSERT_TRUE(QDir(tmp.filePath("arch")).exists());
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(process.readAllStandardError().trimmed().endsWith(": interrupted"));
+    EXPECT_FALSE(QDir(tmp.filePath("arch")).exists());
 }
 
 }  // namespace
