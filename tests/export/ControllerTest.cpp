@@ -23,6 +23,8 @@ struct WalkCase {
     int64_t expectedFeedMs;  // -1: nothing to export
 };
 
+void PrintTo(const WalkCase &c, std::ostream *out) { *out << c.name; }
+
 class FragmentWalkTest : public ExportTest, public testing::WithParamInterface<WalkCase> {};
 
 TEST_P(FragmentWalkTest, StartsAtTheFirstRecordedTimeOrFinishes)

@@ -16,6 +16,8 @@ struct SplitCase {
     std::vector<int64_t> fileStarts;
 };
 
+void PrintTo(const SplitCase &c, std::ostream *out) { *out << c.name; }
+
 testsupport::FakeBlock video(int64_t t, bool key = true, int sizeBytes = 16, const char *fourcc = "VID1")
 {
     return makeBlock(0, t, key, sizeBytes, fourcc);
