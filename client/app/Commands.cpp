@@ -55,7 +55,11 @@ int settle(ParseResult result, const QString &message, const char *helpCommand)
     case ParseResult::Run:
         return -1;
     case ParseResult::Help:
-        std::fputs(message.toLocal8Bit().constData(), stdout);
+        // Parsed before the application exists, which would name the program.
+        std::fputs(QString(message).replace(QStringLiteral("<executable_name>"), QStringLiteral("velt-client"))
+                       .toLocal8Bit()
+                       .constData(),
+                   stdout);
         return 0;
     case ParseResult::Refused:
         complain(message);
@@ -137,6 +141,20 @@ bool prepareTarget(const QString &dir)
     return true;
 }
 
+// Without a screen, the terminal is the user's: the plug-in's and Qt's
+// diagnostic lines are shown only with a debug level, and the offscreen
+// platform's note that it has no window manager not at all.
+bool g_showDiagnostics = false;
+
+void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !g_showDiagnostics)
+        return;
+    if (text == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
 void takeScreenshot(const QString &path)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -163,6 +181,8 @@ int runExportCommand(int argc, char **argv)
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_showDiagnostics = options.debugLevel > 0;
+    qInstallMessageHandler(quietMessages);
     QApplication app(argc, argv);
     ClientHost host;
     ComponentRef<IArchiveVideoSource> source;

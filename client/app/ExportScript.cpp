@@ -25,8 +25,9 @@ namespace clientapp {
 namespace {
 
 constexpr int kPollMs = 50;
-// Polls to wait after an error report for the reports that follow it.
-constexpr int kPollsAfterError = 4;
+// Polls to wait, once the export has ended, for the reports that can
+// follow its end (the last file's closing comes after the end report).
+constexpr int kPollsToSettle = 10;
 const char kTemporaryName[] = "tmpchunk.mkv";
 const char kRowTimeFormat[] = "dd.MM.yyyy hh:mm:ss";
 
@@ -190,10 +191,12 @@ void ExportScript::readRows()
     }
     static const QRegularExpression percent(QStringLiteral("^(\\d+(?:\\.\\d+)?) %$"));
     const QString complete = translated(QStringLiteral("MSGI_COMPLETE"));
+    _openRows = 0;
     for (int row = 0; row < _model->rowCount(); ++row) {
         const QString state = cell(_model, row, 2);
         const QRegularExpressionMatch match = percent.match(state);
         if (match.hasMatch()) {
+            ++_openRows;
             // A new file's row starts again at 0 %.
             _percent = std::max(_percent, match.captured(1).toDouble());
             continue;
@@ -222,11 +225,15 @@ void ExportScript::poll()
     readRows();
     const QFileInfo open(QDir(_options.outDir).filePath(QLatin1String(kTemporaryName)));
     const int64_t openBytes = open.isFile() ? open.size() : 0;
-    _report.progress(_percent, int(_reported.size()), _bytesInFiles + openBytes);
-    const bool finished = _buttons && _buttons->standardButtons() == QDialogButtonBox::Close;
-    if (_engineError != 0)
-        ++_pollsSinceError;
-    if (finished || !_rowError.isEmpty() || _pollsSinceError >= kPollsAfterError)
+    // The open file's bytes move into a finished file by a rename the rows
+    // learn of a little later; what was written never shrinks.
+    _bytesShown = std::max(_bytesShown, _bytesInFiles + openBytes);
+    _report.progress(_percent, int(_reported.size()), _bytesShown);
+    const bool ended = _engineError != 0 || (_buttons && _buttons->standardButtons() == QDialogButtonBox::Close);
+    if (ended)
+        ++_pollsSinceEnd;
+    const bool settled = _openRows == 0 || _pollsSinceEnd >= kPollsToSettle;
+    if (!_rowError.isEmpty() || (ended && settled))
         conclude();
 }
 
@@ -246,7 +253,7 @@ void ExportScript::conclude()
         _message = QStringLiteral("the export ended without writing a file");
     } else {
         _outcome = Written;
-        _report.progress(100.0, int(_reported.size()), _bytesInFiles);
+        _report.progress(100.0, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
     }
     // Closing the dialog stops the engine and waits for its thread.
     _dialog->reject();

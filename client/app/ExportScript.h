@@ -63,12 +63,14 @@ private:
 
     QDateTime _startedAt;
     QSet<QString> _reported;  // paths of the files announced so far
-    int64_t _bytesInFiles = 0;
+    int64_t _bytesInFiles = 0;  // of the files announced
+    int64_t _bytesShown = 0;
     double _percent = 0.0;
     QString _noDataText;     // the single cell's text, once shown
     QString _rowError;       // a row's error text, once shown
     uint32_t _engineError = 0;  // code of an error report that reached the dialog
-    int _pollsSinceError = 0;
+    int _pollsSinceEnd = 0;  // polls since the end or an error was seen
+    int _openRows = 0;       // rows still showing progress
     bool _concluded = false;
     Outcome _outcome = NotRun;
     QString _message;

@@ -156,7 +156,8 @@ void FrameWidget::paintEvent(QPaintEvent *)
     const QString caption = _live ? tr("LIVE  %1").arg(_liveChannel) : _caption;
     if (!caption.isEmpty()) {
         const QRect box = painter.fontMetrics().boundingRect(caption).adjusted(-6, -3, 6, 3);
-        const QRect placed = box.translated(kButtonMargin - box.left(), kButtonMargin - box.top());
+        // Bottom left: cameras stamp their own time at the top.
+        const QRect placed = box.translated(kButtonMargin - box.left(), height() - kButtonMargin - box.bottom());
         painter.fillRect(placed, QColor(0, 0, 0, 150));
         painter.setPen(_live ? QColor(255, 90, 90) : QColor(240, 240, 240));
         painter.drawText(placed, Qt::AlignCenter, caption);

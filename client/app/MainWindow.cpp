@@ -122,10 +122,13 @@ void MainWindow::setLive(bool live)
         return;
     _liveAction->setChecked(live);
     if (live) {
+        _resumeAfterLive = _player->isPlaying();
         _player->pause();
         _frame->showLive(_channel);
     } else {
         _frame->showArchive(_source);
+        if (_resumeAfterLive)
+            _player->play();
     }
     _playAction->setEnabled(!live);
     _timeLine->setEnabled(!live);

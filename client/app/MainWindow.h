@@ -57,6 +57,7 @@ private:
     QAction *_operatorAction;
     QAction *_guestAction;
     QAction *_permissionAction;
+    bool _resumeAfterLive = false;
 };
 
 }  // namespace clientapp
