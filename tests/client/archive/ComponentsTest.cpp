@@ -79,23 +79,4 @@ TEST_F(ComponentsTest, PayloadsStayValidWhileTheQueueLives)
     EXPECT_EQ(data, payloadFor(A, 1010));
 }
 
-TEST_F(ComponentsTest, FeedingAQueueOfAnotherKindIsRefused)
-{
-    class OtherQueue : public IEncodedDataQueue {
-        bool readBlock(QByteArray *, uint32_t *, bool *, int64_t *, int64_t *, ReadCursor *, int32_t, int32_t,
-                       int64_t *, int64_t *) override
-        {
-            return false;
-        }
-        void setMaxBlocks(int32_t) override {}
-        void setMaxBytes(int32_t) override {}
-        void setMode(int32_t) override {}
-    };
-    MessageLog log;
-    ComponentRef<IArchiveReader> reader = openReader(dir());
-    ASSERT_TRUE(reader);
-    reader->blockSource()->feed(1000, velt::makeRef<IEncodedDataQueue>(new OtherQueue, "test.OtherQueue"));
-    EXPECT_TRUE(log.contains(QStringLiteral("not the archive's encoded data queue")));
-}
-
 }  // namespace

@@ -57,25 +57,4 @@ TEST(ArchiveThreadsTest, ReadersOnSeveralThreadsOutliveTheSource)
     }
 }
 
-TEST(ArchiveThreadsTest, AQueueFedOnOneThreadIsReadOnAnother)
-{
-    QTemporaryDir tmp;
-    record(tmp.path() + "/a", {{video(1000, true), audio(1010), video(1040, false)}});
-    archive::registerComponents();
-    ComponentRef<IEncodedDataQueue> queue("d906df53-29c0-4164-bf87-578f34c0d21b");
-    ASSERT_TRUE(queue);
-    openReader(tmp.path() + "/a")->blockSource()->feed(1000, queue);
-    std::vector<int64_t> times;
-    std::thread worker([&times, queue] {
-        QByteArray data;
-        uint32_t stream = 0;
-        bool key = false;
-        int64_t time = 0;
-        while (queue->readBlock(&data, &stream, &key, &time, nullptr, nullptr, 0, 1, nullptr, nullptr))
-            times.push_back(time);
-    });
-    worker.join();
-    EXPECT_EQ(times, (std::vector<int64_t>{1000, 1010, 1040, kEndMarkerMs}));
-}
-
 }  // namespace
