@@ -77,27 +77,32 @@ Settings::Settings()
         bool ok = false;
         const int value = it.value().trimmed().toInt(&ok);
         if (ok)
-            _values[it.key().toStdString()] = value;
+            _fileValues[it.key().toStdString()] = value;
     }
 }
 
 int Settings::getInt(const std::string &key, int defaultValue)
 {
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        const auto code = _codeValues.find(key);
+        if (code != _codeValues.end())
+            return code->second;
+    }
     if (const char *env = std::getenv(("VELT_" + key).c_str())) {
         char *end = nullptr;
         const long value = std::strtol(env, &end, 10);
         if (end != env && *end == '\0')
             return int(value);
     }
-    std::lock_guard<std::mutex> lock(_mutex);
-    auto it = _values.find(key);
-    return it == _values.end() ? defaultValue : it->second;
+    const auto file = _fileValues.find(key);
+    return file == _fileValues.end() ? defaultValue : file->second;
 }
 
 void Settings::setInt(const std::string &key, int value)
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    _values[key] = value;
+    _codeValues[key] = value;
 }
 
 ComponentRef<IPolymorph> ComponentManager::getComponent(const std::string &guid)

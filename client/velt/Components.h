@@ -5,9 +5,9 @@
 // data folder: $VELT_DATA_DIR, else the working directory, else the build's
 // data folder. Lines are KEY=Text; '#' starts a comment line.
 //
-// Settings come from $VELT_DATA_DIR-independent sources: the environment
-// (VELT_<KEY>, for example VELT_DEBUG_LEVEL) over "settings.ini" (KEY=value
-// lines) in the data folder, over values set in code.
+// Settings: a value set in code (the client's command line) wins over the
+// environment (VELT_<KEY>, for example VELT_DEBUG_LEVEL), which wins over
+// "settings.ini" (KEY=value lines) in the data folder.
 #ifndef CLIENT_VELT_COMPONENTS_H_
 #define CLIENT_VELT_COMPONENTS_H_
 
@@ -44,8 +44,11 @@ public:
     void setInt(const std::string &key, int value);
 
 private:
+    // Constant after construction.
+    std::map<std::string, int> _fileValues;
+
     std::mutex _mutex;
-    std::map<std::string, int> _values;  // guarded by _mutex
+    std::map<std::string, int> _codeValues;  // guarded by _mutex
 };
 
 // Holds the client's shared components by GUID. Thread-safe.

