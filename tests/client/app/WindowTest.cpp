@@ -4,6 +4,7 @@
 // changed at run time, through the events the stand-in services post.
 #include "client/app/ArchivePlayer.h"
 #include "client/app/ClientHost.h"
+#include "client/app/ExportScript.h"
 #include "client/app/FrameWidget.h"
 #include "client/app/MainWindow.h"
 #include "client/archive/Archive.h"
@@ -12,7 +13,9 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QAbstractButton>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -145,6 +148,41 @@ TEST_F(Window, PlayerShowsTheArchiveAndSkipsItsGaps)
     EXPECT_EQ(player->positionMs(), player->fragments()[1].start);
     ASSERT_FALSE(shown.isNull());
     EXPECT_EQ(shown.size(), QSize(320, 240));
+}
+
+// An archive source with nothing behind it: the plug-in cannot make an
+// export engine for it.
+class ReaderlessSource : public IArchiveVideoSource {
+public:
+    QString channelName() const override { return QStringLiteral("nothing"); }
+    ComponentRef<IArchiveReader> archiveReader() override { return ComponentRef<IArchiveReader>(); }
+    ComponentRef<IVideoSource> videoSource() override { return ComponentRef<IVideoSource>(); }
+};
+
+TEST(ScriptedExportInProcess, SourceWithoutReaderEndsWithTheDialogsFailedRow)
+{
+    QString error;
+    ASSERT_TRUE(clientapp::enterDataFolder(&error)) << qPrintable(error);
+    ClientHost host;
+    ASSERT_TRUE(host.start(QStringLiteral(VELT_PLUGIN), -1, &error)) << qPrintable(error);
+    QTemporaryDir out;
+    clientapp::ExportOptions options;
+    options.outDir = out.path();
+    options.period = clientapp::ExportOptions::Period::All;
+    clientapp::ExportScript::Outcome outcome;
+    QString message;
+    {
+        clientapp::FrameWidget frame;
+        frame.showArchive(velt::makeRef<IArchiveVideoSource>(new ReaderlessSource, "ReaderlessSource"));
+        frame.attachPlugin(host.factory());
+        clientapp::ExportReport report(false);
+        clientapp::ExportScript script(options, report);
+        outcome = script.run(qobject_cast<QAbstractButton *>(frame.pluginButton()), &message);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    host.shutdown();
+    EXPECT_EQ(outcome, clientapp::ExportScript::ExportFailed);
+    EXPECT_EQ(message, QStringLiteral("Error: the file cannot be created or written"));
 }
 
 }  // namespace
