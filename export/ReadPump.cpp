@@ -219,7 +219,7 @@ bool Controller::readyAtEnd()
 {
     if (!_gatheringInfo || !_streamInfo || !_streamInfo->hasReadyInformer())
         return false;
-    _streamInfo->setReady();
+    _streamInfo->readyAtEnd();
     return true;
 }
 

@@ -32,9 +32,11 @@ public:
 
     void gather(const BlockHeader &header, const QByteArray &data);
     bool isReady() const { return ready; }
-    // Marks the description complete; used when the period ends while a
-    // single-stream recording is still being gathered.
-    void setReady() { ready = true; }
+    // Ends gathering because the period ended: a stream that showed blocks
+    // but no key block yet is described from its first block (any audio
+    // block stands alone), and blocks of a stream that still has no
+    // informer are then dropped instead of failing the file.
+    void readyAtEnd();
     // At least one informer exists and is ready.
     bool hasReadyInformer();
     // Time of the first block offered to gather(), -1 before it.
@@ -53,6 +55,10 @@ private:
     uint32_t blocksSeen;
     bool ready;
     int64_t _firstBlockTimeMs = -1;
+    // First block of each stream, kept while gathering for readyAtEnd().
+    QByteArray _firstVideoBlock;
+    QByteArray _firstAudioBlock;
+    bool _endedEarly = false;
 };
 
 #endif  // EXPORT_STREAMINFO_H_

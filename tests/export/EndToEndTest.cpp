@@ -360,6 +360,28 @@ TEST_F(ExportEndToEnd, ARangeStartsAtTheFirstKeyFrameAndEndsAtItsEnd)
     EXPECT_EQ(name(result.files[0]), QStringLiteral("2024.05.03.09.00.02-2024.05.03.09.00.04.mkv"));
 }
 
+TEST_F(ExportEndToEnd, ARangeShorterThanAGroupOfPicturesKeepsItsSound)
+{
+    // Key frames every 2 s: the period ends before an audio key block comes.
+    ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "6", "--size",
+                                                 "160x120", "--gop", "50"}));
+    ExportOptions options;
+    options.from = localMs(QStringLiteral("2024-05-03T09:00:01")) + 900;
+    options.to = localMs(QStringLiteral("2024-05-03T09:00:02")) + 600;
+    const ExportResult result = runExport(archiveDir(), outDir(), options);
+    ASSERT_EQ(result.files.size(), 1);
+    EXPECT_EQ(result.count(ControllerEvent::Error), 0);
+    const FileContents contents = readFile(result.files[0]);
+    EXPECT_EQ(contents.audioCodec, QStringLiteral("aac"));
+    std::vector<ArchiveBlock> inRange;
+    for (const ArchiveBlock &block : readArchive(archiveDir()))
+        if (block.timeMs >= localMs(QStringLiteral("2024-05-03T09:00:02")) && block.timeMs <= options.to)
+            inRange.push_back(block);
+    EXPECT_TRUE(sameSequence(contents.videoFrames, decodeVideo(inRange)));
+    EXPECT_EQ(contents.videoFrames.size(), 16u);
+    EXPECT_TRUE(sameSequence(exportedAudio(result.files), archiveAudio(inRange)));
+}
+
 TEST_F(ExportEndToEnd, ADayLongGapIsCrossedInAHandfulOfFeeds)
 {
     ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "2", "--fragments", "2", "--gap", "86400",
