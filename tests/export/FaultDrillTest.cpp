@@ -1,0 +1,155 @@
+// Fault drills: what an export does when its surroundings fail under it.
+// Nothing already exported may be lost, and nothing may crash.
+#include "tests/export/EndToEndHarness.h"
+
+#include "client/archive/Recorder.h"
+#include "client/media/FourCC.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace e2e;
+
+namespace {
+
+int checksumStatus(const QString &file)
+{
+    QProcess sha;
+    sha.setWorkingDirectory(QFileInfo(file).path());
+    sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), QFileInfo(file).fileName() + ".sha256"});
+    sha.waitForFinished();
+    return sha.exitCode();
+}
+
+}  // namespace
+
+TEST(FaultDrills, FoldersWithSpacesAndNonAsciiNames)
+{
+    QTemporaryDir temp;
+    const QString archiveDir = temp.filePath(QStringLiteral("Архив камеры 1"));
+    ASSERT_NO_FATAL_FAILURE(synth(archiveDir, {"--start", "2024-05-03T09:15:02", "--seconds", "2", "--size", "160x120"}));
+    const QString out = temp.filePath(QStringLiteral("Export für Gericht/Fall Nr. 7 – ü"));
+    ASSERT_TRUE(QDir().mkpath(out));
+    const ExportResult result = runExport(archiveDir, out, {});
+    ASSERT_EQ(result.files.size(), 1);
+    EXPECT_EQ(QFileInfo(result.files[0]).fileName(), QStringLiteral("2024.05.03.09.15.02-2024.05.03.09.15.03.mkv"));
+    EXPECT_EQ(readFile(result.files[0]).videoFrames.size(), 50u);
+    EXPECT_EQ(checksumStatus(result.files[0]), 0);
+}
+
+TEST(FaultDrills, TargetFolderRemovedDuringAnExport)
+{
+    QTemporaryDir temp;
+    const QString archiveDir = temp.filePath(QStringLiteral("archive"));
+    ASSERT_NO_FATAL_FAILURE(synth(archiveDir, {"--start", "2024-05-03T09:00:00", "--seconds", "20", "--fragments", "3",
+                                               "--gap", "5", "--size", "320x240"}));
+    const QString out = temp.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkpath(out));
+    // Remove the folder as soon as the first file has started.
+    QThread *remover = QThread::create([out] {
+        while (!QFileInfo::exists(out + "/tmpchunk.mkv"))
+            QThread::usleep(200);
+        QDir(out).removeRecursively();
+    });
+    remover->start();
+    const ExportResult result = runExport(archiveDir, out, {});
+    remover->wait();
+    delete remover;
+    // The next file cannot be made: the export ends with the write error.
+    EXPECT_EQ(result.count(ControllerEvent::Error), 1);
+    EXPECT_FALSE(QFileInfo::exists(out));
+}
+
+TEST(FaultDrills, DamagedArchiveExportsWhatIsReadable)
+{
+    QTemporaryDir temp;
+    const QString archiveDir = temp.filePath(QStringLiteral("archive"));
+    ASSERT_NO_FATAL_FAILURE(synth(archiveDir, {"--start", "2024-05-03T09:00:00", "--seconds", "4", "--fragments", "2",
+                                               "--gap", "5", "--size", "160x120"}));
+    const std::vector<ArchiveBlock> intact = readArchive(archiveDir);
+    // Overwrite bytes in the middle of the first fragment and cut the second.
+    QStringList files = QDir(archiveDir).entryList(QDir::Files, QDir::Name);
+    QStringList fragments;
+    for (const QString &file : files)
+        if (!file.endsWith(QLatin1String(".idx")) && QFileInfo(archiveDir + "/" + file).size() > 10000)
+            fragments << archiveDir + "/" + file;
+    ASSERT_EQ(fragments.size(), 2) << files.join(QLatin1Char(' ')).toStdString();
+    {
+        QFile first(fragments[0]);
+        ASSERT_TRUE(first.open(QIODevice::ReadWrite));
+        first.seek(first.size() / 2);
+        first.write(QByteArray(64, '\xA5'));
+        QFile second(fragments[1]);
+        ASSERT_TRUE(second.resize(second.size() * 2 / 3 + 7));
+    }
+    const std::vector<ArchiveBlock> readable = readArchive(archiveDir);
+    ASSERT_LT(readable.size(), intact.size());
+    ASSERT_GT(readable.size(), intact.size() / 4);
+
+    QTemporaryDir out;
+    const ExportResult result = runExport(archiveDir, out.path(), {});
+    EXPECT_EQ(result.count(ControllerEvent::Error), 0);
+    ASSERT_FALSE(result.files.isEmpty());
+    // Every exported frame is a recorded one, in order, from the start.
+    std::vector<QByteArray> exported;
+    for (const QString &file : result.files) {
+        const FileContents contents = readFile(file);
+        exported.insert(exported.end(), contents.videoFrames.begin(), contents.videoFrames.end());
+    }
+    const std::vector<QByteArray> all = decodeVideo(intact);
+    ASSERT_FALSE(exported.empty());
+    EXPECT_EQ(exported.front(), all.front());
+    size_t matched = 0;
+    for (const QByteArray &frame : exported)
+        matched += std::find(all.begin(), all.end(), frame) != all.end();
+    EXPECT_EQ(matched, exported.size());
+}
+
+// A file over 4 GiB: run by hand with VELT_LARGE_TESTS=1 (writes about
+// 9 GB: the archive and the export).
+TEST(FaultDrills, FileOverFourGibibytes)
+{
+    if (qEnvironmentVariableIsEmpty("VELT_LARGE_TESTS"))
+        GTEST_SKIP() << "set VELT_LARGE_TESTS=1 to write a file over 4 GiB";
+    QTemporaryDir temp(QDir::currentPath() + "/large-XXXXXX");
+    const QString archiveDir = temp.filePath(QStringLiteral("archive"));
+    // One real JPEG picture (from a tiny synthetic archive) padded with a
+    // comment segment to 1 MiB, recorded 4,400 times, 40 ms apart.
+    ASSERT_NO_FATAL_FAILURE(synth(temp.filePath("seed"), {"--seconds", "1", "--size", "160x120", "--video", "mjpeg",
+                                                          "--audio", "none"}));
+    QByteArray jpeg = readArchive(temp.filePath("seed")).front().payload.mid(4);
+    const int padding = (1 << 20) - jpeg.size() - 4;
+    QByteArray comment("\xFF\xFE", 2);
+    QByteArray filler(padding, 'x');
+    QByteArray picture = jpeg.left(2);  // SOI
+    for (int left = padding; left > 0; left -= 65533) {
+        const int chunk = std::min(left, 65533);
+        picture += comment + char((chunk + 2) >> 8) + char((chunk + 2) & 0xff) + filler.left(chunk);
+    }
+    picture += jpeg.mid(2);
+    QString error;
+    auto recorder = archive::Recorder::create(archiveDir, &error);
+    ASSERT_TRUE(recorder) << error.toStdString();
+    ASSERT_TRUE(recorder->beginFragment(&error));
+    const int64_t start = localMs(QStringLiteral("2024-05-03T09:00:00"));
+    const int frames = 4400;
+    for (int i = 0; i < frames; ++i)
+        ASSERT_TRUE(recorder->append(0, start + 40 * i, true, fourcc::bytes(fourcc::kMjpeg) + picture, &error));
+    ASSERT_TRUE(recorder->close(&error));
+
+    const QString out = temp.filePath(QStringLiteral("out"));
+    QDir().mkpath(out);
+    const ExportResult result = runExport(archiveDir, out, {});
+    ASSERT_EQ(result.files.size(), 1);
+    EXPECT_GT(QFileInfo(result.files[0]).size(), int64_t(4) << 30);
+    EXPECT_EQ(result.count(ControllerEvent::Error), 0);
+    const FileContents contents = readFile(result.files[0]);
+    ASSERT_EQ(contents.packets.size(), size_t(frames));
+    EXPECT_EQ(contents.packets.back().ptsMs, 40 * (frames - 1));
+}
