@@ -39,9 +39,6 @@ CommandLine::CommandLine(const QString &command, const QString &description)
 {
     _parser.setApplicationDescription(description);
     _parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    // The command word is the first positional argument, so that the usage
-    // line reads "velt-archive synth [options] DIR".
-    _parser.addPositionalArgument(command, QString(), command);
 }
 
 void CommandLine::addPositional(const QString &name, const QString &description, const QString &syntax)
@@ -56,16 +53,20 @@ void CommandLine::addOption(const QString &name, const QString &valueName, const
 
 bool CommandLine::parse(const QStringList &arguments, int minPositional, int maxPositional, Outcome *outcome)
 {
-    if (!_parser.parse(arguments)) {
+    // The command word is not the parser's business.
+    QStringList own = arguments;
+    own.removeAt(1);
+    if (!_parser.parse(own)) {
         *outcome = Outcome::refused(_parser.errorText());
         return false;
     }
     if (_parser.isSet(_helpOption)) {
-        // Qt names the program by the path it was started with.
+        // Qt names the program by the path it was started with, and knows
+        // nothing of the command word.
         QString help = _parser.helpText();
         const QString started = QCoreApplication::arguments().value(0);
         if (!started.isEmpty() && help.startsWith(QStringLiteral("Usage: ") + started))
-            help.replace(7, started.size(), QStringLiteral("velt-archive"));
+            help.replace(7, started.size(), QStringLiteral("velt-archive ") + _command);
         std::fputs(qPrintable(help), stdout);
         *outcome = Outcome::success();
         return false;
@@ -80,7 +81,7 @@ bool CommandLine::parse(const QStringList &arguments, int minPositional, int max
 
 QStringList CommandLine::positional() const
 {
-    return _parser.positionalArguments().mid(1);
+    return _parser.positionalArguments();
 }
 
 bool CommandLine::readPositiveInt(const QString &name, int fallback, int *value, Outcome *outcome) const

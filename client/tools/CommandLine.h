@@ -36,7 +36,7 @@ public:
     // bad usage. Positional arguments must number from `minPositional` to
     // `maxPositional` (-1: no limit).
     bool parse(const QStringList &arguments, int minPositional, int maxPositional, Outcome *outcome);
-    // The positional arguments after the command word.
+    // The positional arguments (the command word is not one).
     QStringList positional() const;
 
     // Readers of option values: each leaves *value at `fallback` when the

@@ -54,6 +54,21 @@ void expectRefused(const QString &workDir, const std::vector<Refusal> &cases)
     }
 }
 
+TEST(CommandLine, HelpForTheToolAndEveryCommand)
+{
+    QTemporaryDir tmp;
+    const ToolRun tool = runTool({"--help"}, tmp.path());
+    EXPECT_EQ(tool.exitCode, 0);
+    EXPECT_TRUE(tool.out.startsWith("Usage: velt-archive COMMAND")) << tool.out.toStdString();
+    for (const char *command : {"synth", "import", "info"}) {
+        const ToolRun run = runTool({command, "--help"}, tmp.path());
+        EXPECT_EQ(run.exitCode, 0) << command;
+        EXPECT_TRUE(run.out.startsWith(QStringLiteral("Usage: velt-archive %1 [options] DIR").arg(command)))
+            << run.out.toStdString();
+    }
+    EXPECT_TRUE(treeOf(tmp.path()).isEmpty());
+}
+
 // Refused before any work: bad arguments and unusable folders or files.
 TEST(BadInput, RefusedWithExitCodeTwoAndOneMessage)
 {
