@@ -116,6 +116,8 @@ void ArchivePlayer::feed(int64_t timeMs)
     _queue = ComponentRef<IEncodedDataQueue>(guids::kEncodedDataQueue);
     if (!_queue)
         return;
+    // The set-up every new queue gets (the stand-in's queue reads straight
+    // from the archive and needs no limits, but a client's may).
     _queue->setMaxBlocks(256);
     _queue->setMaxBytes(16 << 20);
     _queue->setMode(0);

@@ -58,6 +58,7 @@ private:
     QTimer _openTimer;
     QTimer _pollTimer;
     QPointer<QDialog> _dialog;
+    QObject *_reportReceiver = nullptr;  // the dialog while it is watched
     QPointer<QAbstractItemModel> _model;
     QPointer<QDialogButtonBox> _buttons;
 
