@@ -1,8 +1,8 @@
 # velt_threads_label(TARGET): gives every test discovered in TARGET the label
-# "threads" and the test environment. velt_add_test hands gtest_discover_tests
-# its ENVIRONMENT as a list, which is split into separate arguments, so the
-# discovered tests get neither their LABELS nor VELT_DATA_DIR; this sets both
-# once discovery has run.
+# "threads" and an environment with both QT_QPA_PLATFORM and VELT_DATA_DIR,
+# once discovery has run. (gtest_discover_tests splits a list-valued property
+# into separate arguments, so a list cannot be passed through its PROPERTIES;
+# set_tests_properties after discovery takes it whole.)
 function(velt_threads_label target)
   set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}_threads_label.cmake)
   file(WRITE ${script}
