@@ -164,6 +164,39 @@ TEST_F(ReadPumpTest, PeriodEndingWhileGatheringWithoutReadyInformerJustFinishes)
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 }
 
+TEST_F(ReadPumpTest, BlockThatCannotBeWrittenEndsWithErrorThenClosesTheFile)
+{
+    archive.script = {makeBlock(0, 1000), makeBlock(8, 1001), makeBlock(0, 1040), makeBlock(0, 1080, false, 16, "FAIL"),
+                      makeBlock(8, 1081), makeBlock(0, 5000)};
+    // The refused block still counts as the file's last one.
+    EXPECT_EQ(exportToEnd(request(1000, 2000)), QStringLiteral("started@1000 error1000002 closed@1080"));
+    EXPECT_EQ(mkvFiles(dir.path()), QStringList{ChunkFile::finalName(1000, 1080)});
+    const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40}));
+}
+
+TEST_F(ReadPumpTest, WriterAskingForANewFileStartsItWithTheSameBlock)
+{
+    archive.script = {makeBlock(0, 1000), makeBlock(8, 1001), makeBlock(0, 1040), makeBlock(0, 2000, false, 16, "NEWF"),
+                      makeBlock(8, 2001), makeBlock(0, 2040), makeBlock(0, 5000)};
+    ExportRequest r = request(1000, 3000);
+    r.debugLevel = 1;
+    MessageCapture messages;
+    // The refused block still counts as the first file's last one.
+    EXPECT_EQ(exportToEnd(r), QStringLiteral("started@1000 closed@2000 started@2000 finished closed@2040"));
+    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000, 2000}));
+    EXPECT_TRUE(messages.debug().contains(QStringLiteral("startNewFile by !_currentFile->writeBlock(header, data, startNewFile)")));
+    QStringList expected{ChunkFile::finalName(1000, 2000), ChunkFile::finalName(2000, 2040)};
+    expected.sort();
+    ASSERT_EQ(mkvFiles(dir.path()), expected);
+    // The second file begins with the block the first one refused.
+    const auto packets = packetTimes(filePath(ChunkFile::finalName(2000, 2040)));
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40}));
+    EXPECT_EQ(packets[1], (std::vector<int64_t>{1}));
+}
+
 TEST_F(ReadPumpTest, UnwritableFolderReportsAnErrorAndWritesNothing)
 {
     QFile blocker(filePath(QStringLiteral("not-a-folder")));

@@ -124,6 +124,25 @@ INSTANTIATE_TEST_SUITE_P(
                   {1000, 4000, 4040}}),
     [](const testing::TestParamInfo<SplitCase> &info) { return std::string(info.param.name); });
 
+class SplitDebugTest : public ExportTest, public testing::WithParamInterface<int> {};
+
+TEST_P(SplitDebugTest, ReasonIsPrintedOnlyWithDebugLevel)
+{
+    archive.script = {video(1000), audio(1001), video(4000), audio(4001), video(4040, true, 16, "VID2"), audio(4041),
+                      video(9000)};
+    ExportRequest r = request(1000, 5000);
+    r.debugLevel = GetParam();
+    MessageCapture messages;
+    exportToEnd(r);
+    EXPECT_EQ(run.log.fileStarts(), (std::vector<int64_t>{1000, 4000, 4040}));
+    const QStringList debug = messages.debug();
+    EXPECT_EQ(debug.contains(QStringLiteral("::shouldStartNewFile: new file for each new fragment")), GetParam() != 0);
+    EXPECT_EQ(debug.contains(QStringLiteral("::shouldStartNewFile: previous fourcc is not equal the current one")),
+              GetParam() != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(SplitRules, SplitDebugTest, testing::Values(0, 1));
+
 // A block 1 ms earlier than the last one splits. The source hands out the
 // late block only in the feed that is being written, as an archive whose
 // blocks arrived out of order would; the rewind to it starts with it.

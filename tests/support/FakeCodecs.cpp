@@ -45,9 +45,16 @@ public:
         return true;
     }
 
-    bool fillPacket(const QByteArray &block, bool, AVPacket *packet, bool *) override
+    bool fillPacket(const QByteArray &block, bool, AVPacket *packet, bool *startNewFile) override
     {
         packet->data = nullptr;
+        if (block.startsWith("FAIL"))
+            return false;
+        if (block.startsWith("NEWF") && _packed > 0) {
+            *startNewFile = true;
+            return true;
+        }
+        ++_packed;
         const int sizeBytes = int(block.size()) - kCodeBytes;
         if (sizeBytes <= 0)
             return true;
@@ -68,6 +75,7 @@ private:
     const int _readyAfter;
     int _keyBlocks = 0;
     int _streamIndex = -1;
+    int _packed = 0;
 };
 
 class FakeFormatManager : public IAVFormatManager {

@@ -3,7 +3,9 @@
 // its stream as 8 kHz mono mu-law audio (which the Matroska muxer takes
 // without extradata) and packs a block's bytes after its four-character code
 // unchanged. Enough for the export engine to write real files from fake
-// blocks.
+// blocks. Two codes script the packing: a block beginning with "FAIL" cannot
+// be packed, and one beginning with "NEWF" asks for a new file unless it is
+// the first block the informer packs.
 //
 // The test owns a FakeCodecs on its own thread and puts manager() into a
 // velt::ComponentManager under the format manager's GUID; the informers are
