@@ -112,6 +112,9 @@ private:
     int32_t _limitMb;
     int64_t _bytesWritten;
     int _debugLevel;
+    // Time of the block that last split a file because time went backwards;
+    // -1 when none did.
+    int64_t _backwardSplitMs = -1;
 };
 
 #endif  // EXPORT_CONTROLLER_H_

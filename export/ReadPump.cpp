@@ -169,7 +169,18 @@ Controller::Pass Controller::openAndRewind()
 Controller::Pass Controller::write(const BlockHeader &header, const QByteArray &data)
 {
     assert(_currentFile);
+    const bool backwards = _lastTime != 0 && header.time < _lastTime;
+    if (backwards && header.time == _backwardSplitMs) {
+        // A block stored out of order comes again after the rewind its first
+        // split made: splitting again would repeat for ever, so it is left out.
+        qWarning("block at %lld ms of stream %u goes back in time again; left out", static_cast<long long>(header.time),
+                 unsigned(header.streamNumber));
+        _blockRead = false;
+        return Pass::Next;
+    }
     if (shouldStartNewFile(header, data)) {
+        if (backwards)
+            _backwardSplitMs = header.time;
         _bytesWritten = 0;
         _fragmentStart = _position = header.time;
         closeCurrentFile();

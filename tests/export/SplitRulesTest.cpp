@@ -167,13 +167,9 @@ TEST_F(ExportTest, BlockOneMillisecondEarlierSplits)
     EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000, 1040}));
 }
 
-// KNOWN FAULT, fails until fixed (export/ReadPump.cpp, Controller::write and
-// Controller::openAndRewind, with export/SplitRules.cpp rule "timestamps are
-// not monotonic"): an audio block stored after a later one splits the file
-// and the new file rewinds to that block's time; a source fed from that time
-// hands out again the blocks stored before it (here v1040 and a1041), the
-// late block again comes after a1041, splits again, and so on: the export
-// never ends and writes a new file on every round. Expected: one split.
+// An audio block stored after a later one splits the file; the rewind hands
+// out the blocks before it again, and the late block comes again: it must not
+// split a second time.
 TEST_F(ExportTest, OutOfOrderAudioBlockSplitsOnceNotForever)
 {
     archive.script = {video(1000), audio(1001), video(1040), audio(1041),
