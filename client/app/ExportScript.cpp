@@ -25,9 +25,11 @@ namespace clientapp {
 namespace {
 
 constexpr int kPollMs = 50;
-// Polls to wait, once the export has ended, for the reports that can
-// follow its end (the last file's closing comes after the end report).
-constexpr int kPollsToSettle = 10;
+// Polls to wait, once the export has ended, for the reports that follow its
+// end: the last file's closing comes after the end report, once the file has
+// been finished and its checksum written, which takes a while for a large
+// file. The engine always sends it; the bound only guards against a hang.
+constexpr int kPollsToSettle = 10 * 60 * 1000 / kPollMs;
 const char kTemporaryName[] = "tmpchunk.mkv";
 const char kRowTimeFormat[] = "dd.MM.yyyy hh:mm:ss";
 
