@@ -5,8 +5,9 @@ extern "C" {
 #include <libavutil/crc.h>
 #include <libavutil/dict.h>
 #include <libavutil/mem.h>
-#include <libavutil/sha.h>
 }
+
+#include <openssl/evp.h>
 
 #include <QDateTime>
 #include <QFile>
@@ -213,8 +214,10 @@ bool Evidence::writeChecksum(const QString &path)
         qWarning() << "Evidence: cannot read" << path << file.errorString();
         return false;
     }
-    std::unique_ptr<AVSHA, decltype(&av_free)> sha(av_sha_alloc(), &av_free);
-    if (!sha || av_sha_init(sha.get(), 256) < 0)
+    // OpenSSL's SHA-256 uses the processor's SHA instructions where it has
+    // them: several times faster than a portable implementation.
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1)
         return false;
     QByteArray chunk(int(kHashChunkBytes), Qt::Uninitialized);
     for (;;) {
@@ -225,10 +228,12 @@ bool Evidence::writeChecksum(const QString &path)
         }
         if (n == 0)
             break;
-        av_sha_update(sha.get(), reinterpret_cast<const uint8_t *>(chunk.constData()), unsigned(n));
+        EVP_DigestUpdate(sha.get(), chunk.constData(), size_t(n));
     }
     uint8_t digest[32];
-    av_sha_final(sha.get(), digest);
+    unsigned digestSize = 0;
+    if (EVP_DigestFinal_ex(sha.get(), digest, &digestSize) != 1 || digestSize != 32)
+        return false;
     const QByteArray line = QByteArray(reinterpret_cast<const char *>(digest), 32).toHex() + "  " +
                             QFileInfo(path).fileName().toUtf8() + "\n";
 
