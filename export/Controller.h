@@ -19,6 +19,8 @@
 #include "host/Sources.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <algorithm>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
@@ -76,6 +78,13 @@ private:
     bool readyAtEnd();
     // Reports a failure that is not the writer's: Error, then Finished.
     Pass fail();
+    // Keeps the first four bytes of a key block as its stream's code.
+    void rememberFourcc(const BlockHeader &header, const QByteArray &data);
+    // The first four bytes of a block (fewer when it is shorter), not copied.
+    static QByteArrayView leadingFourcc(const QByteArray &data)
+    {
+        return QByteArrayView(data).first(std::min<qsizetype>(4, data.size()));
+    }
 
     // Constant after construction.
     IComponentManager *_manager;

@@ -186,8 +186,7 @@ Controller::Pass Controller::write(const BlockHeader &header, const QByteArray &
         closeCurrentFile();
         _gatheringInfo = true;
         _lastTime = header.time;
-        if (header.isKey())
-            _fourccs[header.streamNumber] = data.left(4);
+        rememberFourcc(header, data);
         return gather(header, data);
     }
 
@@ -209,8 +208,7 @@ Controller::Pass Controller::write(const BlockHeader &header, const QByteArray &
         _gatheringInfo = true;
     }
     _lastTime = header.time;
-    if (header.isKey())
-        _fourccs[header.streamNumber] = data.left(4);
+    rememberFourcc(header, data);
     postProgress(double(_lastTime - _start) / double(_duration));
     if (_gatheringInfo)
         return gather(header, data);
@@ -224,6 +222,17 @@ void Controller::exitPump(QByteArray &data)
         killTimer(_timerId);
     _timerId = 0;
     closeCurrentFile();
+}
+
+void Controller::rememberFourcc(const BlockHeader &header, const QByteArray &data)
+{
+    if (!header.isKey())
+        return;
+    // Key blocks of a stream nearly always repeat its code: store only a change.
+    const QByteArrayView code = leadingFourcc(data);
+    QByteArray &stored = _fourccs[header.streamNumber];
+    if (stored != code)
+        stored = code.toByteArray();
 }
 
 bool Controller::readyAtEnd()

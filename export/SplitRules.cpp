@@ -43,7 +43,7 @@ bool Controller::shouldStartNewFile(const BlockHeader &header, const QByteArray 
     const auto previous = _fourccs.constFind(header.streamNumber);
     if (previous == _fourccs.constEnd() || previous->isEmpty())
         return false;
-    if (data.left(4) == *previous)
+    if (leadingFourcc(data) == *previous)
         return false;
     if (_debugLevel != 0)
         qDebug() << "::shouldStartNewFile: previous fourcc is not equal the current one";
