@@ -5,8 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -198,6 +203,92 @@ TEST_F(ScriptedExport, BadArgumentsAreRefusedWithAReason)
         EXPECT_TRUE(run.err.contains(c.message)) << qPrintable(c.message + QStringLiteral(" not in: ") + run.err);
     }
     EXPECT_TRUE(exportedFiles(o).isEmpty());
+}
+
+// `sha256sum -c` of every finished file in `dir` (those with a checksum):
+// the names checked, empty when one fails.
+QStringList verifiedFiles(const QString &dir)
+{
+    QStringList names;
+    for (const QString &sum : QDir(dir).entryList({QStringLiteral("*.mkv.sha256")}, QDir::Files, QDir::Name)) {
+        QProcess sha;
+        sha.setWorkingDirectory(dir);
+        sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), sum});
+        if (!sha.waitForFinished() || sha.exitCode() != 0)
+            return {};
+        names << sum.chopped(int(qstrlen(".sha256")));
+    }
+    return names;
+}
+
+TEST(ScriptedExportKilled, NextExportIntoTheFolderWorksAndLeavesFinishedFilesAlone)
+{
+    QTemporaryDir temp;
+    const QString dir = temp.filePath(QStringLiteral("archive"));
+    const QString out = temp.filePath(QStringLiteral("out"));
+    QString output;
+    // About 12 MB in one fragment, exported as files of 1 MB.
+    ASSERT_TRUE(apptest::synthesize(dir,
+                                    {QStringLiteral("--start"), QLatin1String(apptest::kFirstStart),
+                                     QStringLiteral("--seconds"), QStringLiteral("40"), QStringLiteral("--size"),
+                                     QStringLiteral("1280x720")},
+                                    &output))
+        << qPrintable(output);
+    const QStringList arguments = {QStringLiteral("export"), dir,       QStringLiteral("--out"),
+                                   out,                      QStringLiteral("--all"), QStringLiteral("--limit-mb"),
+                                   QStringLiteral("1")};
+
+    // Killed (SIGKILL, nothing runs on the way out) once two files are finished.
+    QProcess first;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral(VELT_CLIENT), arguments);
+    ASSERT_TRUE(first.waitForStarted());
+    while (first.state() == QProcess::Running
+           && QDir(out).entryList({QStringLiteral("*.mkv.sha256")}, QDir::Files).size() < 2)
+        QThread::usleep(500);
+    ASSERT_EQ(first.state(), QProcess::Running) << "the export ended before it could be killed";
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished());
+    ASSERT_EQ(first.exitStatus(), QProcess::CrashExit);
+
+    const QStringList finished = verifiedFiles(out);
+    ASSERT_GE(finished.size(), 2);
+    std::map<QString, QByteArray> sums;
+    for (const QString &name : finished) {
+        QFile sum(out + QLatin1Char('/') + name + QStringLiteral(".sha256"));
+        ASSERT_TRUE(sum.open(QIODevice::ReadOnly));
+        sums[name] = sum.readAll();
+    }
+    const int filesBefore = exportedFiles(out).size();
+    EXPECT_LT(filesBefore, 10) << "the kill came too late to test anything";
+
+    const apptest::Run second = runClient(arguments);
+    ASSERT_EQ(second.exitCode, 0) << qPrintable(second.out + second.err);
+    expectCleanExit(second);
+
+    // The killed run's finished files are untouched; the second run made a
+    // full, verified set under new names beside them.
+    const QStringList verified = verifiedFiles(out);
+    ASSERT_FALSE(verified.isEmpty()) << "a checksum no longer matches its file";
+    for (const auto &[name, sum] : sums) {
+        EXPECT_TRUE(verified.contains(name)) << qPrintable(name);
+        QFile now(out + QLatin1Char('/') + name + QStringLiteral(".sha256"));
+        ASSERT_TRUE(now.open(QIODevice::ReadOnly));
+        EXPECT_EQ(now.readAll(), sum) << qPrintable(name);
+    }
+    EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/tmpchunk.mkv")));
+    double secondRunSeconds = 0.0;
+    for (const QString &name : exportedFiles(out)) {
+        if (sums.count(name))
+            continue;
+        const apptest::Probe file = probe(out + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.opened) << qPrintable(name);
+        if (verified.contains(name))
+            secondRunSeconds += file.durationSeconds;
+    }
+    EXPECT_NEAR(secondRunSeconds, 40.0, 0.5);
 }
 
 TEST(ClientWindow, OpensTheExportDialogFromTheFrameAndLeavesNothingAlive)
