@@ -2,8 +2,7 @@
 // fragments in time order and answers where a feed at a given time starts.
 //
 // Shared (std::shared_ptr) by every component made from one opened archive
-// and by the cursors of queues fed from it, so that the fragment mappings
-// outlive every payload handed out. Immutable after open; any thread.
+// and by the cursors of queues fed from it. Immutable after open; any thread.
 #ifndef CLIENT_ARCHIVE_ARCHIVEFOLDER_H_
 #define CLIENT_ARCHIVE_ARCHIVEFOLDER_H_
 

@@ -1,7 +1,7 @@
 // EncodedDataQueue: the client's encoded data queue component
 // ("d906df53-29c0-4164-bf87-578f34c0d21b"). The runtime makes it empty; a
 // block source feeds it by attaching a cursor, and readBlock then pulls the
-// blocks synchronously from the mapped archive: it never answers "not ready"
+// blocks synchronously from the archive's files: it never answers "not ready"
 // while blocks remain, and it answers false at once when it was not fed or
 // has delivered its marker.
 //

@@ -96,7 +96,7 @@ std::shared_ptr<FragmentFile> FragmentFile::open(const QDir &dir, int64_t fragme
 {
     std::shared_ptr<FragmentFile> fragment(new FragmentFile(dir, fragmentId));
     Summary &summary = fragment->_summary;
-    summary.fileSizeBytes = QFileInfo(fragment->path(format::fragmentFileName(fragmentId))).size();
+    summary.fileSizeBytes = QFileInfo(fragment->dataPath()).size();
     format::IndexHeader index;
     const bool indexMatches = fragment->loadIndexHeader(summary.fileSizeBytes, &index);
     if (check == Check::Trust && indexMatches && fragment->hasGoodHeader()) {
@@ -131,7 +131,7 @@ bool FragmentFile::loadIndexHeader(int64_t fileSizeBytes, format::IndexHeader *h
 
 bool FragmentFile::hasGoodHeader() const
 {
-    QFile file(path(format::fragmentFileName(_fragmentId)));
+    QFile file(dataPath());
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray bytes = file.read(format::kFragmentHeaderSizeBytes);
@@ -143,7 +143,7 @@ bool FragmentFile::hasGoodHeader() const
 bool FragmentFile::scan(format::IndexHeader *scanned, QString *error)
 {
     QString problem;
-    std::shared_ptr<const MappedFile> file = MappedFile::map(path(format::fragmentFileName(_fragmentId)), &problem);
+    std::shared_ptr<const MappedFile> file = MappedFile::map(dataPath(), &problem);
     int64_t headerId = 0;
     if (file && !format::decodeFragmentHeader(file->data(), file->sizeBytes(), &headerId, &problem))
         file.reset();
@@ -174,14 +174,6 @@ bool FragmentFile::scan(format::IndexHeader *scanned, QString *error)
     return true;
 }
 
-std::shared_ptr<const MappedFile> FragmentFile::data(QString *error)
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    if (!_data)
-        _data = MappedFile::map(path(format::fragmentFileName(_fragmentId)), error);
-    return _data;
-}
-
 const QByteArray &FragmentFile::keyTable()
 {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -204,7 +196,7 @@ const QByteArray &FragmentFile::keyTable()
              static_cast<long long>(_fragmentId));
     _index.reset();
     if (!_data)
-        _data = MappedFile::map(path(format::fragmentFileName(_fragmentId)), &problem);
+        _data = MappedFile::map(dataPath(), &problem);
     if (_data) {
         FragmentTally tally;
         scanBlocks(*_data, &tally);
@@ -243,7 +235,7 @@ void FragmentFile::reportDamage(int64_t offsetBytes, BlockCheck check)
     if (_damageReported.exchange(true))
         return;
     qWarning("archive: fragment %s is %s at byte %lld; reading stops there",
-             qPrintable(path(format::fragmentFileName(_fragmentId))),
+             qPrintable(dataPath()),
              check == BlockCheck::CutOff ? "cut off" : "damaged (checksum mismatch)", static_cast<long long>(offsetBytes));
 }
 

@@ -1,11 +1,11 @@
 // FragmentFile: one fragment of an opened archive. It knows the fragment's
 // summary (from its index, or from one scan of the blocks when the index is
-// missing or does not match), maps the fragment file when it is first read,
-// and finds where a feed starts with a binary search in the key table.
+// missing or does not match) and finds where a feed starts with a binary
+// search in the key table. Cursors read the blocks themselves.
 //
 // Shared (std::shared_ptr) by the opened archive and the cursors reading it;
-// any thread. The summary is immutable; the lazily made mapping and key table
-// are guarded by a mutex and never change once made.
+// any thread. The summary is immutable; the lazily made key table (and the
+// mappings it comes from) are guarded by a mutex and never change once made.
 #ifndef CLIENT_ARCHIVE_FRAGMENTFILE_H_
 #define CLIENT_ARCHIVE_FRAGMENTFILE_H_
 
@@ -21,7 +21,7 @@
 
 namespace archive {
 
-// One block as it lies in a mapped fragment file.
+// One block as it lies in a fragment file's bytes.
 struct BlockView {
     format::BlockHeader header;
     const char *payload = nullptr;
@@ -58,8 +58,8 @@ public:
     int64_t endMs() const { return lastMs() + 1; }
     bool hasVideo() const { return _summary.index.videoBlocks > 0; }
 
-    // The fragment's bytes; null with *error set when it cannot be mapped.
-    std::shared_ptr<const MappedFile> data(QString *error);
+    // Where the fragment's blocks are stored.
+    QString dataPath() const { return path(format::fragmentFileName(_fragmentId)); }
     // Offset of the block a feed at `timeMs` (inside this fragment) starts
     // with: the first of the latest key blocks at or before it, else the first
     // block.

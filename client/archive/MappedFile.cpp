@@ -45,24 +45,4 @@ MappedFile::~MappedFile()
         ::munmap(const_cast<char *>(_data), size_t(_sizeBytes));
 }
 
-void MappedFile::advise(int64_t offsetBytes, int64_t lengthBytes, int advice) const
-{
-    static const int64_t pageBytes = ::sysconf(_SC_PAGESIZE);
-    const int64_t begin = std::max<int64_t>(0, offsetBytes) / pageBytes * pageBytes;
-    const int64_t end = std::min(_sizeBytes, offsetBytes + lengthBytes);
-    if (!_data || end <= begin)
-        return;
-    ::madvise(const_cast<char *>(_data) + begin, size_t(end - begin), advice);
-}
-
-void MappedFile::willNeed(int64_t offsetBytes, int64_t lengthBytes) const
-{
-    advise(offsetBytes, lengthBytes, MADV_WILLNEED);
-}
-
-void MappedFile::dontNeed(int64_t offsetBytes, int64_t lengthBytes) const
-{
-    advise(offsetBytes, lengthBytes, MADV_DONTNEED);
-}
-
 }  // namespace archive

@@ -48,7 +48,7 @@ int64_t readToEnd(IBlockSource &blocks, int64_t startMs)
         if (!queue->readBlock(&data, &stream, &key, &timeMs, &scratch, &cursor, 0, 1, nullptr, nullptr))
             brokenPromise("the queue ran dry before the end marker");
         if (!data.isEmpty()) {
-            // Touch every byte so that a payload reaching outside its mapping shows.
+            // Touch every byte so that a payload reaching outside the bytes read shows under ASan.
             for (char c : data)
                 checksum += uint8_t(c);
             if (++delivered > kMaxBlocksPerRead)

@@ -104,6 +104,50 @@ TEST_F(DamageTest, AFragmentCutAtAnyByteIsReadUpToItsLastCompleteBlock)
     }
 }
 
+// Blocks around and above the reader's 1 MiB window: straddling its edge,
+// larger than it, filling it exactly; then a cut and a damaged byte inside
+// the largest one.
+TEST_F(DamageTest, BlocksOfAnySizeAreReadWholeAndDamageInsideALargeOneIsFound)
+{
+    const int sizes[] = {700 << 10, 700 << 10, (5 << 20) / 2, 17, (1 << 20) - 24, 1 << 20, 300 << 10, 9};
+    std::vector<Block> blocks;
+    int64_t timeMs = 1000;
+    for (int sizeBytes : sizes) {
+        Block b = video(timeMs, blocks.empty());
+        b.payload += QByteArray(sizeBytes, char('a' + blocks.size()));
+        b.payload[sizeBytes / 2] = char(timeMs);  // no two blocks share their bytes
+        blocks.push_back(b);
+        timeMs += 40;
+    }
+    record(dir(), {blocks});
+    {
+        ComponentRef<IArchiveReader> reader = openReader(dir());
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(feed(*reader, 1000), withMarker(blocks, kEndMarkerMs));
+    }
+
+    const std::vector<int64_t> offsets = blockOffsets(blocks);
+    const int64_t insideLargest = offsets[2] + archive::format::kBlockHeaderSizeBytes + (2 << 20);
+    const std::vector<Block> beforeLargest(blocks.begin(), blocks.begin() + 2);
+    {
+        QFile fragment(file("00000001.frag"));
+        ASSERT_TRUE(fragment.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(fragment.seek(insideLargest));
+        ASSERT_EQ(fragment.write("!"), 1);
+    }
+    {
+        MessageLog log;
+        ComponentRef<IArchiveReader> reader = openReader(dir());  // the index is trusted: found while reading
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(feed(*reader, 1000), withMarker(beforeLargest, kEndMarkerMs));
+        EXPECT_TRUE(log.contains(QStringLiteral("damaged"))) << log.messages.join('\n').toStdString();
+    }
+    ASSERT_TRUE(QFile::resize(file("00000001.frag"), insideLargest));
+    ComponentRef<IArchiveReader> reader = openReader(dir());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(feed(*reader, 1000), withMarker(beforeLargest, kEndMarkerMs));
+}
+
 TEST_F(DamageTest, OverwrittenBytesStopReadingAtTheDamagedBlock)
 {
     std::vector<Block> blocks;
