@@ -24,6 +24,36 @@ QString codecName(const AVCodecParameters *parameters)
     return QLatin1String(avcodec_get_name(parameters->codec_id));
 }
 
+// Whether every parameter set an hvcC record announces lies inside it.
+// FFmpeg 5.1's hevc_mp4toannexb grows its output once per announced set, even
+// past the record's end (where it reads zeros), before it gives up: a damaged
+// record announcing 48,798 sets took 33 s and 2 GB in a sanitizer build.
+// Annex B configurations (starting with a start code) are passed through by
+// the filter and need no check.
+bool hvccSetsFit(const AVCodecParameters *parameters)
+{
+    const uint8_t *data = parameters->extradata;
+    const int64_t sizeBytes = parameters->extradata_size;
+    constexpr int64_t kArrayCountOffset = 22;
+    if (sizeBytes <= kArrayCountOffset || data[0] != 1)
+        return true;  // no hvcC record: the filter decides
+    int64_t at = kArrayCountOffset + 1;
+    for (int array = data[kArrayCountOffset]; array > 0; --array) {
+        if (at + 3 > sizeBytes)
+            return false;
+        const int sets = (data[at + 1] << 8) | data[at + 2];
+        at += 3;
+        for (int set = 0; set < sets; ++set) {
+            if (at + 2 > sizeBytes)
+                return false;
+            at += 2 + ((data[at] << 8) | data[at + 1]);
+            if (at > sizeBytes)
+                return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<MediaFileReader> MediaFileReader::open(const QString &path, Outcome *outcome)
@@ -85,6 +115,8 @@ Outcome MediaFileReader::prepareVideo()
     case AV_CODEC_ID_HEVC:
         _video.fourcc = fourcc::kHevc;
         filterName = "hevc_mp4toannexb";
+        if (!hvccSetsFit(parameters))
+            return Outcome::refused(QStringLiteral("%1: the HEVC configuration record is damaged").arg(_path));
         break;
     case AV_CODEC_ID_MJPEG:
         _video.fourcc = fourcc::kMjpeg;
