@@ -124,9 +124,27 @@ bool FragmentFile::loadIndexHeader(int64_t fileSizeBytes, format::IndexHeader *h
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray bytes = file.read(format::kIndexHeaderSizeBytes);
-    return format::decodeIndexHeader(bytes.constData(), bytes.size() < format::kIndexHeaderSizeBytes ? 0 : file.size(),
-                                     header)
-        && header->fragmentId == _fragmentId && header->dataSizeBytes == fileSizeBytes;
+    return indexHeaderFits(bytes.constData(), bytes.size() < format::kIndexHeaderSizeBytes ? 0 : file.size(),
+                           fileSizeBytes, header);
+}
+
+bool FragmentFile::indexHeaderFits(const char *data, int64_t sizeBytes, int64_t fileSizeBytes,
+                                   format::IndexHeader *header) const
+{
+    return format::decodeIndexHeader(data, sizeBytes, header) && header->fragmentId == _fragmentId
+        && header->dataSizeBytes == fileSizeBytes;
+}
+
+bool FragmentFile::fragmentHeaderFits(const char *data, int64_t sizeBytes, QString *problem) const
+{
+    int64_t headerId = 0;
+    if (!format::decodeFragmentHeader(data, sizeBytes, &headerId, problem))
+        return false;
+    if (headerId != _fragmentId) {
+        *problem = QStringLiteral("its header names fragment %1").arg(headerId);
+        return false;
+    }
+    return true;
 }
 
 bool FragmentFile::hasGoodHeader() const
@@ -135,22 +153,16 @@ bool FragmentFile::hasGoodHeader() const
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray bytes = file.read(format::kFragmentHeaderSizeBytes);
-    int64_t headerId = 0;
     QString ignored;
-    return format::decodeFragmentHeader(bytes.constData(), bytes.size(), &headerId, &ignored) && headerId == _fragmentId;
+    return fragmentHeaderFits(bytes.constData(), bytes.size(), &ignored);
 }
 
 bool FragmentFile::scan(format::IndexHeader *scanned, QString *error)
 {
     QString problem;
     std::shared_ptr<const MappedFile> file = MappedFile::map(dataPath(), &problem);
-    int64_t headerId = 0;
-    if (file && !format::decodeFragmentHeader(file->data(), file->sizeBytes(), &headerId, &problem))
+    if (file && !fragmentHeaderFits(file->data(), file->sizeBytes(), &problem))
         file.reset();
-    if (file && headerId != _fragmentId) {
-        problem = QStringLiteral("its header names fragment %1").arg(headerId);
-        file.reset();
-    }
     if (!file) {
         *error = QStringLiteral("fragment %1: %2").arg(format::fragmentFileName(_fragmentId), problem);
         return false;
@@ -168,7 +180,6 @@ bool FragmentFile::scan(format::IndexHeader *scanned, QString *error)
     _summary.dataEndBytes = result.dataEndBytes;
     _summary.status = describeStop(result, tally.blockCount());
     std::lock_guard<std::mutex> lock(_mutex);
-    _data = std::move(file);
     _keys = tally.encodedKeys();
     _keysReady = true;
     return true;
@@ -183,8 +194,7 @@ const QByteArray &FragmentFile::keyTable()
     QString problem;
     _index = MappedFile::map(path(format::indexFileName(_fragmentId)), &problem);
     format::IndexHeader header;
-    if (_index && format::decodeIndexHeader(_index->data(), _index->sizeBytes(), &header)
-        && header.fragmentId == _fragmentId && header.dataSizeBytes == _summary.fileSizeBytes) {
+    if (_index && indexHeaderFits(_index->data(), _index->sizeBytes(), _summary.fileSizeBytes, &header)) {
         const char *entries = _index->data() + format::kIndexHeaderSizeBytes;
         const int64_t sizeBytes = header.keyCount * format::kIndexEntrySizeBytes;
         if (format::crc32Of(entries, size_t(sizeBytes)) == header.entriesCrc) {
@@ -195,11 +205,10 @@ const QByteArray &FragmentFile::keyTable()
     qWarning("archive: the index of fragment %lld is damaged; rebuilding its key table by a scan",
              static_cast<long long>(_fragmentId));
     _index.reset();
-    if (!_data)
-        _data = MappedFile::map(dataPath(), &problem);
-    if (_data) {
+    // The key table is built from a mapping held only for this scan.
+    if (const std::shared_ptr<const MappedFile> data = MappedFile::map(dataPath(), &problem)) {
         FragmentTally tally;
-        scanBlocks(*_data, &tally);
+        scanBlocks(*data, &tally);
         _keys = tally.encodedKeys();
     }
     return _keys;

@@ -5,7 +5,7 @@
 //
 // Shared (std::shared_ptr) by the opened archive and the cursors reading it;
 // any thread. The summary is immutable; the lazily made key table (and the
-// mappings it comes from) are guarded by a mutex and never change once made.
+// index mapping it views) are guarded by a mutex and never change once made.
 #ifndef CLIENT_ARCHIVE_FRAGMENTFILE_H_
 #define CLIENT_ARCHIVE_FRAGMENTFILE_H_
 
@@ -71,6 +71,10 @@ private:
     FragmentFile(const QDir &dir, int64_t fragmentId) : _dir(dir), _fragmentId(fragmentId) {}
     QString path(const QString &name) const { return _dir.filePath(name); }
     bool loadIndexHeader(int64_t fileSizeBytes, format::IndexHeader *header) const;
+    // An index header that decodes and describes this fragment's file of `fileSizeBytes`.
+    bool indexHeaderFits(const char *data, int64_t sizeBytes, int64_t fileSizeBytes, format::IndexHeader *header) const;
+    // A fragment header that decodes and names this fragment; *problem says why not.
+    bool fragmentHeaderFits(const char *data, int64_t sizeBytes, QString *problem) const;
     // The fragment file starts with its header (checked before an index is trusted).
     bool hasGoodHeader() const;
     // Maps and scans the file; fills the summary (but `complete`) and the key table.
@@ -82,8 +86,7 @@ private:
     Summary _summary;  // set by open, then immutable
 
     std::mutex _mutex;
-    std::shared_ptr<const MappedFile> _data;   // guarded by _mutex; made once
-    std::shared_ptr<const MappedFile> _index;  // guarded by _mutex; made once
+    std::shared_ptr<const MappedFile> _index;  // guarded by _mutex; made once; _keys may view it
     QByteArray _keys;                          // guarded by _mutex; encoded IndexEntry records
     bool _keysReady = false;                   // guarded by _mutex
     std::atomic<bool> _damageReported{false};

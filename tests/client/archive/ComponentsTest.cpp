@@ -73,7 +73,7 @@ TEST_F(ComponentsTest, PayloadsStayValidWhileTheQueueLives)
     bool key = false;
     int64_t time = 0;
     ASSERT_TRUE(queue->readBlock(&data, &stream, &key, &time, nullptr, nullptr, 0, 1, nullptr, nullptr));
-    const QByteArray kept = data;  // shares the mapped bytes
+    const QByteArray kept = data;  // shares the payload's bytes
     ASSERT_TRUE(queue->readBlock(&data, &stream, &key, &time, nullptr, nullptr, 0, 1, nullptr, nullptr));
     EXPECT_EQ(kept, payloadFor(V, 1000));
     EXPECT_EQ(data, payloadFor(A, 1010));
