@@ -1,5 +1,6 @@
 #include "client/app/ArchivePlayer.h"
 
+#include "client/archive/Format.h"
 #include "host/Guids.h"
 
 namespace clientapp {
@@ -9,8 +10,6 @@ constexpr int kTickMs = 10;
 // Bounds one tick's work, so that catching up after a seek (decoding from
 // the key frame before the target) cannot freeze the window for long.
 constexpr int kMaxBlocksPerTick = 400;
-// The queue's marker after the last fragment carries a time from here on.
-constexpr int64_t kEndOfArchiveMs = INT64_MAX / 2;
 }  // namespace
 
 ArchivePlayer::ArchivePlayer(const ComponentRef<IArchiveVideoSource> &source, QObject *parent) : QObject(parent)
@@ -146,7 +145,8 @@ void ArchivePlayer::tick()
         if (marker) {
             // The end of a fragment: jump the gap, or stop after the last.
             const int64_t resumeMs = _next.timeMs;
-            if (resumeMs >= kEndOfArchiveMs) {
+            // The queue's marker after the last fragment carries the end-marker time.
+            if (resumeMs >= archive::format::kEndMarkerTimeMs) {
                 _pending = false;
                 _atEnd = true;
                 _clockBaseMs = _fragments.back().end - 1;
@@ -163,11 +163,11 @@ void ArchivePlayer::tick()
         }
         if (_next.timeMs > positionMs())
             break;
-        if (_next.streamNumber == 0 && _decoder.decode(_next.data, &picture))
+        if (_next.streamNumber == 0 && _decoder.decode(_next.data))
             newPicture = true;
         _pending = false;
     }
-    if (newPicture)
+    if (newPicture && _decoder.takePicture(&picture))
         emit pictureChanged(picture);
     emit positionChanged(positionMs());
 }

@@ -49,7 +49,6 @@ public:
 
     IComponentManager *manager() { return &_manager; }
     vo::IVideoFrameGuiPluginFactory *factory() const { return _plugin.factory(); }
-    QString pluginName() const { return _plugin.name(); }
 
     // Who is signed in and whether that user may export; each change posts
     // the services' events to the plug-in's controls.

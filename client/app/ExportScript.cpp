@@ -87,7 +87,7 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     button->click();
     _openTimer.stop();
     _pollTimer.stop();
-    if (!_concluded && _outcome == NotRun && _message.isEmpty())
+    if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
     reportUnlistedFiles();
     _report.finish();
@@ -102,7 +102,6 @@ void ExportScript::giveUp(const QString &why)
     _message = why;
     if (_dialog) {
         _dialog->removeEventFilter(this);
-        _reportReceiver = nullptr;
         _dialog->reject();
     }
 }
@@ -119,7 +118,6 @@ void ExportScript::fillDialog()
     }
     if (!fillForm())
         return;
-    _reportReceiver = _dialog;
     _dialog->installEventFilter(this);
     connect(_model, &QAbstractItemModel::rowsInserted, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::dataChanged, this, &ExportScript::readRows);
@@ -188,8 +186,9 @@ bool ExportScript::eventFilter(QObject *watched, QEvent *event)
 {
     // The dialog drops an error report that comes before the first row,
     // and after a file that could not be opened no end report follows: so
-    // the engine's reports are read here as they reach the dialog.
-    if (watched == _reportReceiver && event->type() == kExportEventType && _engineError == 0)
+    // the engine's reports are read here as they reach the dialog (the one
+    // object this filter is installed on).
+    if (event->type() == kExportEventType && _engineError == 0)
         _engineError = errorCodeOf(event);
     return QObject::eventFilter(watched, event);
 }
@@ -206,6 +205,9 @@ void ExportScript::readRows()
     const QString complete = translated(QStringLiteral("MSGI_COMPLETE"));
     _openRows = 0;
     for (int row = 0; row < _model->rowCount(); ++row) {
+        // Only the last row ever changes: a row whose file was announced is done.
+        if (_reportedRows.contains(row))
+            continue;
         const QString state = cell(_model, row, 2);
         const QRegularExpressionMatch match = percent.match(state);
         if (match.hasMatch()) {
@@ -226,6 +228,7 @@ void ExportScript::readRows()
             _reported.contains(file.path))
             continue;
         _reported.insert(file.path);
+        _reportedRows.insert(row);
         _bytesInFiles += file.sizeBytes;
         _report.file(file);
     }
@@ -271,7 +274,6 @@ void ExportScript::conclude()
     // Closing the dialog stops the engine and waits for its thread; the
     // dialog is destroyed after that, unwatched.
     _dialog->removeEventFilter(this);
-    _reportReceiver = nullptr;
     _dialog->reject();
 }
 

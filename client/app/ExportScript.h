@@ -58,12 +58,12 @@ private:
     QTimer _openTimer;
     QTimer _pollTimer;
     QPointer<QDialog> _dialog;
-    QObject *_reportReceiver = nullptr;  // the dialog while it is watched
     QPointer<QAbstractItemModel> _model;
     QPointer<QDialogButtonBox> _buttons;
 
     QDateTime _startedAt;
     QSet<QString> _reported;  // paths of the files announced so far
+    QSet<int> _reportedRows;  // rows whose file was announced
     int64_t _bytesInFiles = 0;  // of the files announced
     int64_t _bytesShown = 0;
     double _percent = 0.0;

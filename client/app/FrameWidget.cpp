@@ -3,7 +3,6 @@
 #include "client/velt/Runtime.h"
 
 #include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QMenu>
 #include <QPainter>
 
@@ -75,6 +74,9 @@ void FrameWidget::setPicture(const QImage &picture)
 
 void FrameWidget::setCaption(const QString &caption)
 {
+    // The player reports its position far more often than the text changes.
+    if (caption == _caption)
+        return;
     _caption = caption;
     update();
 }
@@ -86,13 +88,7 @@ void FrameWidget::setPointerInside(bool inside)
     _frame->setPluginGuiVisible(inside);
     // The controls' visibility is part of the frame's state: the actions
     // learn it only from a frame event (they ignore show requests).
-    QList<QObject *> controls;
-    if (_button)
-        controls.append(_button.data());
-    for (QAction *action : pluginActions())
-        controls.append(action);
-    for (QObject *control : controls)
-        QCoreApplication::postEvent(control, new vo::QEvent_VideoFrameGuiPlugin);
+    _frame->notifyPluginObjects();
 }
 
 void FrameWidget::enterEvent(QEnterEvent *event)

@@ -43,11 +43,10 @@ bool PluginLibrary::load(const QString &path, const ComponentRef<ISettings> &set
         unload();
         return false;
     }
-    _name = QString::fromUtf8(name);
     getObject(&_root, kInterfaceVersion);
     _factory = dynamic_cast<vo::IVideoFrameGuiPluginFactory *>(_root);
     if (!_factory) {
-        *error = QStringLiteral("the plug-in %1 makes no video-frame controls").arg(_name);
+        *error = QStringLiteral("the plug-in %1 makes no video-frame controls").arg(QString::fromUtf8(name));
         unload();
         return false;
     }
@@ -62,7 +61,6 @@ void PluginLibrary::unload()
     _root = nullptr;
     _factory = nullptr;
     _deleteObject = nullptr;
-    _name.clear();
     if (_handle)
         dlclose(_handle);
     _handle = nullptr;

@@ -35,7 +35,6 @@ public:
     // factory made must be gone by then.
     void unload();
 
-    QString name() const { return _name; }
     vo::IVideoFrameGuiPluginFactory *factory() const { return _factory; }
 
 private:
@@ -45,7 +44,6 @@ private:
     IComponent *_root = nullptr;
     vo::IVideoFrameGuiPluginFactory *_factory = nullptr;  // _root seen as a factory
     DeleteObject _deleteObject = nullptr;
-    QString _name;
 };
 
 }  // namespace clientapp

@@ -1,8 +1,7 @@
 #include "client/app/VideoDecoder.h"
 
+#include "client/codecs/Libav.h"
 #include "client/media/FourCC.h"
-
-#include <cstring>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -28,7 +27,7 @@ AVCodecID codecOf(uint32_t code)
 
 }  // namespace
 
-VideoDecoder::VideoDecoder() : _packet(av_packet_alloc()), _frame(av_frame_alloc()) {}
+VideoDecoder::VideoDecoder() : _frame(av_frame_alloc()), _newest(av_frame_alloc()) {}
 
 VideoDecoder::~VideoDecoder() { sws_freeContext(_scaler); }
 
@@ -57,45 +56,46 @@ void VideoDecoder::flush()
 {
     if (_context)
         avcodec_flush_buffers(_context.get());
+    av_frame_unref(_newest.get());
 }
 
-bool VideoDecoder::decode(const QByteArray &payload, QImage *picture)
+bool VideoDecoder::decode(const QByteArray &payload)
 {
     const uint32_t code = fourcc::of(payload);
-    if (code == 0)
+    if (code == 0 || payload.size() <= fourcc::kSizeBytes)
         return false;
     if ((code != _code || !_context) && !open(code))
         return false;
-    const int size = int(payload.size()) - fourcc::kSizeBytes;
-    if (size <= 0 || av_new_packet(_packet.get(), size) < 0)
-        return false;
-    std::memcpy(_packet->data, payload.constData() + fourcc::kSizeBytes, size_t(size));
-    const int sent = avcodec_send_packet(_context.get(), _packet.get());
-    av_packet_unref(_packet.get());
-    if (sent < 0)
+    // Decoders may read past the end: a padded copy.
+    const media::PacketHolder packet = codecs::paddedCopy(QByteArrayView(payload).sliced(fourcc::kSizeBytes));
+    if (!packet || avcodec_send_packet(_context.get(), packet.get()) < 0)
         return false;
     bool produced = false;
     while (avcodec_receive_frame(_context.get(), _frame.get()) == 0) {
-        produced = convert(_frame.get(), picture) || produced;
-        av_frame_unref(_frame.get());
+        av_frame_unref(_newest.get());
+        av_frame_move_ref(_newest.get(), _frame.get());
+        produced = true;
     }
     return produced;
 }
 
-bool VideoDecoder::convert(const AVFrame *frame, QImage *picture)
+bool VideoDecoder::takePicture(QImage *picture)
 {
+    const AVFrame *frame = _newest.get();
+    if (!frame->data[0])
+        return false;
     _scaler = sws_getCachedContext(_scaler, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                    frame->height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!_scaler)
-        return false;
     QImage rgb(frame->width, frame->height, QImage::Format_RGB888);
-    if (rgb.isNull())
-        return false;
-    uint8_t *planes[4] = {rgb.bits(), nullptr, nullptr, nullptr};
-    const int strides[4] = {int(rgb.bytesPerLine()), 0, 0, 0};
-    sws_scale(_scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    *picture = rgb;
-    return true;
+    const bool converted = _scaler && !rgb.isNull();
+    if (converted) {
+        uint8_t *planes[4] = {rgb.bits(), nullptr, nullptr, nullptr};
+        const int strides[4] = {int(rgb.bytesPerLine()), 0, 0, 0};
+        sws_scale(_scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        *picture = rgb;
+    }
+    av_frame_unref(_newest.get());
+    return converted;
 }
 
 }  // namespace clientapp

@@ -25,19 +25,23 @@ public:
     VideoDecoder &operator=(const VideoDecoder &) = delete;
 
     // `payload` starts with the four-character code. True when a picture
-    // came out; it is then in *picture. Undecodable blocks are skipped.
-    bool decode(const QByteArray &payload, QImage *picture);
+    // came out; the newest is kept for takePicture. Undecodable blocks are
+    // skipped.
+    bool decode(const QByteArray &payload);
+    // The newest decoded picture in RGB, converted only now (a player
+    // catching up decodes many pictures and shows one); false when there is
+    // none or it cannot be converted.
+    bool takePicture(QImage *picture);
     // Forgets the pictures in flight, before decoding from another place.
     void flush();
 
 private:
     bool open(uint32_t code);
-    bool convert(const AVFrame *frame, QImage *picture);
 
     uint32_t _code = 0;
     media::CodecContextHolder _context;
-    media::PacketHolder _packet;
-    media::FrameHolder _frame;
+    media::FrameHolder _frame;   // receives each decoded picture
+    media::FrameHolder _newest;  // the newest one not yet taken
     SwsContext *_scaler = nullptr;
 };
 

@@ -23,6 +23,11 @@ void VideoFrame::showArchive(const ComponentRef<IArchiveVideoSource> &source)
 void VideoFrame::setSource(const ComponentRef<IVideoSource> &source)
 {
     _source = source;
+    notifyPluginObjects();
+}
+
+void VideoFrame::notifyPluginObjects()
+{
     _pluginObjects.post([] { return new vo::QEvent_VideoFrameGuiPlugin; });
 }
 

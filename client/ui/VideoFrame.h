@@ -40,6 +40,8 @@ public:
     void showArchive(const ComponentRef<IArchiveVideoSource> &source);
     // Posts GuiPluginShowEvent(visible) to the registered objects.
     void setPluginGuiVisible(bool visible);
+    // Posts QEvent_VideoFrameGuiPlugin (the frame's state changed) to them.
+    void notifyPluginObjects();
 
     void addPluginObject(QObject *object) { _pluginObjects.add(object); }
     void removePluginObject(QObject *object) { _pluginObjects.remove(object); }
