@@ -1,5 +1,7 @@
 #include "client/tools/AdtsWrapper.h"
 
+#include "client/media/FourCC.h"
+
 namespace tools {
 
 std::unique_ptr<AdtsWrapper> AdtsWrapper::forStream(const AVCodecParameters *parameters, QString *error)
@@ -63,6 +65,21 @@ bool AdtsWrapper::wrap(const AVPacket *packet, QByteArray *out, QString *error)
         return false;
     }
     return true;
+}
+
+QByteArray blockPayload(uint32_t code, const AVPacket *packet)
+{
+    return fourcc::bytes(code).append(reinterpret_cast<const char *>(packet->data), packet->size);
+}
+
+bool blockPayload(uint32_t code, const AVPacket *packet, AdtsWrapper *adts, QByteArray *payload, QString *error)
+{
+    if (!adts) {
+        *payload = blockPayload(code, packet);
+        return true;
+    }
+    *payload = fourcc::bytes(code);
+    return adts->wrap(packet, payload, error);
 }
 
 bool AdtsWrapper::openBuffer(QString *error)

@@ -1,7 +1,8 @@
 // Turns AAC packets into the ADTS frames a camera sends, through FFmpeg's
 // "adts" muxer writing into a memory buffer: raw packets get a header built
 // from the stream's AudioSpecificConfig; packets that already carry ADTS
-// headers (no AudioSpecificConfig) pass unchanged.
+// headers (no AudioSpecificConfig) pass unchanged. blockPayload makes any
+// block's payload from an encoded packet, through a wrapper for AAC.
 //
 // One thread; owns its muxer context.
 #ifndef CLIENT_TOOLS_ADTSWRAPPER_H_
@@ -41,6 +42,12 @@ private:
     media::FormatContextHolder _muxer;
     int64_t _packetCount = 0;
 };
+
+// The payload of a block made from `packet`: its four-character `code`, then
+// the packet's bytes.
+QByteArray blockPayload(uint32_t code, const AVPacket *packet);
+// The same, but with the packet as an ADTS frame when `adts` is given (AAC).
+bool blockPayload(uint32_t code, const AVPacket *packet, AdtsWrapper *adts, QByteArray *payload, QString *error);
 
 }  // namespace tools
 

@@ -270,10 +270,8 @@ MediaFileReader::Result MediaFileReader::takeVideo(AVPacket *packet, int64_t fra
         if (!key && !_videoKeySeen)
             continue;
         _videoKeySeen = true;
-        QByteArray payload = fourcc::bytes(_video.fourcc);
-        payload.append(reinterpret_cast<const char *>(access->data), access->size);
-        blocks->push_back(
-            Block{archive::kVideoStream, blockTimeMs(&_video, access.get(), fragmentStartMs), key, std::move(payload)});
+        blocks->push_back(Block{archive::kVideoStream, blockTimeMs(&_video, access.get(), fragmentStartMs), key,
+                                blockPayload(_video.fourcc, access.get())});
     }
     return Result::Blocks;
 }
@@ -281,15 +279,11 @@ MediaFileReader::Result MediaFileReader::takeVideo(AVPacket *packet, int64_t fra
 MediaFileReader::Result MediaFileReader::takeAudio(AVPacket *packet, int64_t fragmentStartMs,
                                                    std::vector<Block> *blocks, Outcome *outcome)
 {
-    QByteArray payload = fourcc::bytes(_audio.fourcc);
-    if (_adts) {
-        QString error;
-        if (!_adts->wrap(packet, &payload, &error)) {
-            *outcome = Outcome::failed(QStringLiteral("%1: %2").arg(_path, error));
-            return Result::Failed;
-        }
-    } else {
-        payload.append(reinterpret_cast<const char *>(packet->data), packet->size);
+    QByteArray payload;
+    QString error;
+    if (!blockPayload(_audio.fourcc, packet, _adts.get(), &payload, &error)) {
+        *outcome = Outcome::failed(QStringLiteral("%1: %2").arg(_path, error));
+        return Result::Failed;
     }
     blocks->push_back(Block{archive::kAudioStream, blockTimeMs(&_audio, packet, fragmentStartMs), false, std::move(payload)});
     return Result::Blocks;

@@ -75,14 +75,7 @@ bool SyntheticAudio::step(std::vector<Block> *blocks, QString *error)
     fillTone(frame);
     frame->pts = _nextInputBlock * _samplesPerBlock;
     ++_nextInputBlock;
-    std::vector<media::PacketHolder> packets;
-    return _encoder->encode(frame, &packets, error) && toBlocks(packets, blocks, error);
-}
-
-bool SyntheticAudio::finish(std::vector<Block> *blocks, QString *error)
-{
-    std::vector<media::PacketHolder> packets;
-    return _encoder->encode(nullptr, &packets, error) && toBlocks(packets, blocks, error);
+    return encode(frame, blocks, error);
 }
 
 void SyntheticAudio::fillTone(AVFrame *frame) const
@@ -108,13 +101,9 @@ bool SyntheticAudio::toBlocks(const std::vector<media::PacketHolder> &packets, s
     for (const media::PacketHolder &packet : packets) {
         if (_nextOutputBlock >= _blockCount)
             break;
-        QByteArray payload = fourcc::bytes(code);
-        if (_adts) {
-            if (!_adts->wrap(packet.get(), &payload, error))
-                return false;
-        } else {
-            payload.append(reinterpret_cast<const char *>(packet->data), packet->size);
-        }
+        QByteArray payload;
+        if (!blockPayload(code, packet.get(), _adts.get(), &payload, error))
+            return false;
         const int64_t timeMs = sampleTimeMs(_startMs, _nextOutputBlock * _samplesPerBlock, _sampleRate);
         blocks->push_back(Block{archive::kAudioStream, timeMs, false, std::move(payload)});
         ++_nextOutputBlock;

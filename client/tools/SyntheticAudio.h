@@ -9,7 +9,6 @@
 #define CLIENT_TOOLS_SYNTHETICAUDIO_H_
 
 #include "client/tools/AdtsWrapper.h"
-#include "client/tools/Encoder.h"
 #include "client/tools/SyntheticTrack.h"
 
 #include <memory>
@@ -26,13 +25,13 @@ public:
     uint8_t streamNumber() const override;
     int64_t nextInputTimeMs() const override;
     bool step(std::vector<Block> *blocks, QString *error) override;
-    bool finish(std::vector<Block> *blocks, QString *error) override;
 
 private:
     SyntheticAudio(Codec codec, double toneHz, int64_t startMs);
 
     void fillTone(AVFrame *frame) const;
-    bool toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks, QString *error);
+    bool toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks,
+                  QString *error) override;
 
     Codec _codec;
     double _toneHz;
@@ -42,7 +41,6 @@ private:
     int64_t _blockCount = 0;
     int64_t _nextInputBlock = 0;
     int64_t _nextOutputBlock = 0;
-    std::unique_ptr<Encoder> _encoder;
     std::unique_ptr<AdtsWrapper> _adts;  // AAC only
 };
 

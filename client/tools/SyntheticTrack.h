@@ -7,9 +7,11 @@
 #define CLIENT_TOOLS_SYNTHETICTRACK_H_
 
 #include "client/tools/BlockInterleaver.h"
+#include "client/tools/Encoder.h"
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tools {
@@ -25,7 +27,20 @@ public:
     // Encodes the next input and appends the blocks that became ready.
     virtual bool step(std::vector<Block> *blocks, QString *error) = 0;
     // Drains the encoder and appends the remaining blocks.
-    virtual bool finish(std::vector<Block> *blocks, QString *error) = 0;
+    bool finish(std::vector<Block> *blocks, QString *error) { return encode(nullptr, blocks, error); }
+
+protected:
+    // Encodes `frame` (null: drains the encoder) and appends the blocks of
+    // the packets that came out.
+    bool encode(const AVFrame *frame, std::vector<Block> *blocks, QString *error)
+    {
+        std::vector<media::PacketHolder> packets;
+        return _encoder->encode(frame, &packets, error) && toBlocks(packets, blocks, error);
+    }
+    virtual bool toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks,
+                          QString *error) = 0;
+
+    std::unique_ptr<Encoder> _encoder;  // set by the track's open()
 };
 
 // Time of sample `sampleIndex` (a picture, for video) of a stream of

@@ -1,6 +1,7 @@
 #include "client/tools/SyntheticVideo.h"
 
 #include "client/archive/Recorder.h"
+#include "client/tools/AdtsWrapper.h"
 #include "client/media/FourCC.h"
 
 #include <QByteArray>
@@ -96,30 +97,15 @@ bool SyntheticVideo::step(std::vector<Block> *blocks, QString *error)
     frame->pts = _nextPicture;
     frame->quality = _encoder->context()->global_quality;
     ++_nextPicture;
-    std::vector<media::PacketHolder> packets;
-    if (!_encoder->encode(frame, &packets, error))
-        return false;
-    toBlocks(packets, blocks);
-    return true;
+    return encode(frame, blocks, error);
 }
 
-bool SyntheticVideo::finish(std::vector<Block> *blocks, QString *error)
+bool SyntheticVideo::toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks, QString *)
 {
-    std::vector<media::PacketHolder> packets;
-    if (!_encoder->encode(nullptr, &packets, error))
-        return false;
-    toBlocks(packets, blocks);
-    return true;
-}
-
-void SyntheticVideo::toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks) const
-{
-    for (const media::PacketHolder &packet : packets) {
-        QByteArray payload = fourcc::bytes(_fourcc);
-        payload.append(reinterpret_cast<const char *>(packet->data), packet->size);
+    for (const media::PacketHolder &packet : packets)
         blocks->push_back(Block{archive::kVideoStream, sampleTimeMs(_startMs, packet->pts, _settings.fps),
-                                (packet->flags & AV_PKT_FLAG_KEY) != 0, std::move(payload)});
-    }
+                                (packet->flags & AV_PKT_FLAG_KEY) != 0, blockPayload(_fourcc, packet.get())});
+    return true;
 }
 
 }  // namespace tools

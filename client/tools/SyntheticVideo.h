@@ -7,7 +7,6 @@
 #ifndef CLIENT_TOOLS_SYNTHETICVIDEO_H_
 #define CLIENT_TOOLS_SYNTHETICVIDEO_H_
 
-#include "client/tools/Encoder.h"
 #include "client/tools/SyntheticTrack.h"
 #include "client/tools/TestPicture.h"
 
@@ -32,12 +31,12 @@ public:
     uint8_t streamNumber() const override;
     int64_t nextInputTimeMs() const override;
     bool step(std::vector<Block> *blocks, QString *error) override;
-    bool finish(std::vector<Block> *blocks, QString *error) override;
 
 private:
     SyntheticVideo(const Settings &settings, int64_t startMs, int64_t durationMs);
 
-    void toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks) const;
+    bool toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks,
+                  QString *error) override;
 
     Settings _settings;
     int64_t _startMs;
@@ -45,7 +44,6 @@ private:
     int64_t _nextPicture = 0;
     uint32_t _fourcc;
     TestPicture _picture;
-    std::unique_ptr<Encoder> _encoder;
 };
 
 }  // namespace tools
