@@ -17,6 +17,7 @@ extern "C" {
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -239,6 +240,31 @@ FileContents readFile(const QString &path)
         contents.videoFrames = decoder->frames;
     }
     return contents;
+}
+
+std::vector<FileContents> readFiles(const QStringList &paths)
+{
+    std::vector<FileContents> files;
+    for (const QString &path : paths)
+        files.push_back(readFile(path));
+    return files;
+}
+
+std::vector<QByteArray> framesOf(const std::vector<FileContents> &files)
+{
+    std::vector<QByteArray> frames;
+    for (const FileContents &file : files)
+        frames.insert(frames.end(), file.videoFrames.begin(), file.videoFrames.end());
+    return frames;
+}
+
+int checksumStatus(const QString &path)
+{
+    QProcess sha;
+    sha.setWorkingDirectory(QFileInfo(path).path());
+    sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), QFileInfo(path).fileName() + ".sha256"});
+    sha.waitForFinished();
+    return sha.exitStatus() == QProcess::NormalExit ? sha.exitCode() : -1;
 }
 
 std::vector<ArchiveBlock> readArchive(const QString &archiveDir)

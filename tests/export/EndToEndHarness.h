@@ -73,6 +73,12 @@ struct FileContents {
 };
 
 FileContents readFile(const QString &path);
+// Each of `paths` read once, in order.
+std::vector<FileContents> readFiles(const QStringList &paths);
+// The decoded pictures of all `files`, in order.
+std::vector<QByteArray> framesOf(const std::vector<FileContents> &files);
+// Exit status of `sha256sum -c` on the checksum file beside `path`.
+int checksumStatus(const QString &path);
 
 struct ArchiveBlock {
     int stream;  // 0 or 8

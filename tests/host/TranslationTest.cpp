@@ -2,13 +2,12 @@
 // translator and no translator at all.
 #include "client/velt/Components.h"
 #include "client/velt/Runtime.h"
+#include "host/Guids.h"
 #include "host/Translation.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-constexpr char kTranslator[] = "core.Translator";
 
 struct TranslatorCounts {
     int made = 0;
@@ -54,7 +53,7 @@ TEST_F(TranslationTest, UnknownKeyGivesTheKeyAndOneLine)
 TEST_F(TranslationTest, EachCallMakesItsOwnTranslatorAndAnEmptyKeyIsNotAsked)
 {
     g_counts = TranslatorCounts();
-    velt::registerFactory(kTranslator, [] { return static_cast<void *>(static_cast<ITranslator *>(new CountingTranslator)); });
+    velt::registerFactory(guids::kTranslator, [] { return static_cast<void *>(static_cast<ITranslator *>(new CountingTranslator)); });
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(zkTranslation(""), QString());
@@ -72,7 +71,7 @@ TEST_F(TranslationTest, EachCallMakesItsOwnTranslatorAndAnEmptyKeyIsNotAsked)
 
 TEST_F(TranslationTest, WithoutTranslatorEveryKeyComesBackWithOneLine)
 {
-    velt::unregisterFactory(kTranslator);
+    velt::unregisterFactory(guids::kTranslator);
     testing::internal::CaptureStderr();
     EXPECT_EQ(zkTranslation("MSGS_EXPORT_ARCHIVE"), QStringLiteral("MSGS_EXPORT_ARCHIVE"));
     EXPECT_EQ(zkTranslation(""), QString());

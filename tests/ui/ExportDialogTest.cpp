@@ -6,6 +6,7 @@
 #include "client/velt/Components.h"
 #include "export/Events.h"
 #include "host/Translation.h"
+#include "tests/support/LocalZone.h"
 #include "tests/ui/FakeSource.h"
 #include "ui/ExportDialog.h"
 #include "ui/StatusListModel.h"
@@ -34,6 +35,10 @@
 #include <memory>
 
 namespace {
+
+// The yesterday test's dates are the days after daylight-saving changes: a
+// day of 23 or 25 hours shows only in a zone that has them.
+const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
 
 class ExportDialogTest : public testing::Test {
 protected:

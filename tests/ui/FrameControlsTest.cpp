@@ -8,6 +8,7 @@
 #include "tests/ui/FakeSource.h"
 #include "ui/ControlButton.h"
 #include "ui/MenuAction.h"
+#include "host/Guids.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -170,7 +171,7 @@ TYPED_TEST(FrameControlsTest, ExactEventTypesOnly)
 
 TYPED_TEST(FrameControlsTest, WithoutSecurityManagerNeverEnabled)
 {
-    this->manager.removeComponent("8477b9e0-b0df-11e1-afa6-0800200c9a66");
+    this->manager.removeComponent(guids::kSecureManager);
     this->showArchive();
     this->make();
     EXPECT_FALSE(this->enabled());
@@ -184,7 +185,7 @@ TYPED_TEST(FrameControlsTest, WithoutSecurityManagerNeverEnabled)
 
 TYPED_TEST(FrameControlsTest, WithoutSessionManagerSecureEventsAreIgnored)
 {
-    this->manager.removeComponent("94dea3c0-b0df-11e1-afa6-0800200c9a66");
+    this->manager.removeComponent(guids::kUserSessionManager);
     this->showArchive();
     this->make();
     EXPECT_TRUE(this->enabled());

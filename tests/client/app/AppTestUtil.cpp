@@ -25,11 +25,11 @@ bool synthesize(const QString &dir, const QStringList &options, QString *output)
 
 QString sampleArchive()
 {
-    static QTemporaryDir *root = new QTemporaryDir;  // kept until exit, removed then
+    static QTemporaryDir root;  // removed at exit
     static QString made;
     if (!made.isEmpty())
         return made;
-    const QString dir = root->filePath(QStringLiteral("archive"));
+    const QString dir = root.filePath(QStringLiteral("archive"));
     QString output;
     if (!synthesize(dir,
                     {QStringLiteral("--start"), QLatin1String(kFirstStart), QStringLiteral("--fragments"),
@@ -45,13 +45,26 @@ QString sampleArchive()
     return made;
 }
 
+bool synthesizeHd(const QString &dir, int seconds, QString *output)
+{
+    return synthesize(dir,
+                      {QStringLiteral("--start"), QLatin1String(kFirstStart), QStringLiteral("--seconds"),
+                       QString::number(seconds), QStringLiteral("--size"), QStringLiteral("1280x720")},
+                      output);
+}
+
+void startClient(QProcess *client, const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    client->setProcessEnvironment(environment);
+    client->start(QStringLiteral(VELT_CLIENT), arguments);
+}
+
 Run runClient(const QStringList &arguments)
 {
     QProcess client;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    client.setProcessEnvironment(environment);
-    client.start(QStringLiteral(VELT_CLIENT), arguments);
+    startClient(&client, arguments);
     Run run;
     if (!client.waitForFinished(kProcessTimeoutMs)) {
         client.kill();

@@ -5,8 +5,9 @@
 #define TESTS_CLIENT_APP_APPTESTUTIL_H_
 
 #include <QString>
+
+class QProcess;
 #include <QStringList>
-#include <cstdint>
 
 namespace apptest {
 
@@ -19,12 +20,16 @@ QString sampleArchive();
 // A new archive in `dir` made by velt-archive synth with `options`; false
 // with the tool's output in *output on failure.
 bool synthesize(const QString &dir, const QStringList &options, QString *output);
+// One fragment of `seconds` of 1280x720 H.264 with AAC from kFirstStart.
+bool synthesizeHd(const QString &dir, int seconds, QString *output);
 
 struct Run {
     int exitCode = -1;
     QString out;
     QString err;
 };
+// Starts velt-client with `arguments` in *client, without a screen.
+void startClient(QProcess *client, const QStringList &arguments);
 // Runs velt-client with `arguments`, without a screen.
 Run runClient(const QStringList &arguments);
 

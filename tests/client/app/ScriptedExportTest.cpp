@@ -39,6 +39,22 @@ void expectFile(const QString &path, double seconds)
     EXPECT_NEAR(file.durationSeconds, seconds, 0.25) << qPrintable(path);
 }
 
+// `sha256sum -c` of every finished file in `dir` (those with a checksum):
+// the names checked, empty when one fails.
+QStringList verifiedFiles(const QString &dir)
+{
+    QStringList names;
+    for (const QString &sum : QDir(dir).entryList({QStringLiteral("*.mkv.sha256")}, QDir::Files, QDir::Name)) {
+        QProcess sha;
+        sha.setWorkingDirectory(dir);
+        sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), sum});
+        if (!sha.waitForFinished() || sha.exitCode() != 0)
+            return {};
+        names << sum.chopped(int(qstrlen(".sha256")));
+    }
+    return names;
+}
+
 class ScriptedExport : public testing::Test {
 protected:
     void SetUp() override
@@ -71,6 +87,7 @@ TEST_F(ScriptedExport, RangeOverTheArchiveWritesOneFilePerFragment)
         EXPECT_TRUE(run.out.contains(QStringLiteral("file %1").arg(name))) << qPrintable(run.out);
         EXPECT_TRUE(run.out.contains(QStringLiteral("sha256 %1").arg(hash))) << qPrintable(run.out);
     }
+    EXPECT_EQ(verifiedFiles(out.path()), kFragmentFiles);
     expectCleanExit(run);
 }
 
@@ -107,12 +124,7 @@ TEST_F(ScriptedExport, SizeLimitSplitsAFragmentIntoFilesOfTheLimit)
     const QString dir = big.filePath(QStringLiteral("archive"));
     QString output;
     // About 2.5 MB in one fragment.
-    ASSERT_TRUE(apptest::synthesize(dir,
-                                    {QStringLiteral("--start"), QLatin1String(apptest::kFirstStart),
-                                     QStringLiteral("--seconds"), QStringLiteral("8"), QStringLiteral("--size"),
-                                     QStringLiteral("1280x720")},
-                                    &output))
-        << qPrintable(output);
+    ASSERT_TRUE(apptest::synthesizeHd(dir, 8, &output)) << qPrintable(output);
     const apptest::Run run = runClient({QStringLiteral("export"), dir, QStringLiteral("--out"), out.path(),
                                         QStringLiteral("--all"), QStringLiteral("--limit-mb"), QStringLiteral("1")});
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
@@ -205,22 +217,6 @@ TEST_F(ScriptedExport, BadArgumentsAreRefusedWithAReason)
     EXPECT_TRUE(exportedFiles(o).isEmpty());
 }
 
-// `sha256sum -c` of every finished file in `dir` (those with a checksum):
-// the names checked, empty when one fails.
-QStringList verifiedFiles(const QString &dir)
-{
-    QStringList names;
-    for (const QString &sum : QDir(dir).entryList({QStringLiteral("*.mkv.sha256")}, QDir::Files, QDir::Name)) {
-        QProcess sha;
-        sha.setWorkingDirectory(dir);
-        sha.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), sum});
-        if (!sha.waitForFinished() || sha.exitCode() != 0)
-            return {};
-        names << sum.chopped(int(qstrlen(".sha256")));
-    }
-    return names;
-}
-
 TEST(ScriptedExportKilled, NextExportIntoTheFolderWorksAndLeavesFinishedFilesAlone)
 {
     QTemporaryDir temp;
@@ -228,22 +224,14 @@ TEST(ScriptedExportKilled, NextExportIntoTheFolderWorksAndLeavesFinishedFilesAlo
     const QString out = temp.filePath(QStringLiteral("out"));
     QString output;
     // About 12 MB in one fragment, exported as files of 1 MB.
-    ASSERT_TRUE(apptest::synthesize(dir,
-                                    {QStringLiteral("--start"), QLatin1String(apptest::kFirstStart),
-                                     QStringLiteral("--seconds"), QStringLiteral("40"), QStringLiteral("--size"),
-                                     QStringLiteral("1280x720")},
-                                    &output))
-        << qPrintable(output);
+    ASSERT_TRUE(apptest::synthesizeHd(dir, 40, &output)) << qPrintable(output);
     const QStringList arguments = {QStringLiteral("export"), dir,       QStringLiteral("--out"),
                                    out,                      QStringLiteral("--all"), QStringLiteral("--limit-mb"),
                                    QStringLiteral("1")};
 
     // Killed (SIGKILL, nothing runs on the way out) once two files are finished.
     QProcess first;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    first.setProcessEnvironment(environment);
-    first.start(QStringLiteral(VELT_CLIENT), arguments);
+    apptest::startClient(&first, arguments);
     ASSERT_TRUE(first.waitForStarted());
     while (first.state() == QProcess::Running
            && QDir(out).entryList({QStringLiteral("*.mkv.sha256")}, QDir::Files).size() < 2)

@@ -1,4 +1,5 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
+#include "host/Guids.h"
 
 #include <QtGlobal>
 #include <algorithm>
@@ -38,7 +39,7 @@ void record(const QString &dir, const std::vector<std::vector<Block>> &fragments
 
 std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit)
 {
-    ComponentRef<IEncodedDataQueue> queue("d906df53-29c0-4164-bf87-578f34c0d21b");
+    ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
     EXPECT_TRUE(queue);
     if (!queue)
         return {};

@@ -1,6 +1,7 @@
 // The archive as client components: interfaces reached from one another,
 // counter blocks in the runtime's ledger, and payload lifetime.
 #include "tests/client/archive/ArchiveTestUtil.h"
+#include "host/Guids.h"
 
 #include "tests/support/Ledger.h"
 
@@ -59,7 +60,7 @@ TEST_F(ComponentsTest, TheSourceIsOneObjectWithOneCounterBlock)
 
 TEST_F(ComponentsTest, PayloadsStayValidWhileTheQueueLives)
 {
-    ComponentRef<IEncodedDataQueue> queue("d906df53-29c0-4164-bf87-578f34c0d21b");
+    ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
     ASSERT_TRUE(queue);
     {
         QString error;

@@ -2,6 +2,7 @@
 // streams, fragment edges, gaps, markers, and the fragment index that goes
 // with them.
 #include "tests/client/archive/ArchiveTestUtil.h"
+#include "host/Guids.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -122,7 +123,7 @@ TEST_F(FeedTest, FollowingTheMarkersReadsEveryBlockWithOneFeedPerFragment)
 
 TEST_F(FeedTest, QueueAnswersFalseWhenUnfedAndAfterItsMarker)
 {
-    ComponentRef<IEncodedDataQueue> queue("d906df53-29c0-4164-bf87-578f34c0d21b");
+    ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
     ASSERT_TRUE(queue);
     QByteArray data;
     uint32_t stream = 99;
