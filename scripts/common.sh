@@ -1,5 +1,6 @@
-# Shared by scripts/demo and scripts/test: installs missing Debian packages
-# and configures and builds a build folder.
+# Shared by the scripts in scripts/: installs missing Debian packages,
+# configures and builds a build folder, and sets up the environment the
+# sanitizer builds and the client's window need.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -21,12 +22,36 @@ ensure_packages() {
   fi
 }
 
-# build DIR [cmake options...]
+# build DIR [cmake options...] [-- targets...]: configures DIR the first
+# time, then builds everything or the given targets, showing only what the
+# compiler and linker say.
 build() {
   local dir="$1"; shift
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$ROOT" -B "$dir" "$@" >/dev/null
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  if [ $# -gt 0 ]; then
+    shift
+    targets=(--target "$@")
   fi
-  cmake --build "$dir" -j"$(nproc)" 2>&1 | grep -v -E '^\[ *[0-9]+%\]|^-- ' || true
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$dir" "${options[@]}" >/dev/null
+  fi
+  cmake --build "$dir" -j"$(nproc)" "${targets[@]}" 2>&1 | grep -v -E '^\[ *[0-9]+%\]|^-- ' || true
   test "${PIPESTATUS[0]}" -eq 0
+}
+
+# AddressSanitizer and UndefinedBehaviorSanitizer stop at the first report;
+# leaks inside uninstrumented system libraries are suppressed.
+sanitizer_env() {
+  export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp
+}
+
+# The build folder the client scripts use (VELT_BUILD_DIR: another than
+# build/), and the private runtime folder Qt wants (a root shell often has none).
+client_env() {
+  BUILD="${VELT_BUILD_DIR:-$ROOT/build}"
+  export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}"
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 }
