@@ -7,13 +7,11 @@
 #include <QElapsedTimer>
 #include <QTimerEvent>
 #include <algorithm>
-#include <limits>
 #include <memory>
 
 namespace exporttest {
 namespace {
 
-constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
 
 struct WalkCase {
     const char *name;

@@ -16,11 +16,11 @@ extern "C" {
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <memory>
 
 namespace e2e {
@@ -28,26 +28,6 @@ namespace e2e {
 namespace {
 
 constexpr int kExportTimeoutMs = 120000;
-
-class Receiver : public QObject {
-public:
-    std::vector<Report> reports;
-    bool ended = false;
-    int filesStarted = 0;
-
-protected:
-    void customEvent(QEvent *event) override
-    {
-        auto *report = dynamic_cast<ControllerEvent *>(event);
-        if (!report)
-            return;
-        reports.push_back(Report{report->kind, report->code, report->progress, report->time});
-        if (report->kind == ControllerEvent::Finished || report->kind == ControllerEvent::Error)
-            ended = true;
-        if (report->kind == ControllerEvent::FileStarted)
-            ++filesStarted;
-    }
-};
 
 struct FormatContextCloser {
     void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
@@ -133,10 +113,7 @@ int64_t localMs(const QString &text)
 
 int ExportResult::count(uint32_t kind) const
 {
-    int n = 0;
-    for (const Report &report : reports)
-        n += report.kind == kind;
-    return n;
+    return int(std::count_if(reports.begin(), reports.end(), [kind](const Report &report) { return report.kind == kind; }));
 }
 
 ExportResult runExport(const QString &archiveDir, const QString &outDir, const ExportOptions &options)
@@ -150,35 +127,27 @@ ExportResult runExport(const QString &archiveDir, const QString &outDir, const E
     EXPECT_TRUE(source) << error.toStdString();
 
     ExportResult result;
-    Receiver receiver;
-    Controller *controller = Controller::create(source, &manager, &receiver, outDir, options.limitEnabled,
-                                                options.limitMb, 0);
-    if (!controller) {
+    exporttest::ExportRun run;
+    exporttest::ExportRequest request;
+    request.dir = outDir;
+    request.limitEnabled = options.limitEnabled;
+    request.limitMb = options.limitMb;
+    request.fromMs = options.from;
+    request.toMs = options.to;
+    if (!run.begin(source, &manager, request)) {
         result.created = false;
         return result;
     }
-    QThread thread;
-    thread.start();
-    controller->moveToThread(&thread);
-    QCoreApplication::postEvent(controller, new ExportEvent(0, options.from, options.to));
-
-    QElapsedTimer clock;
-    clock.start();
-    while (!receiver.ended && clock.elapsed() < kExportTimeoutMs) {
-        if (options.stopAfterFiles > 0 && receiver.filesStarted >= options.stopAfterFiles)
-            break;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    EXPECT_TRUE(receiver.ended || options.stopAfterFiles > 0) << "the export did not end";
-    controller->stop();
-    controller->deleteLater();
-    thread.quit();
-    thread.wait();
-    QCoreApplication::sendPostedEvents(&receiver, 0);
+    const bool stopped = options.stopAfterFiles > 0;
+    const bool ended = run.waitFor(
+        [&] { return run.ended() || (stopped && run.log.count(ControllerEvent::FileStarted) >= options.stopAfterFiles); },
+        kExportTimeoutMs);
+    EXPECT_TRUE(ended) << "the export did not end";
+    run.finish();
     manager.clear();
     source.reset();
 
-    result.reports = receiver.reports;
+    result.reports = run.log.reports;
     const QDir out(outDir);
     for (const QString &name : out.entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name))
         result.files << out.filePath(name);

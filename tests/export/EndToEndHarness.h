@@ -7,17 +7,17 @@
 
 #include "client/velt/Components.h"
 #include "export/Events.h"
+#include "tests/export/ExportHarness.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace e2e {
 
-constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
+using exporttest::kOpenEnd;
 
 // Runs `velt-archive synth DIR args...`; fails the test on a non-zero exit.
 void synth(const QString &dir, const QStringList &args);
@@ -25,12 +25,7 @@ void synth(const QString &dir, const QStringList &args);
 // A local time "yyyy-MM-ddTHH:mm:ss" in ms since the epoch.
 int64_t localMs(const QString &text);
 
-struct Report {
-    uint32_t kind;
-    uint32_t code;
-    double progress;
-    int64_t time;
-};
+using exporttest::Report;
 
 struct ExportOptions {
     int64_t from = 0;
@@ -48,8 +43,9 @@ struct ExportResult {
     int count(uint32_t kind) const;
 };
 
-// Exports the archive in `archiveDir` into `outDir` on a worker thread,
-// waits for the end and returns the reports in order.
+// Exports the archive in `archiveDir` into `outDir` on a worker thread, as
+// exporttest::ExportRun does, waits for the end and returns the reports in
+// order.
 ExportResult runExport(const QString &archiveDir, const QString &outDir, const ExportOptions &options);
 
 struct Packet {

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <ostream>
 #include <vector>
@@ -23,6 +24,9 @@
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace exporttest {
+
+// An export period without an end.
+constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
 
 struct Report {
     uint32_t kind;
