@@ -8,15 +8,14 @@
 
 #include "export/Controller.h"
 #include "export/Events.h"
+#include "tests/support/MessageCapture.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QThread>
-#include <atomic>
 #include <functional>
 #include <limits>
-#include <mutex>
 #include <ostream>
 #include <vector>
 
@@ -96,23 +95,7 @@ QStringList mkvFiles(const QString &dir);
 // Packet times (ms) per stream index of a Matroska file; empty on failure.
 std::vector<std::vector<int64_t>> packetTimes(const QString &path);
 
-// Collects Qt messages from any thread while alive.
-class MessageCapture {
-public:
-    MessageCapture();
-    ~MessageCapture();
-    QStringList debug() const;
-    QStringList warnings() const;
-    bool debugStartsWith(const QString &prefix) const;
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    static std::atomic<MessageCapture *> _current;
-    QtMessageHandler _previous;
-    mutable std::mutex _mutex;
-    QStringList _debug;
-    QStringList _warnings;
-};
+using testsupport::MessageCapture;
 
 }  // namespace exporttest
 

@@ -4,11 +4,11 @@
 #include "client/ui/Services.h"
 #include "client/ui/VideoFrame.h"
 #include "client/velt/Components.h"
+#include "host/Guids.h"
 #include "host/Translation.h"
 #include "tests/ui/FakeSource.h"
 #include "ui/ControlButton.h"
 #include "ui/MenuAction.h"
-#include "host/Guids.h"
 
 #include <QApplication>
 #include <QDialog>

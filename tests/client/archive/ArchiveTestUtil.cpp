@@ -1,8 +1,7 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
+
 #include "host/Guids.h"
 
-#include <QtGlobal>
-#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace archivetest {
@@ -22,6 +21,12 @@ QByteArray payloadFor(uint8_t stream, int64_t timeMs)
 Block video(int64_t timeMs, bool keyFrame) { return Block{V, timeMs, keyFrame, payloadFor(V, timeMs)}; }
 Block audio(int64_t timeMs) { return Block{A, timeMs, false, payloadFor(A, timeMs)}; }
 Block marker(int64_t timeMs) { return Block{V, timeMs, false, QByteArray()}; }
+
+Block withKey(Block block, bool key)
+{
+    block.key = key;
+    return block;
+}
 
 void record(const QString &dir, const std::vector<std::vector<Block>> &fragments)
 {
@@ -58,6 +63,19 @@ std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit)
     return blocks;
 }
 
+std::vector<Block> readToEnd(IArchiveReader &reader)
+{
+    std::vector<Block> all;
+    for (int64_t t = 0; t < kEndMarkerMs;) {
+        const std::vector<Block> blocks = feed(reader, t);
+        if (blocks.empty() || !blocks.back().payload.isEmpty() || blocks.back().timeMs <= t)
+            return all;
+        all.insert(all.end(), blocks.begin(), blocks.end() - 1);
+        t = blocks.back().timeMs;
+    }
+    return all;
+}
+
 ComponentRef<IArchiveReader> openReader(const QString &dir)
 {
     archive::registerComponents();
@@ -65,30 +83,6 @@ ComponentRef<IArchiveReader> openReader(const QString &dir)
     ComponentRef<IArchiveVideoSource> source = archive::openSource(dir, &error);
     EXPECT_TRUE(source) << error.toStdString();
     return source ? source->archiveReader() : ComponentRef<IArchiveReader>();
-}
-
-namespace {
-MessageLog *g_log = nullptr;
-QtMessageHandler g_previous = nullptr;
-
-void collect(QtMsgType, const QMessageLogContext &, const QString &message) { g_log->messages.append(message); }
-}  // namespace
-
-MessageLog::MessageLog()
-{
-    g_log = this;
-    g_previous = qInstallMessageHandler(collect);
-}
-
-MessageLog::~MessageLog()
-{
-    qInstallMessageHandler(g_previous);
-    g_log = nullptr;
-}
-
-bool MessageLog::contains(const QString &text) const
-{
-    return std::any_of(messages.begin(), messages.end(), [&](const QString &m) { return m.contains(text); });
 }
 
 }  // namespace archivetest

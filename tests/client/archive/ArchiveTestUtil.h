@@ -40,6 +40,8 @@ Block video(int64_t timeMs, bool keyFrame);
 Block audio(int64_t timeMs);
 // The marker a feed ends with.
 Block marker(int64_t timeMs);
+// `block` with its key flag set to `key` (as a reader delivers it).
+Block withKey(Block block, bool key);
 
 // Records `fragments` into a new archive in `dir`; fails the test on error.
 void record(const QString &dir, const std::vector<std::vector<Block>> &fragments);
@@ -47,17 +49,12 @@ void record(const QString &dir, const std::vector<std::vector<Block>> &fragments
 // Everything one feed at `timeMs` delivers, marker included, through a queue
 // made by the runtime. Stops after `limit` blocks.
 std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit = 100000);
+// Every block of the archive, following the markers as the exporter does
+// (read to a marker, feed again at its time). Stops early at a feed that does
+// not end with a later marker, so that a comparison of the result fails.
+std::vector<Block> readToEnd(IArchiveReader &reader);
 // The archive's reader (openSource must succeed).
 ComponentRef<IArchiveReader> openReader(const QString &dir);
-
-// Collects Qt warnings while it lives (and keeps them off the test output).
-class MessageLog {
-public:
-    MessageLog();
-    ~MessageLog();
-    bool contains(const QString &text) const;
-    QStringList messages;
-};
 
 }  // namespace archivetest
 

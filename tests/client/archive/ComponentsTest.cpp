@@ -1,8 +1,8 @@
 // The archive as client components: interfaces reached from one another,
 // counter blocks in the runtime's ledger, and payload lifetime.
 #include "tests/client/archive/ArchiveTestUtil.h"
-#include "host/Guids.h"
 
+#include "host/Guids.h"
 #include "tests/support/Ledger.h"
 
 #include <QTemporaryDir>

@@ -3,6 +3,7 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 
 #include "client/archive/Format.h"
+#include "tests/support/MessageCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,7 +47,7 @@ int64_t blocksOf(const archive::FragmentInfo &f) { return f.videoBlocks + f.audi
 // Key flags as read back (see the recorder's key rule).
 const std::vector<Block> kFirst{video(1000, true), audio(1010), video(1040, false)};
 const std::vector<Block> kCrashed{video(2000, true), audio(2010), video(2040, false),
-                                  [] { Block b = audio(2050); b.key = true; return b; }(), video(2080, true),
+                                  withKey(audio(2050), true), video(2080, true),
                                   video(2120, false)};
 
 class DamageTest : public testing::Test {
@@ -76,7 +77,7 @@ TEST_F(DamageTest, AFragmentCutAtAnyByteIsReadUpToItsLastCompleteBlock)
             ASSERT_TRUE(QFile::resize(file("00000002.frag"), cut));
             const size_t complete = size_t(std::upper_bound(offsets.begin() + 1, offsets.end(), cut) - offsets.begin() - 1);
             const std::vector<Block> readable(kCrashed.begin(), kCrashed.begin() + long(complete));
-            MessageLog log;
+            testsupport::MessageCapture log;
 
             std::vector<archive::FragmentInfo> fragments;
             QString error;
@@ -90,7 +91,7 @@ TEST_F(DamageTest, AFragmentCutAtAnyByteIsReadUpToItsLastCompleteBlock)
                 const char *expected = atBoundary ? (keepStaleIndex ? "does not match" : "no index") : "cut off";
                 EXPECT_TRUE(fragments[1].status.contains(QLatin1String(expected))) << fragments[1].status.toStdString();
             } else {
-                EXPECT_TRUE(log.contains(QStringLiteral("00000002.frag"))) << "the skipped fragment is named";
+                EXPECT_TRUE(log.warningsContain(QStringLiteral("00000002.frag"))) << "the skipped fragment is named";
             }
 
             ComponentRef<IArchiveReader> reader = openReader(dir());
@@ -136,11 +137,11 @@ TEST_F(DamageTest, BlocksOfAnySizeAreReadWholeAndDamageInsideALargeOneIsFound)
         ASSERT_EQ(fragment.write("!"), 1);
     }
     {
-        MessageLog log;
+        testsupport::MessageCapture log;
         ComponentRef<IArchiveReader> reader = openReader(dir());  // the index is trusted: found while reading
         ASSERT_TRUE(reader);
         EXPECT_EQ(feed(*reader, 1000), withMarker(beforeLargest, kEndMarkerMs));
-        EXPECT_TRUE(log.contains(QStringLiteral("damaged"))) << log.messages.join('\n').toStdString();
+        EXPECT_TRUE(log.warningsContain(QStringLiteral("damaged"))) << log.warnings().join('\n').toStdString();
     }
     ASSERT_TRUE(QFile::resize(file("00000001.frag"), insideLargest));
     ComponentRef<IArchiveReader> reader = openReader(dir());
@@ -172,7 +173,7 @@ TEST_F(DamageTest, OverwrittenBytesStopReadingAtTheDamagedBlock)
         bytes[int(c.offset)] = char(bytes[int(c.offset)] ^ 0x40);
         writeAll(path, bytes);
         const std::vector<Block> beforeDamage(blocks.begin(), blocks.begin() + 5);
-        MessageLog log;
+        testsupport::MessageCapture log;
 
         std::vector<archive::FragmentInfo> fragments;
         QString error;
@@ -188,7 +189,7 @@ TEST_F(DamageTest, OverwrittenBytesStopReadingAtTheDamagedBlock)
             ComponentRef<IArchiveReader> reader = openReader(folder);
             ASSERT_TRUE(reader);
             EXPECT_EQ(feed(*reader, 1000), withMarker(beforeDamage, kEndMarkerMs));
-            EXPECT_TRUE(log.contains(QStringLiteral("damaged"))) << log.messages.join('\n').toStdString();
+            EXPECT_TRUE(log.warningsContain(QStringLiteral("damaged"))) << log.warnings().join('\n').toStdString();
             // A feed past the damage starts from its key block through the index.
             EXPECT_EQ(feed(*reader, 1330), withMarker({blocks[8], blocks[9]}, kEndMarkerMs));
         }
@@ -238,12 +239,12 @@ TEST_F(DamageTest, ABadIndexIsRebuiltByAScan)
         QFile::remove(file("00000001.idx"));
         if (!c.bytes.isNull())
             writeAll(file("00000001.idx"), c.bytes);
-        MessageLog log;
+        testsupport::MessageCapture log;
         ComponentRef<IArchiveReader> reader = openReader(dir());
         ASSERT_TRUE(reader);
         for (size_t i = 0; i < std::size(times); ++i)
             EXPECT_EQ(feed(*reader, times[i]), reference[i]) << "feed at " << times[i];
-        EXPECT_EQ(log.contains(QStringLiteral("rebuilding")), c.warnsOnFeed);
+        EXPECT_EQ(log.warningsContain(QStringLiteral("rebuilding")), c.warnsOnFeed);
     }
     std::vector<archive::FragmentInfo> fragments;
     QString error;
@@ -256,7 +257,7 @@ TEST_F(DamageTest, ABadIndexIsRebuiltByAScan)
 
 TEST_F(DamageTest, ArchivesThatCannotBeOpenedSaySo)
 {
-    MessageLog log;
+    testsupport::MessageCapture log;
     QString error;
     EXPECT_FALSE(archive::openSource(_tmp.filePath(QStringLiteral("missing")), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("no such folder"))) << error.toStdString();

@@ -2,6 +2,7 @@
 // streams, fragment edges, gaps, markers, and the fragment index that goes
 // with them.
 #include "tests/client/archive/ArchiveTestUtil.h"
+
 #include "host/Guids.h"
 
 #include <QTemporaryDir>
@@ -14,22 +15,16 @@ namespace {
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
 constexpr int64_t D = 1000 + kDayMs;  // the second fragment starts a day later
 
-Block asKey(Block b, bool key)
-{
-    b.key = key;
-    return b;
-}
-
 // The archive as recorded, with the key flags a reader must see.
 const std::vector<std::vector<Block>> &fragments()
 {
     static const std::vector<std::vector<Block>> recorded{
-        {asKey(video(1000, true), true), asKey(audio(1010), false), asKey(video(1040, false), false),
-         asKey(audio(1050), false), asKey(audio(1075), true), asKey(video(1080, true), true),
-         asKey(video(1120, false), false), asKey(audio(1130), false), asKey(video(1160, false), false)},
-        {asKey(video(D, false), false), asKey(audio(D + 5), true), asKey(video(D + 10, true), true),
-         asKey(video(D + 50, false), false)},
-        {asKey(audio(D + 10000), true), asKey(audio(D + 10020), true), asKey(audio(D + 10040), true)},
+        {withKey(video(1000, true), true), withKey(audio(1010), false), withKey(video(1040, false), false),
+         withKey(audio(1050), false), withKey(audio(1075), true), withKey(video(1080, true), true),
+         withKey(video(1120, false), false), withKey(audio(1130), false), withKey(video(1160, false), false)},
+        {withKey(video(D, false), false), withKey(audio(D + 5), true), withKey(video(D + 10, true), true),
+         withKey(video(D + 50, false), false)},
+        {withKey(audio(D + 10000), true), withKey(audio(D + 10020), true), withKey(audio(D + 10040), true)},
     };
     return recorded;
 }
@@ -104,16 +99,7 @@ TEST_F(FeedTest, FollowingTheMarkersReadsEveryBlockWithOneFeedPerFragment)
 {
     // What the exporter does: read to the marker, feed again at its time.
     const uint64_t feedsBefore = archive::feedCount();
-    std::vector<Block> all;
-    int64_t t = 0;
-    while (t < kEndMarkerMs) {
-        const std::vector<Block> blocks = feed(*_reader, t);
-        ASSERT_FALSE(blocks.empty());
-        ASSERT_TRUE(blocks.back().payload.isEmpty()) << "a feed ends with a marker";
-        all.insert(all.end(), blocks.begin(), blocks.end() - 1);
-        ASSERT_GT(blocks.back().timeMs, t);
-        t = blocks.back().timeMs;
-    }
+    const std::vector<Block> all = readToEnd(*_reader);
     EXPECT_EQ(archive::feedCount() - feedsBefore, fragments().size());
     std::vector<Block> expected;
     for (const auto &fragment : fragments())
@@ -192,7 +178,7 @@ TEST(FeedEdgeTest, EqualTimesKeepRecordingOrderAndAFeedTakesTheFirstKeyOfItsTime
                                 video(1080, false)}});
     ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
     ASSERT_TRUE(reader);
-    const std::vector<Block> fromKeyTime{asKey(audio(1040), true), video(1040, true), audio(1040), video(1080, false),
+    const std::vector<Block> fromKeyTime{withKey(audio(1040), true), video(1040, true), audio(1040), video(1080, false),
                                          marker(kEndMarkerMs)};
     EXPECT_EQ(feed(*reader, 1040), fromKeyTime);
     EXPECT_EQ(feed(*reader, 1079), fromKeyTime);

@@ -27,8 +27,8 @@ TEST_F(RecorderTest, KeyFlagsFollowTheVideoKeyFramesAndTheAudioRule)
                   });
     ComponentRef<IArchiveReader> reader = openReader(dir());
     ASSERT_TRUE(reader);
-    const auto key = [](Block b) { b.key = true; return b; };
-    const auto nonKey = [](Block b) { b.key = false; return b; };
+    const auto key = [](Block b) { return withKey(b, true); };
+    const auto nonKey = [](Block b) { return withKey(b, false); };
     const std::vector<Block> first{
         nonKey(audio(1000)),       // another audio block follows before the video
         key(audio(1005)),          // last audio before a video key frame
@@ -125,7 +125,6 @@ TEST_F(RecorderTest, DescribeReportsEachFragment)
     EXPECT_TRUE(f.complete) << f.status.toStdString();
     EXPECT_EQ(fragments[1].videoFourcc, 0u);
     EXPECT_EQ(fragments[1].audioBlocks, 2);
-
 }
 
 TEST_F(RecorderTest, WhatWasAppendedIsOnDiskBeforeTheFragmentEnds)

@@ -10,20 +10,6 @@ using namespace archivetest;
 
 namespace {
 
-// Every block of the archive, following the markers as the exporter does.
-std::vector<Block> readAll(ComponentRef<IArchiveReader> reader)
-{
-    std::vector<Block> all;
-    for (int64_t t = 0; t < kEndMarkerMs;) {
-        const std::vector<Block> blocks = feed(*reader, t);
-        if (blocks.empty() || !blocks.back().payload.isEmpty() || blocks.back().timeMs <= t)
-            return all;  // not what a feed must end with; the comparison fails
-        all.insert(all.end(), blocks.begin(), blocks.end() - 1);
-        t = blocks.back().timeMs;
-    }
-    return all;
-}
-
 TEST(ArchiveThreadsTest, ReadersOnSeveralThreadsOutliveTheSource)
 {
     QTemporaryDir tmp;
@@ -39,7 +25,7 @@ TEST(ArchiveThreadsTest, ReadersOnSeveralThreadsOutliveTheSource)
     {
         ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
         ASSERT_TRUE(reader);
-        expected = readAll(reader);
+        expected = readToEnd(*reader);
         ASSERT_EQ(expected.size(), 900u);
     }
     for (int round = 0; round < 5; ++round) {
@@ -48,7 +34,7 @@ TEST(ArchiveThreadsTest, ReadersOnSeveralThreadsOutliveTheSource)
         std::vector<std::vector<Block>> results(4);
         std::vector<std::thread> threads;
         for (auto &result : results)
-            threads.emplace_back([reader, &result] { result = readAll(reader); });
+            threads.emplace_back([reader, &result] { result = readToEnd(*reader); });
         reader.reset();
         for (std::thread &t : threads)
             t.join();
