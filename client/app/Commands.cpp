@@ -251,8 +251,11 @@ int runWindowCommand(int argc, char **argv)
             QTimer::singleShot(options.quitAfterMs, &app, [&options, &app] {
                 if (!options.screenshotPath.isEmpty())
                     takeScreenshot(options.screenshotPath);
-                if (QWidget *modal = QApplication::activeModalWidget())
+                // Said on stdout, so that scripts see what was open at the end.
+                if (QWidget *modal = QApplication::activeModalWidget()) {
+                    say(QStringLiteral("closing the open dialog %1").arg(QLatin1String(modal->metaObject()->className())));
                     modal->close();
+                }
                 QTimer::singleShot(0, &app, &QCoreApplication::quit);
             });
         }

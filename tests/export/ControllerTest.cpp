@@ -64,14 +64,12 @@ protected:
     {
         ASSERT_TRUE(run.begin(archive.source(), &components, request(0, 20000)));
         ASSERT_TRUE(run.waitForEnd());
-        const long readsAtEnd = archive.readCalls();
         run.idle(30);
         run.finish();
         EXPECT_EQ(run.log.summary(true), QStringLiteral("finished"));
         EXPECT_EQ(run.log.reports.at(0).code, 0u);
         EXPECT_TRUE(archive.feedTimes().empty());
-        EXPECT_EQ(readsAtEnd, 0);
-        EXPECT_EQ(archive.readCalls(), 0);
+        EXPECT_EQ(archive.readCalls(), 0);  // counts only grow: none at the end either
     }
 
     // An export over an endless stream of blocks, ended by `end` once the

@@ -79,9 +79,10 @@ protected:
         return m->data(m->index(row, column)).toString();
     }
     // Sets a target directory and a period, then presses OK.
-    static void startExport(QWidget *dialog)
+    void startExport(QWidget *dialog)
     {
-        widget<QLineEdit>(dialog, "dirNameEdit")->setText(QDir::tempPath());
+        ASSERT_TRUE(exportDir.isValid());
+        widget<QLineEdit>(dialog, "dirNameEdit")->setText(exportDir.path());
         widget<QRadioButton>(dialog, "radioButtonRange")->click();
         ASSERT_TRUE(okButton(dialog)->isEnabled());
         okButton(dialog)->click();
@@ -95,6 +96,7 @@ protected:
     velt::ComponentManager manager;
     clientui::Services services;
     std::shared_ptr<fakes::ArchiveBounds> bounds = std::make_shared<fakes::ArchiveBounds>();
+    QTemporaryDir exportDir;  // where startExport exports to
 };
 
 TEST_F(ExportDialogTest, ConstructionTranslatesAndShowsTheArchiveBounds)
@@ -216,7 +218,9 @@ TEST_F(ExportDialogTest, MissingBoundsLeaveTheEditorsAlone)
         [](fakes::ArchiveBounds &b) { b.hasReader = false; },
         [](fakes::ArchiveBounds &b) { b.hasIndex = false; },
         [](fakes::ArchiveBounds &b) { b.boundsKnown = false; }};
-    for (const auto &breakBounds : breakers) {
+    for (size_t i = 0; i < breakers.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "breaker " << i);
+        const auto &breakBounds = breakers[i];
         *bounds = fakes::ArchiveBounds{};
         bounds->firstMs = 1000;
         bounds->lastMs = 2000;
@@ -330,8 +334,10 @@ TEST_F(ExportDialogTest, FinishedClosesWhenAsked)
     post(dialog.get(), new ControllerEvent(ControllerEvent::Finished, 0, -1.0, -1));
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), int(QDialog::Rejected));
-    // The rows stay as they were.
+    // The rows stay as they were: no "no data" line replaces them.
+    ASSERT_EQ(model(dialog.get())->rowCount(), 1);
     EXPECT_EQ(model(dialog.get())->columnCount(), 3);
+    EXPECT_NE(statusCell(dialog.get(), 0, 0), zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE"));
 }
 
 TEST_F(ExportDialogTest, SourceWithoutReaderCannotStart)

@@ -223,49 +223,42 @@ TYPED_TEST(FrameControlsTest, VisibleAsTheFrameSays)
     EXPECT_TRUE(this->visible());
 }
 
-TEST(ControlButtonShowTest, ShowRequests)
+using ButtonControlsTest = FrameControlsTest<ButtonKind>;
+using ActionControlsTest = FrameControlsTest<ActionKind>;
+
+TEST_F(ButtonControlsTest, ShowRequests)
 {
-    velt::ComponentManager manager;
-    auto frame = velt::makeRef(new clientui::VideoFrame, "clientui::VideoFrame");
-    QWidget host;
-    auto *button = new ControlButton(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
-    frame->addPluginObject(button);
-    EXPECT_FALSE(button->isHidden());
+    make();
+    EXPECT_FALSE(control->isHidden());
     frame->setPluginGuiVisible(false);
-    QCoreApplication::sendPostedEvents();
-    EXPECT_TRUE(button->isHidden());
+    deliver();
+    EXPECT_TRUE(control->isHidden());
     frame->setPluginGuiVisible(true);
-    QCoreApplication::sendPostedEvents();
-    EXPECT_FALSE(button->isHidden());
+    deliver();
+    EXPECT_FALSE(control->isHidden());
     // Asked to show while the frame keeps its controls hidden: stays hidden.
     frame->setPluginGuiVisible(false);
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::postEvent(button, new vo::GuiPluginShowEvent(true));
-    QCoreApplication::sendPostedEvents();
-    EXPECT_TRUE(button->isHidden());
+    deliver();
+    QCoreApplication::postEvent(control, new vo::GuiPluginShowEvent(true));
+    deliver();
+    EXPECT_TRUE(control->isHidden());
     // Asked to hide while the frame shows them: hidden until the next update.
     frame->setPluginGuiVisible(true);
-    QCoreApplication::removePostedEvents(button);
-    QCoreApplication::postEvent(button, new vo::GuiPluginShowEvent(false));
-    QCoreApplication::sendPostedEvents();
-    EXPECT_TRUE(button->isHidden());
+    QCoreApplication::removePostedEvents(control);
+    QCoreApplication::postEvent(control, new vo::GuiPluginShowEvent(false));
+    deliver();
+    EXPECT_TRUE(control->isHidden());
     frame->showNothing();
-    QCoreApplication::sendPostedEvents();
-    EXPECT_FALSE(button->isHidden());
-    delete button;
+    deliver();
+    EXPECT_FALSE(control->isHidden());
 }
 
-TEST(MenuActionShowTest, ShowRequestsAreIgnored)
+TEST_F(ActionControlsTest, ShowRequestsAreIgnored)
 {
-    velt::ComponentManager manager;
-    auto frame = velt::makeRef(new clientui::VideoFrame, "clientui::VideoFrame");
-    QWidget host;
-    auto *action = new MenuAction(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
-    frame->addPluginObject(action);
+    make();
     frame->setPluginGuiVisible(false);
-    QCoreApplication::sendPostedEvents();
-    EXPECT_TRUE(action->isVisible());
-    delete action;
+    deliver();
+    EXPECT_TRUE(control->isVisible());
 }
 
 TEST(FrameControlsLookTest, ButtonAndActionTexts)

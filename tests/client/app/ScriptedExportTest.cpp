@@ -287,6 +287,7 @@ TEST(ClientWindow, OpensTheExportDialogFromTheFrameAndLeavesNothingAlive)
                                         QStringLiteral("400"), QStringLiteral("--quit-after-ms"),
                                         QStringLiteral("1200")});
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.out.contains(QStringLiteral("closing the open dialog ExportDialog"))) << qPrintable(run.out);
     expectCleanExit(run);
 }
 
