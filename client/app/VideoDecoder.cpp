@@ -9,24 +9,6 @@ extern "C" {
 
 namespace clientapp {
 
-namespace {
-
-AVCodecID codecOf(uint32_t code)
-{
-    switch (code) {
-    case fourcc::kH264:
-        return AV_CODEC_ID_H264;
-    case fourcc::kHevc:
-        return AV_CODEC_ID_HEVC;
-    case fourcc::kMjpeg:
-        return AV_CODEC_ID_MJPEG;
-    default:
-        return AV_CODEC_ID_NONE;
-    }
-}
-
-}  // namespace
-
 VideoDecoder::VideoDecoder() : _frame(av_frame_alloc()), _newest(av_frame_alloc()) {}
 
 VideoDecoder::~VideoDecoder() { sws_freeContext(_scaler); }
@@ -35,7 +17,7 @@ bool VideoDecoder::open(uint32_t code)
 {
     _context.reset();
     _code = code;
-    const AVCodec *codec = avcodec_find_decoder(codecOf(code));
+    const AVCodec *codec = avcodec_find_decoder(codecs::codecIdOf(code));
     if (!codec)
         return false;
     _context.reset(avcodec_alloc_context3(codec));

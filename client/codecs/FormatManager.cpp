@@ -1,6 +1,7 @@
 #include "client/codecs/FormatManager.h"
 
 #include "client/codecs/AudioInformers.h"
+#include "client/codecs/Libav.h"
 #include "client/codecs/VideoInformers.h"
 #include "client/media/FourCC.h"
 #include "client/velt/Components.h"
@@ -14,17 +15,15 @@ Informer *newInformer(uint32_t code)
 {
     switch (code) {
     case fourcc::kH264:
-        return new AnnexBInformer(code, AV_CODEC_ID_H264);
     case fourcc::kHevc:
-        return new AnnexBInformer(code, AV_CODEC_ID_HEVC);
+        return new AnnexBInformer(code, codecIdOf(code));
     case fourcc::kMjpeg:
         return new MjpegInformer(code);
     case fourcc::kAac:
         return new AacInformer(code);
     case fourcc::kUlaw:
-        return new G711Informer(code, AV_CODEC_ID_PCM_MULAW);
     case fourcc::kAlaw:
-        return new G711Informer(code, AV_CODEC_ID_PCM_ALAW);
+        return new G711Informer(code, codecIdOf(code));
     default:
         return nullptr;
     }

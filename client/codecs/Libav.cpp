@@ -1,5 +1,7 @@
 #include "client/codecs/Libav.h"
 
+#include "client/media/FourCC.h"
+
 #include <QDebug>
 #include <cstring>
 
@@ -13,6 +15,26 @@ void releaseBlock(void *opaque, uint8_t *)
 }
 
 }  // namespace
+
+AVCodecID codecIdOf(uint32_t code)
+{
+    switch (code) {
+    case fourcc::kH264:
+        return AV_CODEC_ID_H264;
+    case fourcc::kHevc:
+        return AV_CODEC_ID_HEVC;
+    case fourcc::kMjpeg:
+        return AV_CODEC_ID_MJPEG;
+    case fourcc::kAac:
+        return AV_CODEC_ID_AAC;
+    case fourcc::kUlaw:
+        return AV_CODEC_ID_PCM_MULAW;
+    case fourcc::kAlaw:
+        return AV_CODEC_ID_PCM_ALAW;
+    default:
+        return AV_CODEC_ID_NONE;
+    }
+}
 
 media::PacketHolder paddedCopy(QByteArrayView bytes)
 {

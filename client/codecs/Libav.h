@@ -1,4 +1,5 @@
-// The FFmpeg calls the codec informers share: the two ways a block's
+// The FFmpeg calls the codec informers share (and the client's player and
+// tests use): the codec of a four-character code, the two ways a block's
 // encoded bytes become an AVPacket (a padded copy, which FFmpeg's parsers,
 // filters and decoders may read past the end of, and a reference to the
 // block's QByteArray for the muxer, which reads only within size), running a
@@ -16,6 +17,10 @@
 #include <QByteArrayView>
 
 namespace codecs {
+
+// FFmpeg's codec for a block's four-character code; AV_CODEC_ID_NONE for a
+// code the client does not know.
+AVCodecID codecIdOf(uint32_t code);
 
 // A new packet holding a copy of `bytes` followed by zeroed padding; null
 // when memory runs out.

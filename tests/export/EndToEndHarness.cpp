@@ -2,6 +2,7 @@
 
 #include "client/archive/Archive.h"
 #include "client/codecs/FormatManager.h"
+#include "client/codecs/Libav.h"
 #include "client/media/FourCC.h"
 #include "export/Controller.h"
 #include "host/Guids.h"
@@ -84,16 +85,6 @@ public:
 private:
     CodecContext _context;
 };
-
-AVCodecID videoCodecOf(uint32_t code)
-{
-    switch (code) {
-    case fourcc::kH264: return AV_CODEC_ID_H264;
-    case fourcc::kHevc: return AV_CODEC_ID_HEVC;
-    case fourcc::kMjpeg: return AV_CODEC_ID_MJPEG;
-    default: return AV_CODEC_ID_NONE;
-    }
-}
 
 }  // namespace
 
@@ -283,7 +274,7 @@ std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks)
         if (!decoder) {
             if (!block.key)
                 continue;
-            decoder = std::make_unique<Decoder>(videoCodecOf(fourcc::of(block.payload)), nullptr);
+            decoder = std::make_unique<Decoder>(codecs::codecIdOf(fourcc::of(block.payload)), nullptr);
         }
         decoder->push(reinterpret_cast<const uint8_t *>(block.payload.constData()) + 4, block.payload.size() - 4);
     }
