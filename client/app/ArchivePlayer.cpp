@@ -32,15 +32,6 @@ ArchivePlayer::ArchivePlayer(const ComponentRef<IArchiveVideoSource> &source, QO
         seek(_fragments.front().start);
 }
 
-ArchivePlayer::~ArchivePlayer()
-{
-    _timer.stop();
-    _next = Block();
-    _queue.reset();
-    _blockSource.reset();
-    _reader.reset();
-}
-
 int64_t ArchivePlayer::positionMs() const
 {
     return _playing ? _clockBaseMs + _clock.elapsed() : _clockBaseMs;

@@ -28,7 +28,9 @@ class ArchivePlayer : public QObject {
 
 public:
     explicit ArchivePlayer(const ComponentRef<IArchiveVideoSource> &source, QObject *parent = nullptr);
-    ~ArchivePlayer() override;
+    // Members go in reverse order: the timer stops, then the queue, the
+    // block source and the reader are released.
+    ~ArchivePlayer() override = default;
 
     const std::vector<Fragment> &fragments() const { return _fragments; }
     int64_t positionMs() const;

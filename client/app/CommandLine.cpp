@@ -23,6 +23,12 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int low, int
     return true;
 }
 
+// Reads a local time written yyyy-MM-ddTHH:mm:ss; invalid when malformed.
+QDateTime parseLocalTime(const QString &text)
+{
+    return QDateTime::fromString(text, QLatin1String(kTimeFormat));
+}
+
 bool readTime(const QCommandLineParser &parser, const QString &name, QDateTime *time, QString *message)
 {
     const QString text = parser.value(name);
@@ -66,11 +72,6 @@ struct SharedOptions {
 };
 
 }  // namespace
-
-QDateTime parseLocalTime(const QString &text)
-{
-    return QDateTime::fromString(text, QLatin1String(kTimeFormat));
-}
 
 ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *options, QString *message)
 {

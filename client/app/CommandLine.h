@@ -45,9 +45,6 @@ ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *opti
 // Help, *message is the help text; on Refused, one line saying what is wrong.
 ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *options, QString *message);
 
-// Reads a local time written yyyy-MM-ddTHH:mm:ss; invalid when malformed.
-QDateTime parseLocalTime(const QString &text);
-
 }  // namespace clientapp
 
 #endif  // CLIENT_APP_COMMANDLINE_H_

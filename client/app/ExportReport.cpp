@@ -18,9 +18,9 @@ void print(const QString &text)
     std::fflush(stdout);
 }
 
-}  // namespace
-
 QString megabytes(int64_t bytes) { return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1); }
+
+}  // namespace
 
 QString readChecksum(const QString &path)
 {

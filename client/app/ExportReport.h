@@ -51,8 +51,6 @@ private:
     int _lastDecile = -1;  // plain output: one line per tenth
 };
 
-QString megabytes(int64_t bytes);
-
 }  // namespace clientapp
 
 #endif  // CLIENT_APP_EXPORTREPORT_H_

@@ -20,13 +20,6 @@ FrameWidget::FrameWidget(QWidget *parent)
     _frame->setPluginGuiVisible(false);
 }
 
-FrameWidget::~FrameWidget()
-{
-    // The plug-in's controls hold their own references to the frame; they
-    // go with the child widgets and actions, after this one.
-    _frame.reset();
-}
-
 void FrameWidget::attachPlugin(vo::IVideoFrameGuiPluginFactory *factory)
 {
     const ComponentRef<IVideoFrame> frameRef = frame();

@@ -27,7 +27,9 @@ class FrameWidget : public QWidget {
 
 public:
     explicit FrameWidget(QWidget *parent = nullptr);
-    ~FrameWidget() override;
+    // The frame reference goes with the members; the plug-in's controls hold
+    // their own and go with the child widgets and actions, after it.
+    ~FrameWidget() override = default;
 
     // The frame as the plug-ins see it.
     ComponentRef<IVideoFrame> frame() const { return ComponentRef<IVideoFrame>(_frame); }

@@ -56,10 +56,8 @@ MainWindow::MainWindow(ClientHost &host, const ComponentRef<IArchiveVideoSource>
 
 MainWindow::~MainWindow()
 {
-    // The player's references go before the source's.
+    // The player's references go before the source's (a member).
     delete _player;
-    _player = nullptr;
-    _source.reset();
 }
 
 void MainWindow::buildMenus()

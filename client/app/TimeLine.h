@@ -24,10 +24,6 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // The time under x (pixels from the left), within the archive's bounds.
-    int64_t timeAt(int x) const;
-    int xOf(int64_t timeMs) const;
-
 public slots:
     void setPosition(qint64 timeMs);
 
@@ -40,6 +36,9 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
+    // The time under x (pixels from the left), within the archive's bounds.
+    int64_t timeAt(int x) const;
+    int xOf(int64_t timeMs) const;
     QRect barRect() const;
 
     std::vector<Fragment> _fragments;
