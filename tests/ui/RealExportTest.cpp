@@ -7,12 +7,12 @@ extern "C" {
 }
 
 #include "client/archive/Archive.h"
-#include "client/archive/Recorder.h"
 #include "client/codecs/FormatManager.h"
 #include "client/media/FourCC.h"
 #include "client/ui/Services.h"
 #include "client/velt/Components.h"
 #include "host/Translation.h"
+#include "tests/client/archive/ArchiveTestUtil.h"
 #include "ui/ExportDialog.h"
 
 #include <QBuffer>
@@ -111,25 +111,21 @@ protected:
         return QDir(outDir.path()).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name);
     }
 
-    // The first fragment takes `frames` pictures.
+    // Two fragments of JPEG pictures, a minute apart; the first takes `frames`.
     void record(int frames)
     {
-        QString error;
-        auto recorder = archive::Recorder::create(archiveDir.path(), &error);
-        ASSERT_TRUE(recorder) << error.toStdString();
+        std::vector<std::vector<archivetest::Block>> fragments(2);
         for (int f = 0; f < 2; ++f) {
-            ASSERT_TRUE(recorder->beginFragment(&error)) << error.toStdString();
             fragmentStartMs[f] = startMs + f * (frames * kFrameMs + 60000);
             for (int i = 0; i < (f == 0 ? frames : kFramesPerFragment); ++i) {
                 const QByteArray picture = jpegFrame(f * frames + i);
                 pictures[f].append(picture);
-                ASSERT_TRUE(recorder->append(archive::kVideoStream, fragmentStartMs[f] + i * kFrameMs, true,
-                                             fourcc::bytes(fourcc::kMjpeg) + picture, &error))
-                    << error.toStdString();
+                fragments[f].push_back(archivetest::Block{archive::kVideoStream, fragmentStartMs[f] + i * kFrameMs, true,
+                                                          fourcc::bytes(fourcc::kMjpeg) + picture});
             }
-            ASSERT_TRUE(recorder->endFragment(&error)) << error.toStdString();
         }
-        ASSERT_TRUE(recorder->close(&error)) << error.toStdString();
+        ASSERT_NO_FATAL_FAILURE(archivetest::record(archiveDir.path(), fragments));
+        QString error;
         source = archive::openSource(archiveDir.path(), &error);
         ASSERT_TRUE(source) << error.toStdString();
     }

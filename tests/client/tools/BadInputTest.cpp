@@ -125,7 +125,7 @@ TEST(BadInput, RefusedMediaLeavesNothingBehind)
     if (!haveFfmpeg())
         GTEST_SKIP() << "no ffmpeg command";
     QTemporaryDir tmp;
-    const QStringList picture = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "1", "-pix_fmt", "yuv420p"};
+    const QStringList picture = kTestPicture + QStringList{"-t", "1", "-pix_fmt", "yuv420p"};
     ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "libx264", "-bf", "0", "good.mp4"}, tmp.path()));
     ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "libx264", "-bf", "2", "bframes.mp4"}, tmp.path()));
     ASSERT_TRUE(runFfmpeg(picture + QStringList{"-c:v", "mpeg4", "mpeg4.avi"}, tmp.path()));

@@ -3,6 +3,8 @@
 // equal those decoded from the file, audio bytes are the file's own.
 #include "tests/client/tools/ToolTestUtil.h"
 
+#include "client/codecs/Libav.h"
+
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -11,8 +13,6 @@ namespace {
 
 using archivetest::Block;
 using namespace tooltest;
-
-const QStringList kTestPicture = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25"};
 
 struct ImportCase {
     const char *name;
@@ -64,9 +64,7 @@ TEST_P(ImportFormats, KeepsTheFilesPicturesAndSound)
         EXPECT_TRUE(blocks[k].front().key);
 
         // No extradata: what decodes here is in the payloads themselves.
-        Decoder decoder(c.videoCode == fourcc::kMjpeg ? AV_CODEC_ID_MJPEG
-                        : c.videoCode == fourcc::kHevc ? AV_CODEC_ID_HEVC
-                                                       : AV_CODEC_ID_H264);
+        Decoder decoder(codecs::codecIdOf(c.videoCode));
         size_t videoIndex = 0, audioIndex = 0;
         int64_t previousMs = INT64_MIN;
         for (const Block &b : blocks[k]) {

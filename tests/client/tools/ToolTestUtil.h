@@ -14,6 +14,9 @@
 
 namespace tooltest {
 
+// ffmpeg's input options for a moving test picture of 160x120 at 25 fps.
+const QStringList kTestPicture = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25"};
+
 struct ToolRun {
     int exitCode;
     QString out;
