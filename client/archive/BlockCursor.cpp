@@ -101,7 +101,7 @@ bool BlockCursor::next(Block *out)
         const BlockCheck check = _offsetBytes < _endBytes ? checkNextBlock(&block) : BlockCheck::End;
         if (check == BlockCheck::Ok) {
             out->streamNumber = block.header.streamNumber;
-            out->key = isKeyBlock(block.header.flags, block.header.streamNumber, _file->hasVideo());
+            out->key = isKeyBlock(block.header.flags, block.header.streamNumber);
             out->timeMs = block.header.timeMs;
             out->payload = QByteArray(block.payload, qsizetype(block.header.payloadSizeBytes));
             _offsetBytes = block.nextOffsetBytes;

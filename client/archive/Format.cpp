@@ -128,7 +128,7 @@ QByteArray encodeIndexHeader(const IndexHeader &header)
     QByteArray out(kIndexHeaderSizeBytes, '\0');
     char *p = out.data();
     std::memcpy(p, kIndexMagic, kMagicSizeBytes);
-    put<uint32_t>(p, kIdxVersion, kVersion);
+    put<uint32_t>(p, kIdxVersion, kIndexVersion);
     put<uint32_t>(p, kIdxHeaderSize, kIndexHeaderSizeBytes);
     put<int64_t>(p, kIdxId, header.fragmentId);
     put<int64_t>(p, kIdxDataSize, header.dataSizeBytes);
@@ -148,7 +148,7 @@ QByteArray encodeIndexHeader(const IndexHeader &header)
 bool decodeIndexHeader(const char *data, int64_t sizeBytes, IndexHeader *header)
 {
     if (sizeBytes < kIndexHeaderSizeBytes || !hasMagic(data, kIndexMagic)
-        || get<uint32_t>(data, kIdxCrc) != crc32Of(data, kIdxCrc) || get<uint32_t>(data, kIdxVersion) != kVersion
+        || get<uint32_t>(data, kIdxCrc) != crc32Of(data, kIdxCrc) || get<uint32_t>(data, kIdxVersion) != kIndexVersion
         || get<uint32_t>(data, kIdxHeaderSize) != uint32_t(kIndexHeaderSizeBytes))
         return false;
     header->fragmentId = get<int64_t>(data, kIdxId);

@@ -21,6 +21,9 @@ constexpr char kIndexSuffix[] = ".idx";
 constexpr char kIndexTempSuffix[] = ".idx.tmp";
 
 constexpr uint32_t kVersion = 1;
+// Version 2 indexes list only the blocks a feed may start at (see "Key
+// flags"); a version 1 index also lists audio blocks, so it is rebuilt.
+constexpr uint32_t kIndexVersion = 2;
 
 constexpr char kFragmentMagic[] = "VELTFRAG";  // 8 bytes on disk, no terminator
 constexpr char kIndexMagic[] = "VELTINDX";

@@ -5,9 +5,9 @@
 
 namespace archive {
 
-bool isKeyBlock(uint8_t flags, uint8_t streamNumber, bool fragmentHasVideo)
+bool isKeyBlock(uint8_t flags, uint8_t streamNumber)
 {
-    return (flags & format::kKeyFlag) || (streamNumber == kAudioStream && !fragmentHasVideo);
+    return (flags & format::kKeyFlag) || streamNumber == kAudioStream;
 }
 
 void FragmentTally::add(const format::BlockHeader &header, const char *payload, int64_t offsetBytes)
@@ -22,17 +22,17 @@ void FragmentTally::add(const format::BlockHeader &header, const char *payload, 
         ++_header.videoBlocks;
         _header.videoFourcc = code;
         std::vector<format::IndexEntry>().swap(_audio);
+        if (header.flags & format::kKeyFlag)
+            _videoKeys.push_back(entry);
     } else if (header.streamNumber == kAudioStream) {
         ++_header.audioBlocks;
         _header.audioFourcc = code;
         if (!hasVideo())
             _audio.push_back(entry);
     }
-    if (header.flags & format::kKeyFlag)
-        _storedKeys.push_back(entry);
 }
 
-const std::vector<format::IndexEntry> &FragmentTally::keys() const { return hasVideo() ? _storedKeys : _audio; }
+const std::vector<format::IndexEntry> &FragmentTally::keys() const { return hasVideo() ? _videoKeys : _audio; }
 
 QByteArray FragmentTally::encodedKeys() const
 {

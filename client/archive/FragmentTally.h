@@ -14,9 +14,10 @@
 
 namespace archive {
 
-// A block's key flag as readers see it: the stored flag, or any audio block of
-// a fragment without video (the recorder cannot know that when it writes).
-bool isKeyBlock(uint8_t flags, uint8_t streamNumber, bool fragmentHasVideo);
+// A block's key flag as readers see it: the stored flag, or any audio block
+// (archives recorded before every audio block was stored as key have
+// non-key audio blocks).
+bool isKeyBlock(uint8_t flags, uint8_t streamNumber);
 
 class FragmentTally {
 public:
@@ -29,13 +30,14 @@ public:
 
     // The index header for the blocks added so far (key table CRC included).
     format::IndexHeader indexHeader(int64_t fragmentId, int64_t dataSizeBytes) const;
-    // Key blocks in archive order, with the no-video rule applied.
+    // Where a feed may start, in archive order: the video key frames, or
+    // every audio block of a fragment without video.
     const std::vector<format::IndexEntry> &keys() const;
     QByteArray encodedKeys() const;
 
 private:
     format::IndexHeader _header;
-    std::vector<format::IndexEntry> _storedKeys;  // blocks written with the key flag
+    std::vector<format::IndexEntry> _videoKeys;
     std::vector<format::IndexEntry> _audio;       // every audio block, kept only until video shows up
 };
 

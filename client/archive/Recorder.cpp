@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <optional>
 #include <unistd.h>
 
 namespace archive {
@@ -14,8 +13,7 @@ namespace archive {
 namespace {
 
 // Writes one archive folder. Each block goes to the kernel in one unbuffered
-// write, so a killed process leaves every appended block on disk (except the
-// one held-back audio block, see the key rule in docs/archive-format.md).
+// write, so a killed process leaves every appended block on disk.
 class FolderRecorder : public Recorder {
 public:
     explicit FolderRecorder(const QString &dir) : _dir(dir) {}
@@ -32,14 +30,8 @@ public:
     bool close(QString *error) override;
 
 private:
-    struct HeldAudio {
-        int64_t timeMs;
-        QByteArray payload;
-    };
-
     bool checkBlock(uint8_t streamNumber, int64_t timeMs, const QByteArray &payload, QString *error) const;
     bool writeBlock(uint8_t streamNumber, int64_t timeMs, bool key, const QByteArray &payload, QString *error);
-    bool writeHeldAudio(bool key, QString *error);
     bool writeIndex(QString *error);
     QString path(const QString &name) const { return _dir.filePath(name); }
 
@@ -54,7 +46,6 @@ private:
     int64_t _fragmentId = 0;
     int64_t _sizeBytes = 0;
     FragmentTally _tally;
-    std::optional<HeldAudio> _heldAudio;
     QByteArray _buffer;  // reused for header + payload
 };
 
@@ -110,7 +101,7 @@ bool FolderRecorder::checkBlock(uint8_t streamNumber, int64_t timeMs, const QByt
         *error = QStringLiteral("time goes back: %1 ms after %2 ms").arg(timeMs).arg(_lastTimeMs);
         return false;
     }
-    const bool firstOfFragment = _tally.blockCount() == 0 && !_heldAudio;
+    const bool firstOfFragment = _tally.blockCount() == 0;
     if (firstOfFragment && timeMs <= _previousFragmentLastMs) {
         *error = QStringLiteral("a fragment must start after the previous one ends (%1 ms <= %2 ms)")
                      .arg(timeMs)
@@ -125,26 +116,12 @@ bool FolderRecorder::append(uint8_t streamNumber, int64_t timeMs, bool videoKeyF
 {
     if (!checkBlock(streamNumber, timeMs, payload, error))
         return false;
-    if (streamNumber == kAudioStream) {
-        // Only the newest audio block can still be the last one before a video key frame.
-        if (!writeHeldAudio(false, error))
-            return false;
-        _heldAudio = HeldAudio{timeMs, payload};
-    } else {
-        if (!writeHeldAudio(videoKeyFrame, error) || !writeBlock(streamNumber, timeMs, videoKeyFrame, payload, error))
-            return false;
-    }
+    // Every audio frame of the codecs recorded here decodes on its own.
+    const bool key = streamNumber == kAudioStream || videoKeyFrame;
+    if (!writeBlock(streamNumber, timeMs, key, payload, error))
+        return false;
     _lastTimeMs = timeMs;
     return true;
-}
-
-bool FolderRecorder::writeHeldAudio(bool key, QString *error)
-{
-    if (!_heldAudio)
-        return true;
-    const HeldAudio held = std::move(*_heldAudio);
-    _heldAudio.reset();
-    return writeBlock(kAudioStream, held.timeMs, key, held.payload, error);
 }
 
 bool FolderRecorder::writeBlock(uint8_t streamNumber, int64_t timeMs, bool key, const QByteArray &payload,
@@ -191,10 +168,10 @@ bool FolderRecorder::endFragment(QString *error)
 {
     if (!_file)
         return true;
-    bool ok = writeHeldAudio(false, error);
-    if (ok && _tally.blockCount() == 0) {
+    bool ok = true;
+    if (_tally.blockCount() == 0) {
         _file->remove();
-    } else if (ok) {
+    } else {
         ok = ::fsync(_file->handle()) == 0 && writeIndex(error);
         if (!ok && error->isEmpty())
             *error = QStringLiteral("cannot sync %1").arg(_file->fileName());

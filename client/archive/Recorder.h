@@ -3,14 +3,11 @@
 //
 // Blocks are appended in time order (non-decreasing timeMs across streams).
 // The payload is the block's four-character code followed by the encoded
-// bytes as a camera sends them. The recorder decides each block's key flag
-// from the video key-frame flag given for video blocks and the archive's
-// rule for audio blocks.
+// bytes as a camera sends them. Video blocks are key as the caller says;
+// every audio block is key (see "Key flags" in docs/archive-format.md).
 //
 // One thread; the recorder owns its open files. Whatever was appended is
-// readable after a crash up to the last complete block, except the newest
-// audio block: it is held until the next video block or the fragment's end
-// decides its key flag.
+// readable after a crash up to the last complete block.
 #ifndef CLIENT_ARCHIVE_RECORDER_H_
 #define CLIENT_ARCHIVE_RECORDER_H_
 

@@ -19,14 +19,8 @@ QByteArray payloadFor(uint8_t stream, int64_t timeMs)
 }
 
 Block video(int64_t timeMs, bool keyFrame) { return Block{V, timeMs, keyFrame, payloadFor(V, timeMs)}; }
-Block audio(int64_t timeMs) { return Block{A, timeMs, false, payloadFor(A, timeMs)}; }
+Block audio(int64_t timeMs) { return Block{A, timeMs, true, payloadFor(A, timeMs)}; }
 Block marker(int64_t timeMs) { return Block{V, timeMs, false, QByteArray()}; }
-
-Block withKey(Block block, bool key)
-{
-    block.key = key;
-    return block;
-}
 
 void record(const QString &dir, const std::vector<std::vector<Block>> &fragments)
 {

@@ -37,11 +37,10 @@ std::ostream &operator<<(std::ostream &out, const Block &block);
 QByteArray payloadFor(uint8_t stream, int64_t timeMs);
 // Video block (with its key-frame flag) or audio block with payloadFor.
 Block video(int64_t timeMs, bool keyFrame);
+// An audio block as a reader sees it: every audio block is key.
 Block audio(int64_t timeMs);
 // The marker a feed ends with.
 Block marker(int64_t timeMs);
-// `block` with its key flag set to `key` (as a reader delivers it).
-Block withKey(Block block, bool key);
 
 // Records `fragments` into a new archive in `dir`; fails the test on error.
 void record(const QString &dir, const std::vector<std::vector<Block>> &fragments);

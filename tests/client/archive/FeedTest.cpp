@@ -15,34 +15,23 @@ namespace {
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
 constexpr int64_t D = 1000 + kDayMs;  // the second fragment starts a day later
 
-// The archive as recorded, with the key flags a reader must see.
+// The archive as recorded, as a reader must see it (every audio block key).
 const std::vector<std::vector<Block>> &fragments()
 {
     static const std::vector<std::vector<Block>> recorded{
-        {withKey(video(1000, true), true), withKey(audio(1010), false), withKey(video(1040, false), false),
-         withKey(audio(1050), false), withKey(audio(1075), true), withKey(video(1080, true), true),
-         withKey(video(1120, false), false), withKey(audio(1130), false), withKey(video(1160, false), false)},
-        {withKey(video(D, false), false), withKey(audio(D + 5), true), withKey(video(D + 10, true), true),
-         withKey(video(D + 50, false), false)},
-        {withKey(audio(D + 10000), true), withKey(audio(D + 10020), true), withKey(audio(D + 10040), true)},
+        {video(1000, true), audio(1010), video(1040, false), audio(1050), audio(1075), video(1080, true),
+         video(1120, false), audio(1130), video(1160, false)},
+        {video(D, false), audio(D + 5), video(D + 10, true), video(D + 50, false)},
+        {audio(D + 10000), audio(D + 10020), audio(D + 10040)},
     };
     return recorded;
-}
-
-std::vector<std::vector<Block>> toRecord()
-{
-    std::vector<std::vector<Block>> out = fragments();
-    for (auto &fragment : out)
-        for (Block &b : fragment)
-            b.key = b.stream == V && b.key;  // the recorder is told video key frames only
-    return out;
 }
 
 class FeedTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        record(_tmp.path() + "/a", toRecord());
+        record(_tmp.path() + "/a", fragments());
         _reader = openReader(_tmp.path() + "/a");
         ASSERT_TRUE(_reader);
     }
@@ -61,7 +50,7 @@ protected:
     ComponentRef<IArchiveReader> _reader;
 };
 
-TEST_F(FeedTest, StartsAtTheLatestKeyBlockOfTheFragmentHoldingTheTime)
+TEST_F(FeedTest, StartsAtTheLatestVideoKeyFrameOfTheFragmentHoldingTheTime)
 {
     struct Case {
         const char *what;
@@ -72,15 +61,15 @@ TEST_F(FeedTest, StartsAtTheLatestKeyBlockOfTheFragmentHoldingTheTime)
         {"before the first fragment", 1, 0, 0},
         {"at the first block", 1000, 0, 0},
         {"between key frames", 1050, 0, 0},
-        {"exactly at an audio key block", 1075, 0, 4},
-        {"just after an audio key block", 1079, 0, 4},
+        {"at an audio block between key frames: the key frame before it", 1075, 0, 0},
+        {"just before a key frame", 1079, 0, 0},
         {"exactly at a video key frame", 1080, 0, 5},
         {"at the last block", 1160, 0, 5},
         {"exactly at a fragment's end", 1161, 1, 0},
         {"in a gap of a day", 5000, 1, 0},
         {"just before the next fragment", D - 1, 1, 0},
         {"before a fragment's first key block: its first block, not the earlier fragment", D + 2, 1, 0},
-        {"after an audio key block, before the video key frame", D + 7, 1, 1},
+        {"after an audio block, before the fragment's first key frame", D + 7, 1, 0},
         {"at a fragment's last block", D + 50, 1, 2},
         {"inside an audio-only fragment", D + 10025, 2, 1},
         {"at the last block of the archive", D + 10040, 2, 2},
@@ -169,17 +158,16 @@ TEST_F(FeedTest, FragmentIndexAndReaderTimes)
     EXPECT_EQ(_reader->endTime(), D + 10040);
 }
 
-TEST(FeedEdgeTest, EqualTimesKeepRecordingOrderAndAFeedTakesTheFirstKeyOfItsTime)
+TEST(FeedEdgeTest, EqualTimesKeepRecordingOrderAndAFeedStartsAtTheKeyFrameItself)
 {
     QTemporaryDir tmp;
-    // The audio block before the key frame shares its time; a second audio
-    // block at that time comes after the key frame and is not key.
+    // The audio block before the key frame shares its time: a file that
+    // begins at the key frame leaves it to the file before (no block twice).
     record(tmp.path() + "/a", {{video(1000, true), audio(1020), audio(1040), video(1040, true), audio(1040),
                                 video(1080, false)}});
     ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
     ASSERT_TRUE(reader);
-    const std::vector<Block> fromKeyTime{withKey(audio(1040), true), video(1040, true), audio(1040), video(1080, false),
-                                         marker(kEndMarkerMs)};
+    const std::vector<Block> fromKeyTime{video(1040, true), audio(1040), video(1080, false), marker(kEndMarkerMs)};
     EXPECT_EQ(feed(*reader, 1040), fromKeyTime);
     EXPECT_EQ(feed(*reader, 1079), fromKeyTime);
     EXPECT_EQ(feed(*reader, 1039).front(), video(1000, true));
