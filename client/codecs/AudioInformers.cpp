@@ -8,6 +8,26 @@ namespace {
 
 constexpr int kG711RateHz = 8000;
 constexpr int kG711BitRateBps = 64000;
+constexpr int kAdtsHeaderSizeBytes = 7;
+
+// What one AAC stream cannot change, read straight from the ADTS header
+// (profile, sampling-frequency index, channel configuration): every audio
+// block is a key block, so this runs for every block of a file and must not
+// build or run a filter. False when the bytes do not start an ADTS frame.
+bool adtsSignature(QByteArrayView payload, Signature *signature)
+{
+    if (payload.size() < kAdtsHeaderSizeBytes)
+        return false;
+    const auto *h = reinterpret_cast<const uint8_t *>(payload.data());
+    if (h[0] != 0xFF || (h[1] & 0xF6) != 0xF0)
+        return false;
+    const char profile = char(h[2] >> 6);
+    const char frequencyIndex = char((h[2] >> 2) & 0x0F);
+    const char channels = char((h[2] & 0x01) << 2 | h[3] >> 6);
+    const char fields[] = {profile, frequencyIndex, channels};
+    signature->config = QByteArray(fields, sizeof fields);
+    return true;
+}
 
 }  // namespace
 
@@ -42,14 +62,12 @@ Informer::Learned AacInformer::describe(QByteArrayView payload, bool, StreamPara
     params->sampleRateHz = samples->sample_rate;
     params->channels = samples->ch_layout.nb_channels;
     params->extradata = config;
-    signature->config = config;
-    return Learned::Described;
+    return adtsSignature(payload, signature) ? Learned::Described : Learned::Invalid;
 }
 
 bool AacInformer::signatureOf(QByteArrayView payload, Signature *signature)
 {
-    media::PacketHolder packet = paddedCopy(payload);
-    return packet && toRaw(packet.get(), &signature->config);
+    return adtsSignature(payload, signature);
 }
 
 bool AacInformer::pack(const QByteArray &block, AVPacket *packet)

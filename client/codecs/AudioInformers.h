@@ -3,8 +3,9 @@
 //
 // AAC learns its AudioSpecificConfig through the aac_adtstoasc filter and
 // sample rate and channels by decoding the first frame; packets are the raw
-// frames without their ADTS header, as Matroska stores AAC. A key frame
-// whose configuration differs starts a new file. G.711 has nothing to learn:
+// frames without their ADTS header, as Matroska stores AAC. A frame whose
+// ADTS header names another profile, sampling rate or channel layout starts
+// a new file (read from the header in place). G.711 has nothing to learn:
 // any non-empty block describes it.
 //
 // One thread at a time; each informer owns its filter.
