@@ -1,5 +1,9 @@
 #include "client/tools/CommandLine.h"
 
+extern "C" {
+#include <libavutil/parseutils.h>
+}
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QRegularExpression>
@@ -151,6 +155,27 @@ bool CommandLine::readChoice(const QString &name, const QString &what, const QSt
         return false;
     }
     *value = text;
+    return true;
+}
+
+bool CommandLine::readFrameRate(const QString &name, AVRational fallback, AVRational *value, Outcome *outcome) const
+{
+    *value = fallback;
+    if (!_parser.isSet(name))
+        return true;
+    const QString text = _parser.value(name);
+    constexpr int kMaxRate = 1000;
+    AVRational rate{0, 1};
+    if (av_parse_video_rate(&rate, text.toUtf8().constData()) < 0 || rate.num <= 0 || rate.den <= 0 ||
+        av_q2d(rate) < 1 || av_q2d(rate) > kMaxRate) {
+        *outcome = Outcome::refused(
+            QStringLiteral("--%1 must be a rate from 1 to %2 a second, like 25 or 12.5, not '%3'")
+                .arg(name)
+                .arg(kMaxRate)
+                .arg(text));
+        return false;
+    }
+    *value = rate;
     return true;
 }
 

@@ -7,6 +7,10 @@
 
 #include "client/tools/Outcome.h"
 
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 #include <QCommandLineParser>
 #include <QStringList>
 #include <cstdint>
@@ -50,6 +54,9 @@ public:
     // One of `choices` (lower case), as given.
     bool readChoice(const QString &name, const QString &what, const QStringList &choices, QString *value,
                     Outcome *outcome) const;
+    // Pictures per second from 1 to 1000, as FFmpeg reads a frame rate
+    // ("25", "12.5", "30000/1001").
+    bool readFrameRate(const QString &name, AVRational fallback, AVRational *value, Outcome *outcome) const;
     // WxH with even sides from 16 to 8192 pixels.
     bool readSize(const QString &name, int fallbackWidth, int fallbackHeight, int *width, int *height,
                   Outcome *outcome) const;

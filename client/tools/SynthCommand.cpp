@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QTime>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -25,7 +26,7 @@ struct SynthSettings {
     int64_t fragmentMs;
     int64_t gapMs;
     SyntheticVideo::Settings video;
-    std::optional<SyntheticAudio::Codec> audio;
+    std::optional<SyntheticAudio::Settings> audio;
 };
 
 bool readSettings(const QStringList &arguments, SynthSettings *settings, Outcome *outcome)
@@ -42,8 +43,15 @@ bool readSettings(const QStringList &arguments, SynthSettings *settings, Outcome
     line.addOption(QStringLiteral("video"), QStringLiteral("h264|hevc|mjpeg"), QStringLiteral("Video codec (default h264)."));
     line.addOption(QStringLiteral("audio"), QStringLiteral("aac|ulaw|alaw|none"),
                    QStringLiteral("Audio codec (default aac)."));
+    line.addOption(QStringLiteral("audio-rate"), QStringLiteral("HZ"),
+                   QStringLiteral("AAC sampling rate: 8000, 16000, 32000, 44100 or 48000 (default 16000)."));
+    line.addOption(QStringLiteral("channels"), QStringLiteral("1|2"), QStringLiteral("AAC channels (default 1)."));
+    line.addOption(QStringLiteral("packet-ms"), QStringLiteral("MS"),
+                   QStringLiteral("G.711 packet length, 10 to 1000 ms in steps of 1 ms (default 20)."));
     line.addOption(QStringLiteral("size"), QStringLiteral("WxH"), QStringLiteral("Picture size (default 640x360)."));
-    line.addOption(QStringLiteral("fps"), QStringLiteral("N"), QStringLiteral("Pictures per second (default 25)."));
+    line.addOption(QStringLiteral("fps"), QStringLiteral("RATE"),
+                   QStringLiteral("Pictures per second: a number such as 25 or 12.5, or a fraction such as "
+                                  "30000/1001 (default 25)."));
     line.addOption(QStringLiteral("gop"), QStringLiteral("N"),
                    QStringLiteral("Pictures from one key frame to the next (default: fps, one a second)."));
     if (!line.parse(arguments, 1, 1, outcome))
@@ -62,8 +70,9 @@ bool readSettings(const QStringList &arguments, SynthSettings *settings, Outcome
                          {QStringLiteral("aac"), QStringLiteral("ulaw"), QStringLiteral("alaw"), QStringLiteral("none")},
                          &audio, outcome) ||
         !line.readSize(QStringLiteral("size"), 640, 360, &settings->video.width, &settings->video.height, outcome) ||
-        !line.readPositiveInt(QStringLiteral("fps"), 25, &settings->video.fps, outcome) ||
-        !line.readPositiveInt(QStringLiteral("gop"), settings->video.fps, &settings->video.gopFrames, outcome))
+        !line.readFrameRate(QStringLiteral("fps"), AVRational{25, 1}, &settings->video.fps, outcome) ||
+        !line.readPositiveInt(QStringLiteral("gop"), int(std::lround(av_q2d(settings->video.fps))),
+                              &settings->video.gopFrames, outcome))
         return false;
     // Keeps every block time far from overflow.
     constexpr double kLimitMs = 100.0 * 366 * 24 * 3600 * 1000;
@@ -74,12 +83,28 @@ bool readSettings(const QStringList &arguments, SynthSettings *settings, Outcome
     settings->video.codec = video == QLatin1String("hevc")    ? SyntheticVideo::Codec::Hevc
                             : video == QLatin1String("mjpeg") ? SyntheticVideo::Codec::Mjpeg
                                                               : SyntheticVideo::Codec::H264;
-    if (audio == QLatin1String("aac"))
-        settings->audio = SyntheticAudio::Codec::Aac;
-    else if (audio == QLatin1String("ulaw"))
-        settings->audio = SyntheticAudio::Codec::Ulaw;
-    else if (audio == QLatin1String("alaw"))
-        settings->audio = SyntheticAudio::Codec::Alaw;
+    if (audio == QLatin1String("none"))
+        return true;
+    SyntheticAudio::Settings sound;
+    sound.codec = audio == QLatin1String("aac")    ? SyntheticAudio::Codec::Aac
+                  : audio == QLatin1String("ulaw") ? SyntheticAudio::Codec::Ulaw
+                                                   : SyntheticAudio::Codec::Alaw;
+    QString rate, channels;
+    if (!line.readChoice(QStringLiteral("audio-rate"), QStringLiteral("AAC sampling rate"),
+                         {QStringLiteral("16000"), QStringLiteral("8000"), QStringLiteral("32000"),
+                          QStringLiteral("44100"), QStringLiteral("48000")},
+                         &rate, outcome) ||
+        !line.readChoice(QStringLiteral("channels"), QStringLiteral("channel count"),
+                         {QStringLiteral("1"), QStringLiteral("2")}, &channels, outcome) ||
+        !line.readPositiveInt(QStringLiteral("packet-ms"), sound.packetMs, &sound.packetMs, outcome))
+        return false;
+    if (sound.packetMs < 10 || sound.packetMs > 1000) {
+        *outcome = Outcome::refused(QStringLiteral("--packet-ms must lie between 10 and 1000"));
+        return false;
+    }
+    sound.sampleRateHz = rate.toInt();
+    sound.channels = channels.toInt();
+    settings->audio = sound;
     return true;
 }
 

@@ -10,10 +10,8 @@ namespace tools {
 
 namespace {
 
-constexpr int kAacSampleRate = 16000;
-constexpr int kAacBitRate = 32000;
+constexpr int kAacBitRatePerChannel = 32000;
 constexpr int kG711SampleRate = 8000;
-constexpr int kG711SamplesPerBlock = 160;
 constexpr double kToneLevel = 0.3;
 
 }  // namespace
@@ -23,21 +21,21 @@ SyntheticAudio::SyntheticAudio(Codec codec, double toneHz, int64_t startMs)
 {
 }
 
-std::unique_ptr<SyntheticAudio> SyntheticAudio::open(Codec codec, double toneHz, int64_t startMs, int64_t durationMs,
-                                                     QString *error)
+std::unique_ptr<SyntheticAudio> SyntheticAudio::open(const Settings &settings, double toneHz, int64_t startMs,
+                                                     int64_t durationMs, QString *error)
 {
+    const Codec codec = settings.codec;
     const bool aac = codec == Codec::Aac;
     media::CodecContextHolder context =
         Encoder::allocate(aac ? "aac" : codec == Codec::Ulaw ? "pcm_mulaw" : "pcm_alaw", error);
     if (!context)
         return nullptr;
-    const AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    av_channel_layout_copy(&context->ch_layout, &mono);
-    context->sample_rate = aac ? kAacSampleRate : kG711SampleRate;
+    av_channel_layout_default(&context->ch_layout, aac ? settings.channels : 1);
+    context->sample_rate = aac ? settings.sampleRateHz : kG711SampleRate;
     context->sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
     context->time_base = AVRational{1, context->sample_rate};
     if (aac)
-        context->bit_rate = kAacBitRate;
+        context->bit_rate = int64_t(kAacBitRatePerChannel) * settings.channels;
 
     std::unique_ptr<SyntheticAudio> audio(new SyntheticAudio(codec, toneHz, startMs));
     audio->_encoder = Encoder::open(std::move(context), {}, error);
@@ -45,7 +43,7 @@ std::unique_ptr<SyntheticAudio> SyntheticAudio::open(Codec codec, double toneHz,
         return nullptr;
     AVCodecContext *opened = audio->_encoder->context();
     audio->_sampleRate = opened->sample_rate;
-    audio->_samplesPerBlock = aac ? opened->frame_size : kG711SamplesPerBlock;
+    audio->_samplesPerBlock = aac ? opened->frame_size : kG711SampleRate * settings.packetMs / 1000;
     audio->_blockCount = unitsWithin(durationMs, audio->_samplesPerBlock, audio->_sampleRate);
     if (aac) {
         audio->_adts = AdtsWrapper::forEncoder(opened, error);
@@ -84,10 +82,13 @@ void SyntheticAudio::fillTone(AVFrame *frame) const
     const int64_t first = _nextInputBlock * _samplesPerBlock;
     for (int i = 0; i < frame->nb_samples; ++i) {
         const double value = kToneLevel * std::sin(step * double(first + i));
-        if (_codec == Codec::Aac)
-            reinterpret_cast<float *>(frame->data[0])[i] = float(value);
-        else
+        if (_codec != Codec::Aac) {
             reinterpret_cast<int16_t *>(frame->data[0])[i] = int16_t(std::lrint(value * 32767.0));
+            continue;
+        }
+        // Planar: the same tone on every channel.
+        for (int channel = 0; channel < frame->ch_layout.nb_channels; ++channel)
+            reinterpret_cast<float *>(frame->data[channel])[i] = float(value);
     }
 }
 

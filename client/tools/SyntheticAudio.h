@@ -1,6 +1,6 @@
 // The synthetic camera's sound for one fragment: a sine tone encoded as AAC
-// (FFmpeg's native encoder, 16 kHz mono, sent as ADTS frames) or as G.711
-// mu-law or A-law (8 kHz mono, 20 ms = 160-byte blocks). Block n is stamped
+// (FFmpeg's native encoder, sent as ADTS frames of 1024 samples) or as G.711
+// mu-law or A-law (8 kHz mono, blocks of packetMs). Block n is stamped
 // from its first sample's number, start + n*samplesPerBlock*1000/rate ms
 // (rounded), and the fragment gets every block that starts within it.
 //
@@ -18,9 +18,15 @@ namespace tools {
 class SyntheticAudio : public SyntheticTrack {
 public:
     enum class Codec { Aac, Ulaw, Alaw };
+    struct Settings {
+        Codec codec = Codec::Aac;
+        int sampleRateHz = 16000;  // AAC; G.711 is always 8000
+        int channels = 1;          // AAC; G.711 is always mono
+        int packetMs = 20;         // G.711
+    };
 
-    static std::unique_ptr<SyntheticAudio> open(Codec codec, double toneHz, int64_t startMs, int64_t durationMs,
-                                                QString *error);
+    static std::unique_ptr<SyntheticAudio> open(const Settings &settings, double toneHz, int64_t startMs,
+                                                int64_t durationMs, QString *error);
 
     uint8_t streamNumber() const override;
     int64_t nextInputTimeMs() const override;

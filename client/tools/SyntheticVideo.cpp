@@ -44,7 +44,7 @@ constexpr int kMjpegQuality = 5;
 SyntheticVideo::SyntheticVideo(const Settings &settings, int64_t startMs, int64_t durationMs)
     : _settings(settings),
       _startMs(startMs),
-      _pictureCount(unitsWithin(durationMs, 1, settings.fps)),
+      _pictureCount(unitsWithin(durationMs, settings.fps.den, settings.fps.num)),
       _fourcc(setupFor(settings.codec).fourcc),
       _picture(settings.width, settings.height)
 {
@@ -60,8 +60,8 @@ std::unique_ptr<SyntheticVideo> SyntheticVideo::open(const Settings &settings, i
     context->width = settings.width;
     context->height = settings.height;
     context->pix_fmt = setup.pixelFormat;
-    context->time_base = AVRational{1, settings.fps};
-    context->framerate = AVRational{settings.fps, 1};
+    context->time_base = av_inv_q(settings.fps);
+    context->framerate = settings.fps;
     context->gop_size = settings.gopFrames;
     context->keyint_min = settings.gopFrames;
     context->max_b_frames = 0;
@@ -78,6 +78,12 @@ std::unique_ptr<SyntheticVideo> SyntheticVideo::open(const Settings &settings, i
     return video;
 }
 
+int64_t SyntheticVideo::pictureTimeMs(int64_t picture) const
+{
+    // Picture i is sample i*den of a stream of num samples a second.
+    return sampleTimeMs(_startMs, picture * _settings.fps.den, _settings.fps.num);
+}
+
 uint8_t SyntheticVideo::streamNumber() const
 {
     return archive::kVideoStream;
@@ -85,7 +91,7 @@ uint8_t SyntheticVideo::streamNumber() const
 
 int64_t SyntheticVideo::nextInputTimeMs() const
 {
-    return _nextPicture < _pictureCount ? sampleTimeMs(_startMs, _nextPicture, _settings.fps) : INT64_MAX;
+    return _nextPicture < _pictureCount ? pictureTimeMs(_nextPicture) : INT64_MAX;
 }
 
 bool SyntheticVideo::step(std::vector<Block> *blocks, QString *error)
@@ -103,7 +109,7 @@ bool SyntheticVideo::step(std::vector<Block> *blocks, QString *error)
 bool SyntheticVideo::toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks, QString *)
 {
     for (const media::PacketHolder &packet : packets)
-        blocks->push_back(Block{archive::kVideoStream, sampleTimeMs(_startMs, packet->pts, _settings.fps),
+        blocks->push_back(Block{archive::kVideoStream, pictureTimeMs(packet->pts),
                                 (packet->flags & AV_PKT_FLAG_KEY) != 0, blockPayload(_fourcc, packet.get())});
     return true;
 }

@@ -21,7 +21,7 @@ public:
         Codec codec;
         int width;
         int height;
-        int fps;
+        AVRational fps;  // pictures per second, e.g. 25/2
         int gopFrames;
     };
 
@@ -34,6 +34,7 @@ public:
 
 private:
     SyntheticVideo(const Settings &settings, int64_t startMs, int64_t durationMs);
+    int64_t pictureTimeMs(int64_t picture) const;
 
     bool toBlocks(const std::vector<media::PacketHolder> &packets, std::vector<Block> *blocks,
                   QString *error) override;

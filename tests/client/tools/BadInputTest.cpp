@@ -94,7 +94,7 @@ TEST(BadInput, RefusedWithExitCodeTwoAndOneMessage)
          synth + "--size must be WxH with even sides from 16 to 8192, like 640x360, not '640'"},
         {{"synth", "new", "--size", "161x120"},
          synth + "--size must be WxH with even sides from 16 to 8192, like 640x360, not '161x120'"},
-        {{"synth", "new", "--fps", "0"}, synth + "--fps must be a positive whole number, not '0'"},
+        {{"synth", "new", "--fps", "0"}, synth + "--fps must be a rate from 1 to 1000 a second, like 25 or 12.5, not '0'"},
         {{"synth", "new", "--fragments", "two"}, synth + "--fragments must be a positive whole number, not 'two'"},
         {{"synth", "new", "--gop", "-5"}, synth + "--gop must be a positive whole number, not '-5'"},
         {{"synth", "new", "--seconds", "0"}, synth + "--seconds must be a positive number of seconds, not '0'"},
