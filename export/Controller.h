@@ -76,6 +76,9 @@ private:
     // The period ended while gathering: true when the description is made
     // ready so that what was gathered is still written.
     bool readyAtEnd();
+    // The first video block of the export is a key frame before the period's
+    // start: the export begins there.
+    void beginAtKeyFrame(int64_t keyFrameMs);
     // Reports a failure that is not the writer's: Error, then Finished.
     Pass fail();
     // Keeps the first four bytes of a key block as its stream's code.
@@ -124,6 +127,8 @@ private:
     // Time of the block that last split a file because time went backwards;
     // -1 when none did.
     int64_t _backwardSplitMs = -1;
+    // A video block with data has been read in this export.
+    bool _videoRead = false;
 };
 
 #endif  // EXPORT_CONTROLLER_H_

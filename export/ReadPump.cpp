@@ -70,6 +70,11 @@ Controller::Pass Controller::read(QByteArray &data, BlockHeader &header)
                  << " StreamNo" << streamNumber;
 
     if (streamNumber == 0) {
+        if (!_videoRead && !data.isEmpty()) {
+            _videoRead = true;
+            if (key && time != 0 && time < _maxVideoTime)
+                beginAtKeyFrame(time);
+        }
         if (time != 0) {
             if (time < _maxVideoTime) {
                 // The video went backwards: drop the block and step on.
@@ -235,11 +240,22 @@ void Controller::rememberFourcc(const BlockHeader &header, const QByteArray &dat
         stored = code.toByteArray();
 }
 
+void Controller::beginAtKeyFrame(int64_t keyFrameMs)
+{
+    // The archive is fed from the key frame at or before the period's start.
+    // Dropping the pictures before the start would begin the first file at
+    // the next key frame, seconds after the start with long key-frame
+    // intervals: the export begins at this key frame instead, and progress
+    // counts from it.
+    _start = _position = _maxVideoTime = _fragmentStart = keyFrameMs;
+    _duration = _end - _start;
+}
+
 bool Controller::readyAtEnd()
 {
     if (!_gatheringInfo || !_streamInfo || !_streamInfo->hasReadyInformer())
         return false;
-    _streamInfo->readyAtEnd();
+    _streamInfo->endGathering();
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Controller::shouldStartNewFile: whether a block must begin a new output
 // file. The rules are tried in order; the first that decides wins.
 #include "export/Controller.h"
+#include "export/StreamInfo.h"
 
 #include <QtDebug>
 
@@ -26,12 +27,18 @@ bool Controller::shouldStartNewFile(const BlockHeader &header, const QByteArray 
             return true;
         }
     } else if (_limitMb != 0 && _bytesWritten >= int64_t(_limitMb) * kBytesPerMb) {
-        // Over the limit the file ends at the next key block of any stream.
         if (!header.isKey())
             return false;
-        if (_debugLevel != 0)
-            qDebug() << "::shouldStartNewFile: max file size reached, splitting...";
-        return true;
+        // Over the limit the file ends at the next video key frame, or at the
+        // next key block of a file without video. A file that began at an
+        // audio block between two key frames would begin with pictures whose
+        // key frame is in the file before, and the rewind to its first block
+        // drops video earlier than that block.
+        if (header.streamNumber == kVideoStream || !(_streamInfo && _streamInfo->describesVideo())) {
+            if (_debugLevel != 0)
+                qDebug() << "::shouldStartNewFile: max file size reached, splitting...";
+            return true;
+        }
     }
     if (!header.isKey())
         return false;

@@ -39,10 +39,6 @@ void StreamInfo::gather(const BlockHeader &header, const QByteArray &data)
         return;
     if (_firstBlockTimeMs == -1)
         _firstBlockTimeMs = header.time;
-    if (header.streamNumber == kVideoStream && _firstVideoBlock.isEmpty())
-        _firstVideoBlock = QByteArray(data.constData(), data.size());
-    else if (header.streamNumber == kAudioStream && _firstAudioBlock.isEmpty())
-        _firstAudioBlock = QByteArray(data.constData(), data.size());
     if (++blocksSeen > kMaxGatherBlocks) {
         ready = true;
         return;
@@ -78,21 +74,6 @@ bool StreamInfo::findAndFeed(ComponentRef<IAVInformer_LibavExport> &slot, uint32
     qWarning("informer said that this block is invalid");
     ready = true;
     return false;
-}
-
-void StreamInfo::readyAtEnd()
-{
-    ready = true;
-    _endedEarly = true;
-    if (!audio && _firstAudioBlock.size() >= 4)
-        findAndFeed(audio, littleEndianCode(_firstAudioBlock), _firstAudioBlock);
-    if (!video && _firstVideoBlock.size() >= 4)
-        findAndFeed(video, littleEndianCode(_firstVideoBlock), _firstVideoBlock);
-    // A stream that could not be described is left out of the file.
-    if (audio && !audio->isReady())
-        audio.reset();
-    if (video && !video->isReady())
-        video.reset();
 }
 
 bool StreamInfo::hasReadyInformer()
@@ -136,8 +117,6 @@ bool StreamInfo::fillPacket(const BlockHeader &header, const QByteArray &data, A
         slot = &audio;
     else
         return true;
-    if (!*slot && _endedEarly)
-        return true;  // a stream left out of the file
     if (!*slot || !(*slot)->isReady())
         return false;
     return (*slot)->fillPacket(data, header.isKey(), packet, startNewFile);

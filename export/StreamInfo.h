@@ -32,13 +32,13 @@ public:
 
     void gather(const BlockHeader &header, const QByteArray &data);
     bool isReady() const { return ready; }
-    // Ends gathering because the period ended: a stream that showed blocks
-    // but no key block yet is described from its first block (any audio
-    // block stands alone), and blocks of a stream that still has no
-    // informer are then dropped instead of failing the file.
-    void readyAtEnd();
+    // Ends gathering before the informers said they know enough (the
+    // period ended): the file is described by the informers that are ready.
+    void endGathering() { ready = true; }
     // At least one informer exists and is ready.
     bool hasReadyInformer();
+    // The file opened with this description has a video stream.
+    bool describesVideo() const { return bool(video); }
     // Time of the first block offered to gather(), -1 before it.
     int64_t firstBlockTimeMs() const { return _firstBlockTimeMs; }
 
@@ -55,10 +55,6 @@ private:
     uint32_t blocksSeen;
     bool ready;
     int64_t _firstBlockTimeMs = -1;
-    // First block of each stream, kept while gathering for readyAtEnd().
-    QByteArray _firstVideoBlock;
-    QByteArray _firstAudioBlock;
-    bool _endedEarly = false;
 };
 
 #endif  // EXPORT_STREAMINFO_H_

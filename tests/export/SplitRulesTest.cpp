@@ -77,11 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
                   1,
                   {video(1000, true, kHalfMb), audio(1001, true, kHalfMb), video(1040), audio(1041)},
                   {1000, 1040}},
-        SplitCase{"LimitOnKeyBlockOneByteShortDoesNotSplit",
+        // Not the video key frame one byte short of the limit, nor the audio
+        // block past it: with video in the file only a video key frame splits.
+        SplitCase{"LimitOnKeyFrameOneByteShortDoesNotSplitAndAudioWaitsForTheNextKeyFrame",
                   true,
                   1,
                   {video(1000, true, kHalfMb), audio(1001, true, kHalfMb - 1), video(1040), audio(1041)},
-                  {1000, 1041}},
+                  {1000, 1081}},
         SplitCase{"LimitOnNonKeyBlockOverTheLimitDoesNotSplit",
                   true,
                   1,
