@@ -3,7 +3,10 @@
 // with them.
 #include "tests/client/archive/ArchiveTestUtil.h"
 
+#include "client/archive/Format.h"
 #include "host/Guids.h"
+
+#include <QFile>
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -171,6 +174,42 @@ TEST(FeedEdgeTest, EqualTimesKeepRecordingOrderAndAFeedStartsAtTheKeyFrameItself
     EXPECT_EQ(feed(*reader, 1040), fromKeyTime);
     EXPECT_EQ(feed(*reader, 1079), fromKeyTime);
     EXPECT_EQ(feed(*reader, 1039).front(), video(1000, true));
+}
+
+TEST(FeedEdgeTest, AnOlderIndexThatListsAudioBlocksIsRebuiltAndFeedsStillStartAtKeyFrames)
+{
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + "/a";
+    record(dir, {{video(1000, true), audio(1010), video(1040, false), audio(1070), video(1080, true)}});
+    // An older recorder listed the last audio block before a key frame as a
+    // key block, in a version 1 index.
+    namespace format = archive::format;
+    QFile index(dir + "/00000001.idx");
+    ASSERT_TRUE(index.open(QIODevice::ReadWrite));
+    const QByteArray stored = index.readAll();
+    format::IndexHeader header;
+    ASSERT_TRUE(format::decodeIndexHeader(stored.constData(), stored.size(), &header));
+    ASSERT_EQ(header.keyCount, 2);
+    const format::IndexEntry keyFrame = format::decodeIndexEntry(stored.constData() + format::kIndexHeaderSizeBytes + 16);
+    const int64_t audioOffset = keyFrame.offsetBytes - format::kBlockHeaderSizeBytes - payloadFor(A, 1070).size();
+    QByteArray entries = stored.mid(format::kIndexHeaderSizeBytes, 16);
+    entries.resize(48);
+    format::encodeIndexEntry({1070, audioOffset}, entries.data() + 16);
+    format::encodeIndexEntry(keyFrame, entries.data() + 32);
+    header.keyCount = 3;
+    header.entriesCrc = format::crc32Of(entries.constData(), size_t(entries.size()));
+    QByteArray old = format::encodeIndexHeader(header);
+    old[8] = 1;  // the version, then the header's own CRC
+    const uint32_t crc = format::crc32Of(old.constData(), 92);
+    for (int i = 0; i < 4; ++i)
+        old[92 + i] = char(crc >> (8 * i));
+    ASSERT_TRUE(index.resize(0) && index.seek(0) && index.write(old + entries) == old.size() + entries.size());
+    index.close();
+
+    ComponentRef<IArchiveReader> reader = openReader(dir);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(feed(*reader, 1075).front(), video(1000, true));
+    EXPECT_EQ(feed(*reader, 1080).front(), video(1080, true));
 }
 
 TEST(FeedEdgeTest, AnEmptyArchiveHasNoBoundsAndOnlyTheEndMarker)
