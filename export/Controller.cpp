@@ -183,6 +183,10 @@ void Controller::postProgress(double fraction)
 {
     if (!_receiver)
         return;
+    // A period of zero length is done once a block at its one instant is
+    // written; the fraction 0/0 would not be a number.
+    if (_duration <= 0)
+        fraction = 1.0;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (now <= _lastProgressPost + 99)
         return;
