@@ -231,7 +231,7 @@ void ExportDialog::showError(uint32_t code)
 
 void ExportDialog::endWhenFilesAreDone()
 {
-    if ((_engineDone || _failed) && !_model->lastFileOpen())
+    if (_engineDone && !_model->lastFileOpen())
         endExport();
 }
 

@@ -62,10 +62,9 @@ private:
     // An error ends the export where the operator sees it: on the last row,
     // or on a row of its own when there is none yet.
     void showError(uint32_t code);
-    // Ends the export once the engine has said it is over (an error, or the
-    // end report) and no file of it is still being written: the end report
-    // comes before the last file is closed, and closing a large file
-    // (checksum included) takes a while.
+    // Ends the export once the end report has arrived and no file of it is
+    // still being written: the end report comes before the last file is
+    // closed, and closing a large file (checksum included) takes a while.
     void endWhenFilesAreDone();
     // The export is over: close when asked to and nothing failed, else keep
     // the list with a single Close button. Only once.
