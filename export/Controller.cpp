@@ -183,6 +183,10 @@ void Controller::postProgress(double fraction)
 {
     if (!_receiver)
         return;
+    // Only a period of zero length gives no finite fraction (0/0): it is
+    // done once a block at its one instant is written.
+    if (!qIsFinite(fraction))
+        fraction = 1.0;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (now <= _lastProgressPost + 99)
         return;

@@ -162,8 +162,7 @@ void ExportDialog::on_buttonBox_accepted()
                                      limitMb, _debugLevel);
     if (!_controller) {
         // No archive reader behind the source: nothing to run, no thread.
-        _model->failStart();
-        endExport();
+        showError(kWriteErrorCode);
         return;
     }
     _thread = new QThread;
@@ -194,13 +193,19 @@ void ExportDialog::customEvent(QEvent *event)
         break;
     case ControllerEvent::FileClosed:
         _model->setTo(report->time);
+        // A file closed after an error is the one the error stopped: its row
+        // keeps saying so, with its end time.
+        if (_failed)
+            _model->setError(_errorCode);
+        endWhenFilesAreDone();
         break;
     case ControllerEvent::Finished:
+        _engineDone = true;
         _model->finish();
-        endExport();
+        endWhenFilesAreDone();
         break;
     case ControllerEvent::Error:
-        _model->setError(report->code);
+        showError(report->code);
         break;
     case ControllerEvent::Progress:
         _model->setProgress(report->progress);
@@ -210,9 +215,33 @@ void ExportDialog::customEvent(QEvent *event)
     }
 }
 
+void ExportDialog::showError(uint32_t code)
+{
+    if (_failed)
+        return;  // the first error is the one that ended the export
+    _failed = true;
+    _errorCode = code;
+    if (_model->hasRows())
+        _model->setError(code);
+    else
+        _model->addFailedRow(code);
+    // Shown at once: the error is the end, whatever file is still closing.
+    endExport();
+}
+
+void ExportDialog::endWhenFilesAreDone()
+{
+    if (_engineDone && !_model->lastFileOpen())
+        endExport();
+}
+
 void ExportDialog::endExport()
 {
-    if (_ui->closeAfterFinish->isChecked()) {
+    if (_ended)
+        return;
+    _ended = true;
+    // An error has to be read: the dialog never closes itself after one.
+    if (_ui->closeAfterFinish->isChecked() && !_failed) {
         reject();
         return;
     }

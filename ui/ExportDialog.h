@@ -59,7 +59,15 @@ private:
     // leaves them as they are when the archive reports no bounds.
     void fillArchiveBounds();
     void notifyArchivePanel();
-    // The export is over: close, or keep the list with a single Close button.
+    // An error ends the export where the operator sees it: on the last row,
+    // or on a row of its own when there is none yet.
+    void showError(uint32_t code);
+    // Ends the export once the end report has arrived and no file of it is
+    // still being written: the end report comes before the last file is
+    // closed, and closing a large file (checksum included) takes a while.
+    void endWhenFilesAreDone();
+    // The export is over: close when asked to and nothing failed, else keep
+    // the list with a single Close button. Only once.
     void endExport();
 
     Ui::ExportDialog *_ui;
@@ -69,6 +77,10 @@ private:
     StatusListModel *_model;  // child of the dialog
     QThread *_thread;         // owned; set together with _controller
     int _debugLevel;
+    uint32_t _errorCode = 0;     // of the error that ended the export
+    bool _failed = false;        // an error was reported (or the export could not start)
+    bool _engineDone = false;    // the end report has arrived
+    bool _ended = false;         // the dialog shows the export's end (or has closed)
 };
 
 #endif  // UI_EXPORTDIALOG_H_

@@ -1,7 +1,7 @@
 #include "ui/StatusListModel.h"
 
-#include "export/Events.h"
 #include "host/Translation.h"
+#include "ui/StatusRoles.h"
 
 #include <QDateTime>
 
@@ -45,16 +45,23 @@ QVariant StatusListModel::headerData(int section, Qt::Orientation orientation, i
 
 QVariant StatusListModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
+    const bool valueRole = role >= statusrole::From && role <= statusrole::State;
+    if ((role != Qt::DisplayRole && !valueRole) || !index.isValid())
         return QVariant();
     if (_noData) {
-        if (index.row() == 0 && index.column() == 0)
+        if (index.row() != 0 || index.column() != 0)
+            return QVariant();
+        if (role == statusrole::State)
+            return int(statusrole::NoData);
+        if (role == Qt::DisplayRole)
             return zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE");
         return QVariant();
     }
-    if (size_t(index.row()) >= _rows.size())
+    if (size_t(index.row()) >= _rows.size() || index.column() > 2)
         return QVariant();
     const StatusRow &row = _rows[size_t(index.row())];
+    if (valueRole)
+        return rowValue(row, role);
     switch (index.column()) {
     case 0:
         return timeText(row.from);
@@ -83,6 +90,26 @@ QString StatusListModel::stateText(const StatusRow &row) const
     return zkTranslation("MSGI_COMPLETE");
 }
 
+QVariant StatusListModel::rowValue(const StatusRow &row, int role) const
+{
+    switch (role) {
+    case statusrole::From:
+        return qlonglong(row.from);
+    case statusrole::To:
+        return qlonglong(row.to);
+    case statusrole::Progress:
+        return row.progress;
+    case statusrole::ErrorCode:
+        return uint(row.code);
+    case statusrole::State:
+        if (!row.finished)
+            return int(statusrole::Writing);
+        return int(row.code != 0 ? statusrole::Failed : statusrole::Complete);
+    default:
+        return QVariant();
+    }
+}
+
 void StatusListModel::appendRow(const StatusRow &row)
 {
     const int index = int(_rows.size());
@@ -93,7 +120,12 @@ void StatusListModel::appendRow(const StatusRow &row)
 
 void StatusListModel::addRow(int64_t fromMs) { appendRow(StatusRow{fromMs, -1, 0.0, 0, false}); }
 
-void StatusListModel::failStart() { appendRow(StatusRow{-1, -1, 0.0, kWriteErrorCode, true}); }
+void StatusListModel::addFailedRow(uint32_t code) { appendRow(StatusRow{-1, -1, 0.0, code, true}); }
+
+bool StatusListModel::lastFileOpen() const
+{
+    return !_rows.empty() && _rows.back().from != -1 && _rows.back().to == -1;
+}
 
 void StatusListModel::lastRowChanged(int firstColumn, int lastColumn)
 {

@@ -6,6 +6,10 @@
 // the engine's reports and the model knows nothing of events or the engine.
 // Every operation that updates a row changes the last row and does nothing
 // at all (no signal either) while there is none.
+//
+// Besides the texts, each row gives its values under the roles of
+// ui/StatusRoles.h, so that a program following the export need not parse
+// what the list shows.
 #ifndef UI_STATUSLISTMODEL_H_
 #define UI_STATUSLISTMODEL_H_
 
@@ -41,8 +45,13 @@ public:
     void setProgress(double fraction);
     // The export ended; without any row the list turns into the no-data cell.
     void finish();
-    // The export could not be started at all: one failed row without times.
-    void failStart();
+    // An error before any file was written (or the export could not start):
+    // one failed row without times, carrying `code`.
+    void addFailedRow(uint32_t code);
+
+    bool hasRows() const { return !_rows.empty(); }
+    // The last row's file was started and is not closed yet.
+    bool lastFileOpen() const;
 
 private:
     // Signals a change of columns first..last of the last row.
@@ -50,6 +59,7 @@ private:
     void appendRow(const StatusRow &row);
     QString timeText(int64_t timeMs) const;
     QString stateText(const StatusRow &row) const;
+    QVariant rowValue(const StatusRow &row, int role) const;
 
     bool _noData;
     std::vector<StatusRow> _rows;

@@ -1,7 +1,6 @@
 #include "client/app/ExportScript.h"
 
-#include "client/velt/Components.h"
-#include "export/Events.h"
+#include "ui/StatusRoles.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
@@ -15,7 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTreeView>
 #include <algorithm>
@@ -25,20 +23,7 @@ namespace clientapp {
 namespace {
 
 constexpr int kPollMs = 50;
-// Polls to wait, once the export has ended, for the reports that follow its
-// end: the last file's closing comes after the end report, once the file has
-// been finished and its checksum written, which takes a while for a large
-// file. The engine always sends it; the bound only guards against a hang.
-constexpr int kPollsToSettle = 10 * 60 * 1000 / kPollMs;
 const char kTemporaryName[] = "tmpchunk.mkv";
-const char kRowTimeFormat[] = "dd.MM.yyyy hh:mm:ss";
-
-QString translated(const QString &key)
-{
-    velt::Translator translator;
-    QString text;
-    return translator.translate(key, text) ? text : key;
-}
 
 template <class Widget>
 Widget *childOf(QObject *parent, const char *name, QStringList *missing)
@@ -49,19 +34,15 @@ Widget *childOf(QObject *parent, const char *name, QStringList *missing)
     return widget;
 }
 
-// The code of an engine report that is an error, else 0. The client does
-// not link the plug-in's code, so the report's run-time type information is
-// not there for the undefined-behaviour sanitizer to check against; the
-// caller has checked the event's type.
-__attribute__((no_sanitize("vptr"))) uint32_t errorCodeOf(const QEvent *event)
+QVariant value(const QAbstractItemModel *model, int row, statusrole::Role role)
 {
-    const auto *report = static_cast<const ControllerEvent *>(event);
-    return report->kind == ControllerEvent::Error ? report->code : 0;
+    return model->data(model->index(row, 0), role);
 }
 
-QString cell(const QAbstractItemModel *model, int row, int column)
+// The text the operator reads in a row's state cell.
+QString stateText(const QAbstractItemModel *model, int row)
 {
-    return model->data(model->index(row, column)).toString();
+    return model->data(model->index(row, model->columnCount() - 1)).toString();
 }
 
 }  // namespace
@@ -100,10 +81,8 @@ void ExportScript::giveUp(const QString &why)
     _concluded = true;
     _outcome = NotRun;
     _message = why;
-    if (_dialog) {
-        _dialog->removeEventFilter(this);
+    if (_dialog)
         _dialog->reject();
-    }
 }
 
 void ExportScript::fillDialog()
@@ -118,7 +97,6 @@ void ExportScript::fillDialog()
     }
     if (!fillForm())
         return;
-    _dialog->installEventFilter(this);
     connect(_model, &QAbstractItemModel::rowsInserted, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::dataChanged, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::modelReset, this, &ExportScript::readRows);
@@ -182,50 +160,35 @@ bool ExportScript::fillForm()
     return true;
 }
 
-bool ExportScript::eventFilter(QObject *watched, QEvent *event)
-{
-    // The dialog drops an error report that comes before the first row,
-    // and after a file that could not be opened no end report follows: so
-    // the engine's reports are read here as they reach the dialog (the one
-    // object this filter is installed on).
-    if (event->type() == kExportEventType && _engineError == 0)
-        _engineError = errorCodeOf(event);
-    return QObject::eventFilter(watched, event);
-}
-
 void ExportScript::readRows()
 {
     if (!_model)
         return;
-    if (_model->columnCount() == 1) {
-        _noDataText = cell(_model, 0, 0);
-        return;
-    }
-    static const QRegularExpression percent(QStringLiteral("^(\\d+(?:\\.\\d+)?) %$"));
-    const QString complete = translated(QStringLiteral("MSGI_COMPLETE"));
-    _openRows = 0;
     for (int row = 0; row < _model->rowCount(); ++row) {
         // Only the last row ever changes: a row whose file was announced is done.
         if (_reportedRows.contains(row))
             continue;
-        const QString state = cell(_model, row, 2);
-        const QRegularExpressionMatch match = percent.match(state);
-        if (match.hasMatch()) {
-            ++_openRows;
+        switch (value(_model, row, statusrole::State).toInt()) {
+        case statusrole::NoData:
+            _noDataText = stateText(_model, row);
+            return;
+        case statusrole::Writing:
             // A new file's row starts again at 0 %.
-            _percent = std::max(_percent, match.captured(1).toDouble());
+            _percent = std::max(_percent, 100.0 * value(_model, row, statusrole::Progress).toDouble());
             continue;
-        }
-        if (state != complete) {
+        case statusrole::Failed:
             if (_rowError.isEmpty())
-                _rowError = state;
+                _rowError = stateText(_model, row);
+            continue;
+        case statusrole::Complete:
+            break;
+        default:
             continue;
         }
-        const QDateTime from = QDateTime::fromString(cell(_model, row, 0), QLatin1String(kRowTimeFormat));
-        const QDateTime to = QDateTime::fromString(cell(_model, row, 1), QLatin1String(kRowTimeFormat));
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::From).toLongLong());
+        const QDateTime to = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::To).toLongLong());
         ExportedFile file;
-        if (!from.isValid() || !to.isValid() || !findExportedFile(_options.outDir, from, to, &file) ||
-            _reported.contains(file.path))
+        if (!findExportedFile(_options.outDir, from, to, &file) || _reported.contains(file.path))
             continue;
         _reported.insert(file.path);
         _reportedRows.insert(row);
@@ -245,11 +208,9 @@ void ExportScript::poll()
     // learn of a little later; what was written never shrinks.
     _bytesShown = std::max(_bytesShown, _bytesInFiles + openBytes);
     _report.progress(_percent, int(_reported.size()), _bytesShown);
-    const bool ended = _engineError != 0 || (_buttons && _buttons->standardButtons() == QDialogButtonBox::Close);
-    if (ended)
-        ++_pollsSinceEnd;
-    const bool settled = _openRows == 0 || _pollsSinceEnd >= kPollsToSettle;
-    if (!_rowError.isEmpty() || (ended && settled))
+    // The dialog shows its Close button alone once every file is done or an
+    // error ended the export.
+    if (_buttons && _buttons->standardButtons() == QDialogButtonBox::Close)
         conclude();
 }
 
@@ -258,9 +219,9 @@ void ExportScript::conclude()
     readRows();
     _concluded = true;
     _pollTimer.stop();
-    if (!_rowError.isEmpty() || _engineError != 0) {
+    if (!_rowError.isEmpty()) {
         _outcome = ExportFailed;
-        _message = !_rowError.isEmpty() ? _rowError : translated(QStringLiteral("MSGE_KALMIX_%1").arg(_engineError));
+        _message = _rowError;
     } else if (!_noDataText.isEmpty()) {
         _outcome = NoData;
         _message = _noDataText;
@@ -273,7 +234,6 @@ void ExportScript::conclude()
     }
     // Closing the dialog stops the engine and waits for its thread; the
     // dialog is destroyed after that, unwatched.
-    _dialog->removeEventFilter(this);
     _dialog->reject();
 }
 

@@ -2,9 +2,10 @@
 // user would. It clicks the frame's export button, which opens the modal
 // export dialog; from inside the dialog's event loop it fills the form
 // (folder, period, size limit, "close after finish" off) and presses OK,
-// then follows the dialog's status list, reporting progress and each file
-// as it is closed, until the dialog shows its single Close button or the
-// export reports an error; then it closes the dialog and says how it ended.
+// then follows the dialog's status list through the values its rows hold
+// (ui/StatusRoles.h), reporting progress and each file as it is closed,
+// until the dialog shows its single Close button (every file done, or an
+// error); then it closes the dialog and says how it ended.
 //
 // GUI thread. Owns nothing of the dialog; the report belongs to the caller.
 #ifndef CLIENT_APP_EXPORTSCRIPT_H_
@@ -39,9 +40,6 @@ public:
     // Written.
     Outcome run(QAbstractButton *button, QString *message);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void fillDialog();
     bool fillForm();
@@ -68,10 +66,7 @@ private:
     int64_t _bytesShown = 0;
     double _percent = 0.0;
     QString _noDataText;     // the single cell's text, once shown
-    QString _rowError;       // a row's error text, once shown
-    uint32_t _engineError = 0;  // code of an error report that reached the dialog
-    int _pollsSinceEnd = 0;  // polls since the end or an error was seen
-    int _openRows = 0;       // rows still showing progress
+    QString _rowError;       // a failed row's text, once shown
     bool _concluded = false;
     Outcome _outcome = NotRun;
     QString _message;

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -295,8 +296,7 @@ TEST_F(ExportDialogTest, ReportsBecomeRows)
     EXPECT_EQ(statusCell(dialog.get(), 0, 1), QStringLiteral("01.06.2023 09:30:00"));
     EXPECT_EQ(statusCell(dialog.get(), 0, 2), zkTranslation("MSGI_COMPLETE"));
     post(dialog.get(), new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, t2));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::Error, kWriteErrorCode, -1.0, -1));
-    EXPECT_EQ(statusCell(dialog.get(), 1, 2), zkTranslation("MSGE_KALMIX_1000002"));
+    EXPECT_EQ(statusCell(dialog.get(), 1, 2), QStringLiteral("0.0 %"));
 
     // Unknown kinds, other events of the same type and other custom events change nothing.
     post(dialog.get(), new ControllerEvent(5, 0, 0.5, t1));
@@ -305,39 +305,112 @@ TEST_F(ExportDialogTest, ReportsBecomeRows)
     post(dialog.get(), new QEvent(QEvent::Type(1000)));
     post(dialog.get(), new QEvent(QEvent::User));
     EXPECT_EQ(model(dialog.get())->rowCount(), 2);
-    EXPECT_EQ(statusCell(dialog.get(), 1, 2), zkTranslation("MSGE_KALMIX_1000002"));
+    EXPECT_EQ(statusCell(dialog.get(), 1, 2), QStringLiteral("0.0 %"));
     EXPECT_EQ(widget<QDialogButtonBox>(dialog.get(), "buttonBox")->standardButtons(),
               QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 }
 
-TEST_F(ExportDialogTest, FinishedLeavesOnlyClose)
+// How the end of an export reaches the operator, report by report: the
+// dialog shows its end (Close alone, or closes when asked to) once the
+// engine has ended and the last file is closed, and at once on an error,
+// which it never closes away.
+TEST_F(ExportDialogTest, HowAnExportEnds)
 {
-    auto dialog = makeDialog();
-    dialog->show();
-    post(dialog.get(), new ControllerEvent(ControllerEvent::Finished, 0, -1.0, -1));
-    EXPECT_TRUE(dialog->isVisible());
-    auto *box = widget<QDialogButtonBox>(dialog.get(), "buttonBox");
-    EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Close);
-    EXPECT_FALSE(widget<QCheckBox>(dialog.get(), "closeAfterFinish")->isEnabled());
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE"));
-    box->button(QDialogButtonBox::Close)->click();
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), int(QDialog::Rejected));
-}
-
-TEST_F(ExportDialogTest, FinishedClosesWhenAsked)
-{
-    auto dialog = makeDialog();
-    dialog->show();
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, 1000));
-    widget<QCheckBox>(dialog.get(), "closeAfterFinish")->setChecked(true);
-    post(dialog.get(), new ControllerEvent(ControllerEvent::Finished, 0, -1.0, -1));
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), int(QDialog::Rejected));
-    // The rows stay as they were: no "no data" line replaces them.
-    ASSERT_EQ(model(dialog.get())->rowCount(), 1);
-    EXPECT_EQ(model(dialog.get())->columnCount(), 3);
-    EXPECT_NE(statusCell(dialog.get(), 0, 0), zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE"));
+    using K = ControllerEvent;
+    const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
+    const int64_t t2 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 40)).toMSecsSinceEpoch();
+    const QString noData = zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE");
+    const QString complete = zkTranslation("MSGI_COMPLETE");
+    const QString error = zkTranslation("MSGE_KALMIX_1000002");
+    const QString endTime = QStringLiteral("01.06.2023 09:00:40");
+    struct Report {
+        uint32_t kind;
+        int64_t time;
+    };
+    struct Row {
+        QString state;
+        QString to;
+    };
+    const struct {
+        const char *name;
+        bool closeAfterFinish;
+        std::vector<Report> reports;
+        size_t endsAt;  // index of the report after which the end shows
+        bool closes;
+        std::vector<Row> rows;
+    } cases[] = {
+        {"nothing in the period", false, {{K::Finished, -1}}, 0, false, {{noData, {}}}},
+        {"nothing in the period, close asked", true, {{K::Finished, -1}}, 0, true, {{noData, {}}}},
+        {"the last file closes after the end",
+         false,
+         {{K::FileStarted, t1}, {K::Progress, -1}, {K::Finished, -1}, {K::FileClosed, t2}},
+         3,
+         false,
+         {{complete, endTime}}},
+        {"the last file closes after the end, close asked",
+         true,
+         {{K::FileStarted, t1}, {K::Finished, -1}, {K::FileClosed, t2}},
+         2,
+         true,
+         {{complete, endTime}}},
+        {"an error before any file", true, {{K::Error, -1}}, 0, false, {{error, {}}}},
+        {"an error before any file, then the end", true, {{K::Error, -1}, {K::Finished, -1}}, 0, false,
+         {{error, {}}}},
+        {"an error while writing; the failed file closes after it",
+         true,
+         {{K::FileStarted, t1}, {K::Error, -1}, {K::FileClosed, t2}, {K::Finished, -1}},
+         1,
+         false,
+         {{error, endTime}}},
+        {"a file that cannot be opened after a finished one",
+         true,
+         {{K::FileStarted, t1}, {K::FileClosed, t2}, {K::Error, -1}},
+         2,
+         false,
+         {{error, endTime}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto dialog = makeDialog();
+        dialog->show();
+        auto *box = widget<QDialogButtonBox>(dialog.get(), "buttonBox");
+        auto *closeAfterFinish = widget<QCheckBox>(dialog.get(), "closeAfterFinish");
+        closeAfterFinish->setChecked(c.closeAfterFinish);
+        QSignalSpy finished(dialog.get(), &QDialog::finished);
+        QSignalSpy resets(model(dialog.get()), &QAbstractItemModel::modelReset);
+        for (size_t i = 0; i < c.reports.size(); ++i) {
+            const Report &r = c.reports[i];
+            post(dialog.get(), new ControllerEvent(r.kind, r.kind == K::Error ? kWriteErrorCode : 0,
+                                                   r.kind == K::Progress ? 0.5 : -1.0, r.time));
+            SCOPED_TRACE(testing::Message() << "after report " << i);
+            if (i < c.endsAt) {
+                EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+                EXPECT_TRUE(closeAfterFinish->isEnabled());
+            } else if (c.closes) {
+                EXPECT_FALSE(dialog->isVisible());
+            } else {
+                EXPECT_TRUE(dialog->isVisible());
+                EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Close);
+                EXPECT_FALSE(closeAfterFinish->isEnabled());
+            }
+        }
+        // The end shows once; an end report after an error changes nothing.
+        EXPECT_EQ(finished.count(), c.closes ? 1 : 0);
+        EXPECT_EQ(resets.count(), c.rows.front().state == noData ? 1 : 0);
+        ASSERT_EQ(model(dialog.get())->rowCount(), int(c.rows.size()));
+        const int stateColumn = model(dialog.get())->columnCount() - 1;
+        for (size_t row = 0; row < c.rows.size(); ++row) {
+            EXPECT_EQ(statusCell(dialog.get(), int(row), stateColumn), c.rows[row].state);
+            if (stateColumn > 0) {
+                EXPECT_EQ(statusCell(dialog.get(), int(row), 1), c.rows[row].to);
+            }
+        }
+        if (!c.closes) {
+            box->button(QDialogButtonBox::Close)->click();
+            EXPECT_FALSE(dialog->isVisible());
+            EXPECT_EQ(dialog->result(), int(QDialog::Rejected));
+        }
+    }
 }
 
 TEST_F(ExportDialogTest, SourceWithoutReaderCannotStart)
@@ -355,11 +428,13 @@ TEST_F(ExportDialogTest, SourceWithoutReaderCannotStart)
     // Nothing was started.
     EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
 
+    // An export that cannot start is an error: it stays to be read.
     auto closing = makeDialog();
     closing->show();
     widget<QCheckBox>(closing.get(), "closeAfterFinish")->setChecked(true);
     startExport(closing.get());
-    EXPECT_FALSE(closing->isVisible());
+    EXPECT_TRUE(closing->isVisible());
+    EXPECT_EQ(widget<QDialogButtonBox>(closing.get(), "buttonBox")->standardButtons(), QDialogButtonBox::Close);
 }
 
 TEST_F(ExportDialogTest, EmptyArchiveRunsTheEngineToItsEnd)

@@ -11,11 +11,14 @@ extern "C" {
 #include "client/media/FourCC.h"
 #include "client/ui/Services.h"
 #include "client/velt/Components.h"
+#include "export/Events.h"
 #include "host/Translation.h"
 #include "tests/client/archive/ArchiveTestUtil.h"
 #include "ui/ExportDialog.h"
+#include "ui/StatusRoles.h"
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -25,10 +28,13 @@ extern "C" {
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -48,6 +54,45 @@ QByteArray jpegFrame(int n)
     image.save(&buffer, "JPG", 80);
     return bytes;
 }
+
+// A picture of noise, which JPEG cannot make much smaller than its pixels.
+QByteArray noisyJpeg(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = 0xff000000u | (seed >> 8);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 100);
+    return bytes;
+}
+
+// Notes, for each file's close the dialog receives, whether the dialog
+// already showed its end then.
+class CloseWatch : public QObject {
+public:
+    explicit CloseWatch(QDialogButtonBox *box) : _box(box) {}
+    std::vector<bool> endShownAtClose;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const auto *report = dynamic_cast<const ControllerEvent *>(event);
+        if (report && report->kind == ControllerEvent::FileClosed)
+            endShownAtClose.push_back(_box->standardButtons() == QDialogButtonBox::Close);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QDialogButtonBox *_box;
+};
 
 // The packets of the single video stream of a Matroska file; empty on failure.
 QList<QByteArray> packetsOf(const QString &path, AVCodecID *codec)
@@ -85,10 +130,10 @@ protected:
         manager.clear();
     }
 
-    // Starts an export of the chosen period to outDir.
-    void startExport(ExportDialog *dialog, const char *period)
+    // Starts an export of the chosen period to `dir` (outDir when empty).
+    void startExport(ExportDialog *dialog, const char *period, const QString &dir = QString())
     {
-        dialog->findChild<QLineEdit *>(QStringLiteral("dirNameEdit"))->setText(outDir.path());
+        dialog->findChild<QLineEdit *>(QStringLiteral("dirNameEdit"))->setText(dir.isEmpty() ? outDir.path() : dir);
         dialog->findChild<QRadioButton *>(QString::fromLatin1(period))->click();
         auto *box = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
         ASSERT_TRUE(box->button(QDialogButtonBox::Ok)->isEnabled());
@@ -111,14 +156,16 @@ protected:
         return QDir(outDir.path()).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name);
     }
 
-    // Two fragments of JPEG pictures, a minute apart; the first takes `frames`.
-    void record(int frames)
+    // Two fragments of JPEG pictures, a minute apart; the first takes
+    // `frames`. The second shows `lastPicture` throughout when one is given.
+    void record(int frames, const QByteArray &lastPicture = QByteArray())
     {
         std::vector<std::vector<archivetest::Block>> fragments(2);
         for (int f = 0; f < 2; ++f) {
             fragmentStartMs[f] = startMs + f * (frames * kFrameMs + 60000);
             for (int i = 0; i < (f == 0 ? frames : kFramesPerFragment); ++i) {
-                const QByteArray picture = jpegFrame(f * frames + i);
+                const QByteArray picture =
+                    f == 1 && !lastPicture.isEmpty() ? lastPicture : jpegFrame(f * frames + i);
                 pictures[f].append(picture);
                 fragments[f].push_back(archivetest::Block{archive::kVideoStream, fragmentStartMs[f] + i * kFrameMs, true,
                                                           fourcc::bytes(fourcc::kMjpeg) + picture});
@@ -224,6 +271,159 @@ TEST_F(RealExportTest, ClosingTheDialogDuringAnExportLeavesCompleteNamedFiles)
     const QList<QByteArray> packets = packetsOf(QDir(outDir.path()).filePath(files[0]), &codec);
     ASSERT_FALSE(packets.isEmpty());
     EXPECT_TRUE(packets == pictures[0].mid(0, packets.size())) << packets.size() << " packets";
+}
+
+// The end report comes before the last file is closed, and closing a large
+// file (its checksum included) takes a while: Close shows only once the
+// last row has its end time and the file its checksum.
+TEST_F(RealExportTest, CloseShowsOnceTheLargeLastFileIsDone)
+{
+    const QByteArray large = noisyJpeg(1920, 1080);
+    ASSERT_GT(large.size(), 1 << 20);
+    record(kFramesPerFragment, large);  // a last file of some 25 pictures of that size
+    auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
+    dialog->show();
+    auto *box = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    CloseWatch watch(box);
+    dialog->installEventFilter(&watch);
+    startExport(dialog.get(), "radioButtonAll");
+    QString endAtClose;
+    bool checksumAtClose = false;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (box->standardButtons() != QDialogButtonBox::Close)
+                return false;
+            endAtClose = cell(dialog.get(), 1, 1);
+            checksumAtClose = QDir(outDir.path()).entryList({QStringLiteral("*.sha256")}, QDir::Files).size() == 2;
+            return true;
+        },
+        120000));
+    EXPECT_EQ(endAtClose, QDateTime::fromMSecsSinceEpoch(fragmentStartMs[1] + (kFramesPerFragment - 1) * kFrameMs)
+                              .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
+    EXPECT_EQ(cell(dialog.get(), 1, 2), zkTranslation("MSGI_COMPLETE"));
+    EXPECT_TRUE(checksumAtClose);
+    // Both files' closes came while the export was still shown as running.
+    EXPECT_EQ(watch.endShownAtClose, (std::vector<bool>{false, false}));
+    dialog.reset();
+    ASSERT_EQ(outputFiles().size(), 2);
+    EXPECT_GT(QFileInfo(QDir(outDir.path()).filePath(outputFiles()[1])).size(), 20 << 20);
+}
+
+// An export that cannot write ends where the operator sees it: the error on
+// its row, Close alone, and no closing by itself, although asked to.
+TEST_F(RealExportTest, AnExportThatCannotWriteShowsItsErrorAndStaysOpen)
+{
+    record(kLongFragmentFrames);
+    const struct {
+        const char *name;
+        bool fullDisk;  // else the file cannot be created
+    } cases[] = {{"the file cannot be created", false}, {"the disk fills while the file is written", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir out;
+        ASSERT_TRUE(out.isValid());
+        // A folder where the temporary file should go makes creating it fail, even for root.
+        if (!c.fullDisk) {
+            ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("tmpchunk.mkv")));
+        }
+        auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
+        dialog->show();
+        auto *closeAfterFinish = dialog->findChild<QCheckBox *>(QStringLiteral("closeAfterFinish"));
+        closeAfterFinish->setChecked(true);
+        auto *box = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+
+        // A full disk: files of this process may not grow beyond 200 KB.
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        if (c.fullDisk) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit small = saved;
+            small.rlim_cur = 200 * 1024;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
+        startExport(dialog.get(), "radioButtonAll", out.path());
+        const bool ended =
+            QTest::qWaitFor([&] { return box->standardButtons() == QDialogButtonBox::Close; }, 60000);
+        // The failed file is closed (and named) after the error.
+        const bool closed = !c.fullDisk || QTest::qWaitFor([&] { return !cell(dialog.get(), 0, 1).isEmpty(); }, 60000);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        ASSERT_TRUE(ended);
+        ASSERT_TRUE(closed);
+
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(), 1);
+        EXPECT_FALSE(closeAfterFinish->isEnabled());
+        QAbstractItemModel *model = dialog->findChild<QTreeView *>(QStringLiteral("statusView"))->model();
+        ASSERT_EQ(model->rowCount(), 1);
+        EXPECT_EQ(cell(dialog.get(), 0, 2), zkTranslation("MSGE_KALMIX_1000002"));
+        EXPECT_EQ(cell(dialog.get(), 0, 0).isEmpty(), !c.fullDisk);
+        // Nothing ends it a second time.
+        QTest::qWait(100);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(cell(dialog.get(), 0, 2), zkTranslation("MSGE_KALMIX_1000002"));
+        box->button(QDialogButtonBox::Close)->click();
+        EXPECT_FALSE(dialog->isVisible());
+        dialog.reset();
+
+        const QStringList files = QDir(out.path()).entryList({QStringLiteral("*.mkv")}, QDir::Files);
+        EXPECT_EQ(files.size(), c.fullDisk ? 1 : 0);
+        // A file that could not be finished gets no checksum.
+        EXPECT_TRUE(QDir(out.path()).entryList({QStringLiteral("*.sha256")}, QDir::Files).isEmpty());
+    }
+}
+
+// A period whose start is its end: the picture at that instant, or no data.
+TEST_F(RealExportTest, AZeroLengthPeriodEndsLikeAnyOther)
+{
+    record(kFramesPerFragment);
+    const struct {
+        const char *name;
+        int64_t atMs;
+        int fragment;  // whose first picture the file holds; -1 = no data
+    } cases[] = {
+        {"at the archive's first picture", fragmentStartMs[0], 0},
+        {"at the second recording's first picture", fragmentStartMs[1], 1},
+        {"in the gap between the recordings", fragmentStartMs[0] + 30000, -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir out;
+        ASSERT_TRUE(out.isValid());
+        auto dialog = std::make_unique<ExportDialog>(&manager, source, 0, nullptr);
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(c.atMs);
+        dialog->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeFrom"))->setDateTime(at);
+        dialog->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeTo"))->setDateTime(at);
+        // Every progress the list is given, as the fraction its rows hold.
+        QAbstractItemModel *model = dialog->findChild<QTreeView *>(QStringLiteral("statusView"))->model();
+        std::vector<double> progress;
+        QObject::connect(model, &QAbstractItemModel::dataChanged, [&](const QModelIndex &first) {
+            if (model->data(first, statusrole::State).toInt() == statusrole::Writing)
+                progress.push_back(model->data(first, statusrole::Progress).toDouble());
+        });
+        startExport(dialog.get(), "radioButtonRange", out.path());
+        auto *box = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return box->standardButtons() == QDialogButtonBox::Close; }, 60000));
+        for (double p : progress)
+            EXPECT_TRUE(p >= 0.0 && p <= 1.0) << p;
+        if (c.fragment >= 0) {
+            ASSERT_FALSE(progress.empty());
+            EXPECT_EQ(progress.back(), 1.0);
+        }
+        if (c.fragment < 0) {
+            EXPECT_EQ(cell(dialog.get(), 0, 0), zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE"));
+            dialog.reset();
+            EXPECT_TRUE(QDir(out.path()).entryList({QStringLiteral("*.mkv")}, QDir::Files).isEmpty());
+            continue;
+        }
+        EXPECT_EQ(cell(dialog.get(), 0, 2), zkTranslation("MSGI_COMPLETE"));
+        dialog.reset();
+        const QStringList files = QDir(out.path()).entryList({QStringLiteral("*.mkv")}, QDir::Files);
+        ASSERT_EQ(files.size(), 1);
+        const QString stamp = at.toString(QStringLiteral("yyyy.MM.dd.hh.mm.ss"));
+        EXPECT_EQ(files[0], stamp + QLatin1Char('-') + stamp + QStringLiteral(".mkv"));
+        AVCodecID codec = AV_CODEC_ID_NONE;
+        EXPECT_TRUE(packetsOf(QDir(out.path()).filePath(files[0]), &codec) == pictures[c.fragment].mid(0, 1));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "export/Events.h"
 #include "host/Translation.h"
 #include "ui/StatusListModel.h"
+#include "ui/StatusRoles.h"
 
 #include <QDateTime>
 #include <QSignalSpy>
@@ -193,10 +194,10 @@ TEST_F(StatusListModelTest, FinishAfterRowsChangesNothing)
     EXPECT_EQ(cell(0, 2), zkTranslation("MSGI_COMPLETE"));
 }
 
-TEST_F(StatusListModelTest, FailedStartIsOneFinishedRowWithoutTimes)
+TEST_F(StatusListModelTest, FailedRowIsOneFinishedRowWithoutTimes)
 {
     Spies spies(&model);
-    model.failStart();
+    model.addFailedRow(kWriteErrorCode);
     ASSERT_EQ(spies.inserted.count(), 1);
     EXPECT_EQ(spies.inserted.at(0).at(1).toInt(), 0);
     EXPECT_EQ(spies.inserted.at(0).at(2).toInt(), 0);
@@ -205,10 +206,61 @@ TEST_F(StatusListModelTest, FailedStartIsOneFinishedRowWithoutTimes)
     EXPECT_EQ(cell(0, 0), QString());
     EXPECT_EQ(cell(0, 1), QString());
     EXPECT_EQ(cell(0, 2), zkTranslation("MSGE_KALMIX_1000002"));
-    // It counts as a row: the end of the export keeps it.
+    // No file is open on it, and it counts as a row: the end of the export keeps it.
+    EXPECT_FALSE(model.lastFileOpen());
     model.finish();
     EXPECT_EQ(spies.total(), 1);
     EXPECT_EQ(model.columnCount(), 3);
+}
+
+// What a program following the export reads instead of the texts.
+TEST_F(StatusListModelTest, RowsGiveTheirValuesUnderTheStatusRoles)
+{
+    using namespace statusrole;
+    const auto valueAt = [&](int row, int column, Role role) { return model.data(model.index(row, column), role); };
+    EXPECT_FALSE(model.lastFileOpen());
+
+    model.addRow(1000);
+    model.setProgress(0.25);
+    EXPECT_TRUE(model.lastFileOpen());
+    model.setTo(2000);
+    EXPECT_FALSE(model.lastFileOpen());
+    model.addRow(3000);
+    model.setProgress(0.75);
+    model.addRow(5000);
+    model.setError(kWriteErrorCode);
+    // An error does not close the file: its end time comes with the close.
+    EXPECT_TRUE(model.lastFileOpen());
+    model.addFailedRow(7);
+
+    const struct {
+        qlonglong from, to;
+        double progress;
+        uint code;
+        int state;
+    } rows[] = {{1000, 2000, 0.25, 0, Complete},
+                {3000, -1, 0.75, 0, Writing},
+                {5000, -1, 0.0, kWriteErrorCode, Failed},
+                {-1, -1, 0.0, 7, Failed}};
+    ASSERT_EQ(model.rowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+        // Every cell of a row answers with the row's values.
+        for (int column = 0; column < 3; ++column) {
+            SCOPED_TRACE(testing::Message() << "row " << row << " column " << column);
+            EXPECT_EQ(valueAt(row, column, From).toLongLong(), rows[row].from);
+            EXPECT_EQ(valueAt(row, column, To).toLongLong(), rows[row].to);
+            EXPECT_EQ(valueAt(row, column, Progress).toDouble(), rows[row].progress);
+            EXPECT_EQ(valueAt(row, column, ErrorCode).toUInt(), rows[row].code);
+            EXPECT_EQ(valueAt(row, column, State).toInt(), rows[row].state);
+        }
+    }
+    EXPECT_FALSE(model.data(model.index(0, 3), State).isValid());
+
+    StatusListModel empty(nullptr);
+    empty.finish();
+    EXPECT_EQ(empty.data(empty.index(0, 0), State).toInt(), int(NoData));
+    EXPECT_FALSE(empty.data(empty.index(0, 0), From).isValid());
+    EXPECT_FALSE(empty.lastFileOpen());
 }
 
 TEST_F(StatusListModelTest, OtherRolesSectionsAndIndexesAreInvalid)

@@ -163,6 +163,39 @@ TEST_F(ScriptedExport, PeriodWithoutRecordingEndsWithNoData)
     EXPECT_TRUE(exportedFiles(out.path()).isEmpty());
 }
 
+// A period whose start is its end: the picture at that instant, or no data.
+TEST_F(ScriptedExport, PeriodOfZeroLengthEndsLikeAnyOther)
+{
+    const struct {
+        const char *at;
+        int exitCode;
+        const char *file;  // the one file written, or nullptr
+    } cases[] = {
+        {"2026-01-15T10:00:00", 0, "2026.01.15.10.00.00-2026.01.15.10.00.00.mkv"},
+        {"2026-01-15T10:00:05", 0, "2026.01.15.10.00.05-2026.01.15.10.00.05.mkv"},
+        {"2026-01-15T10:00:03", 3, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.at);
+        QTemporaryDir target;
+        const QString at = QString::fromLatin1(c.at);
+        const apptest::Run run = runClient({QStringLiteral("export"), archive, QStringLiteral("--out"), target.path(),
+                                            QStringLiteral("--from"), at, QStringLiteral("--to"), at});
+        EXPECT_EQ(run.exitCode, c.exitCode) << qPrintable(run.out + run.err);
+        EXPECT_FALSE(run.out.contains(QStringLiteral("nan")) || run.err.contains(QStringLiteral("nan")))
+            << qPrintable(run.out + run.err);
+        if (c.file) {
+            EXPECT_EQ(exportedFiles(target.path()), QStringList{QString::fromLatin1(c.file)});
+            EXPECT_TRUE(run.out.contains(QStringLiteral("progress 100.0 %"))) << qPrintable(run.out);
+            EXPECT_EQ(verifiedFiles(target.path()), QStringList{QString::fromLatin1(c.file)});
+        } else {
+            EXPECT_TRUE(run.out.contains(QStringLiteral("No recorded data in the chosen period"))) << qPrintable(run.out);
+            EXPECT_TRUE(exportedFiles(target.path()).isEmpty());
+        }
+        expectCleanExit(run);
+    }
+}
+
 TEST_F(ScriptedExport, FileThatCannotBeCreatedEndsWithTheError)
 {
     // The engine writes to "tmpchunk.mkv" first; a folder of that name makes
