@@ -3,6 +3,7 @@
 #include "export/Events.h"
 #include "export/FFmpeg.h"
 #include "export/StreamInfo.h"
+#include "export/TemporaryFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr char kTemporaryName[] = "/tmpchunk.mkv";
 constexpr char kNameFormat[] = "yyyy.MM.dd.hh.mm.ss";
 // Pauses longer than this are cut out of the file's timeline...
 constexpr int64_t kMaxPauseMs = 2000;
@@ -26,30 +26,64 @@ void post(QObject *receiver, uint32_t kind, int64_t time)
         QCoreApplication::postEvent(receiver, new ControllerEvent(kind, 0, -1.0, time));
 }
 
-// Moves `from` to `to`, or next to it as "to (N).mkv" when that name (or its
-// checksum file) is taken: a finished file is never overwritten. Returns the
-// name used, or an empty string when the move failed for another reason.
-QString renameWithoutOverwriting(const QString &from, const QString &to)
+// Gives `file` the name `to`, or one beside it as "to (N).mkv" when that
+// name (or its checksum file) is taken: a finished file is never
+// overwritten, whatever other export finishes one of the same name at the
+// same moment. Returns the name used, or an empty string on failure.
+QString publishWithoutOverwriting(TemporaryFile &file, const QString &to)
 {
     const QString stem = to.left(to.size() - 4);  // without ".mkv"
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
         const QString candidate = attempt == 1 ? to : QStringLiteral("%1 (%2).mkv").arg(stem).arg(attempt);
         if (QFile::exists(Evidence::checksumPath(candidate)))
             continue;
-        // QFile::rename never replaces an existing file.
-        if (QFile::rename(from, candidate))
+        bool taken = false;
+        if (file.publishAs(candidate, &taken))
             return candidate;
-        if (!QFile::exists(candidate))
-            break;
+        if (!taken)
+            return QString();
     }
-    qWarning() << "ChunkFile: cannot rename" << from << "to" << to;
+    qWarning() << "ChunkFile: no free name for" << file.name() << "as" << to;
     return QString();
+}
+
+// Sets up the muxer on the file at `path` and writes the header.
+bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *info)
+{
+    context->oformat = av_guess_format("matroska", nullptr, nullptr);
+    context->url = av_strdup(path.constData());
+    if (!context->url)
+        return false;
+    const int opened = avio_open2(&context->pb, path.constData(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (opened < 0) {
+        qWarning() << "ChunkFile: cannot open" << QString::fromUtf8(path) << ffmpeg::errorText(opened);
+        return false;
+    }
+    if (!context->oformat || !info->fillStreams(context))
+        return false;
+
+    qDebug("setting time base");
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        context->streams[i]->time_base = AVRational{1, 1000};
+
+    Evidence::prepareHeader(context, info->firstBlockTimeMs());
+    qDebug("writing header");
+    const int written = avformat_write_header(context, nullptr);
+    if (written != 0) {
+        qDebug("failed");
+        if (written < 0)
+            qWarning() << "ChunkFile: header of" << QString::fromUtf8(path) << ffmpeg::errorText(written);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
-ChunkFile::ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver)
-    : dir(dir), context(context), info(info), receiver(receiver), firstTime(-1), lastTime(-1), skipped(0)
+ChunkFile::ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver,
+                     std::unique_ptr<TemporaryFile> file)
+    : dir(dir), context(context), info(info), receiver(receiver), firstTime(-1), lastTime(-1), skipped(0),
+      _file(std::move(file))
 {
 }
 
@@ -58,34 +92,16 @@ ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *r
     ffmpeg::OutputContext context(avformat_alloc_context());
     if (!context)
         return nullptr;
-    const QByteArray path = dir.toUtf8() + kTemporaryName;
-    QFile::remove(QString::fromUtf8(path));
-    context->oformat = av_guess_format("matroska", path.constData(), nullptr);
-    context->url = av_strdup(path.constData());
-    if (!context->url)
+    // What exports killed earlier left here goes; what others write stays.
+    TemporaryFile::removeLeftovers(dir);
+    std::unique_ptr<TemporaryFile> file = TemporaryFile::create(dir, TemporaryFile::kChunkSuffix);
+    if (!file)
         return nullptr;
-    const int opened = avio_open2(&context->pb, path.constData(), AVIO_FLAG_WRITE, nullptr, nullptr);
-    if (opened < 0) {
-        qWarning() << "ChunkFile: cannot create" << QString::fromUtf8(path) << ffmpeg::errorText(opened);
+    if (!startMuxer(context.get(), file->path(), info)) {
+        file->discard();
         return nullptr;
     }
-    if (!context->oformat || !info->fillStreams(context.get()))
-        return nullptr;
-
-    qDebug("setting time base");
-    for (unsigned i = 0; i < context->nb_streams; ++i)
-        context->streams[i]->time_base = AVRational{1, 1000};
-
-    Evidence::prepareHeader(context.get(), info->firstBlockTimeMs());
-    qDebug("writing header");
-    const int written = avformat_write_header(context.get(), nullptr);
-    if (written != 0) {
-        qDebug("failed");
-        if (written < 0)
-            qWarning() << "ChunkFile: header of" << QString::fromUtf8(path) << ffmpeg::errorText(written);
-        return nullptr;
-    }
-    return new ChunkFile(dir, context.release(), info, receiver);
+    return new ChunkFile(dir, context.release(), info, receiver, std::move(file));
 }
 
 bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bool *startNewFile)
@@ -130,7 +146,7 @@ QString ChunkFile::finalName(int64_t firstMs, int64_t lastMs)
 
 ChunkFile::~ChunkFile()
 {
-    const QString temporary = QString::fromUtf8(context->url);
+    const QString temporary = _file->name();
     if (firstTime != -1)
         evidence.addChapters(context, lastTime - firstTime - skipped);
     const int trailer = av_write_trailer(context);
@@ -140,12 +156,13 @@ ChunkFile::~ChunkFile()
         qWarning() << "ChunkFile: finishing" << temporary << ffmpeg::errorText(trailer < 0 ? trailer : closed);
     if (firstTime != -1) {
         Evidence::patchHeader(temporary, firstTime, lastTime);
-        const QString name = renameWithoutOverwriting(temporary, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
+        const QString name = publishWithoutOverwriting(*_file, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
         // Only a file that was finished completely gets a checksum.
         if (!name.isEmpty() && trailer >= 0 && closed >= 0 && Evidence::checksumsEnabled())
             Evidence::writeChecksum(name);
         post(receiver, ControllerEvent::FileClosed, lastTime);
     } else {
-        QFile::remove(temporary);
+        _file->discard();
     }
+    // Only now, with the file finished and named, does _file release its lock.
 }

@@ -1,7 +1,8 @@
 // ChunkFile: one Matroska output file of an export, written through
-// libavformat under the temporary name "tmpchunk.mkv" in the target folder
-// and renamed after the local times of its first and last blocks when it is
-// destroyed.
+// libavformat under a temporary name of its own in the target folder (see
+// TemporaryFile: other exports may write into the same folder at once) and
+// renamed after the local times of its first and last blocks when it is
+// destroyed, never over an existing file.
 //
 // Made by openChunk once the StreamInfo is ready; written block by block in
 // archive order; finalized by its destructor, which posts FileClosed. Reports
@@ -16,10 +17,12 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 struct AVFormatContext;
 class QObject;
 class StreamInfo;
+class TemporaryFile;
 
 class ChunkFile {
 public:
@@ -37,7 +40,8 @@ public:
     static QString finalName(int64_t firstMs, int64_t lastMs);
 
 private:
-    ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver);
+    ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver,
+              std::unique_ptr<TemporaryFile> file);
 
     QString dir;
     AVFormatContext *context;  // owned
@@ -47,6 +51,8 @@ private:
     int64_t lastTime;
     int64_t skipped;
     Evidence evidence;  // chapters and header facts of this file
+    // The file on disk; locked until it is finished, named and checksummed.
+    std::unique_ptr<TemporaryFile> _file;
 };
 
 #endif  // EXPORT_CHUNKFILE_H_

@@ -1,5 +1,7 @@
 #include "export/Evidence.h"
 
+#include "export/TemporaryFile.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/crc.h>
@@ -237,18 +239,16 @@ bool Evidence::writeChecksum(const QString &path)
     const QByteArray line = QByteArray(reinterpret_cast<const char *>(digest), 32).toHex() + "  " +
                             QFileInfo(path).fileName().toUtf8() + "\n";
 
-    // Written under a temporary name and moved into place without replacing.
-    const QString temporary = target + QStringLiteral(".tmp");
-    QFile out(temporary);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(line) != line.size() || !out.flush()) {
-        qWarning() << "Evidence: cannot write" << temporary << out.errorString();
-        out.remove();
+    // Written under a private name and moved into place without replacing:
+    // another export may finish a file of the same name at the same moment.
+    std::unique_ptr<TemporaryFile> out = TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix);
+    if (!out)
         return false;
-    }
-    out.close();
-    if (!QFile::rename(temporary, target)) {
-        qWarning() << "Evidence: cannot rename" << temporary << "to" << target;
-        QFile::remove(temporary);
+    bool taken = false;
+    if (!out->write(line) || !out->publishAs(target, &taken)) {
+        if (taken)
+            qWarning() << "Evidence: not replacing" << target;
+        out->discard();
         return false;
     }
     return true;

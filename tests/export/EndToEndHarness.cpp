@@ -109,40 +109,58 @@ int ExportResult::count(uint32_t kind) const
 
 ExportResult runExport(const QString &archiveDir, const QString &outDir, const ExportOptions &options)
 {
+    return runExportsAtOnce({ExportJob{archiveDir, outDir, options}}).front();
+}
+
+std::vector<ExportResult> runExportsAtOnce(const std::vector<ExportJob> &jobs)
+{
     velt::registerTranslator();
     archive::registerComponents();
-    velt::ComponentManager manager;
-    codecs::publish(manager);
-    QString error;
-    ComponentRef<IArchiveVideoSource> source = archive::openSource(archiveDir, &error);
-    EXPECT_TRUE(source) << error.toStdString();
-
-    ExportResult result;
-    exporttest::ExportRun run;
-    exporttest::ExportRequest request;
-    request.dir = outDir;
-    request.limitEnabled = options.limitEnabled;
-    request.limitMb = options.limitMb;
-    request.fromMs = options.from;
-    request.toMs = options.to;
-    if (!run.begin(source, &manager, request)) {
-        result.created = false;
-        return result;
+    // Each export has its own components, as in two clients.
+    struct Running {
+        velt::ComponentManager manager;
+        ComponentRef<IArchiveVideoSource> source;
+        exporttest::ExportRun run;
+        ExportResult result;
+    };
+    std::vector<std::unique_ptr<Running>> running;
+    for (const ExportJob &job : jobs) {
+        running.push_back(std::make_unique<Running>());
+        Running &r = *running.back();
+        codecs::publish(r.manager);
+        QString error;
+        r.source = archive::openSource(job.archiveDir, &error);
+        EXPECT_TRUE(r.source) << error.toStdString();
+        exporttest::ExportRequest request;
+        request.dir = job.outDir;
+        request.limitEnabled = job.options.limitEnabled;
+        request.limitMb = job.options.limitMb;
+        request.fromMs = job.options.from;
+        request.toMs = job.options.to;
+        r.result.created = r.run.begin(r.source, &r.manager, request);
     }
-    const bool stopped = options.stopAfterFiles > 0;
-    const bool ended = run.waitFor(
-        [&] { return run.ended() || (stopped && run.log.count(ControllerEvent::FileStarted) >= options.stopAfterFiles); },
-        kExportTimeoutMs);
-    EXPECT_TRUE(ended) << "the export did not end";
-    run.finish();
-    manager.clear();
-    source.reset();
-
-    result.reports = run.log.reports;
-    const QDir out(outDir);
-    for (const QString &name : out.entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name))
-        result.files << out.filePath(name);
-    return result;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        Running &r = *running[i];
+        if (!r.result.created)
+            continue;
+        const int stopAfter = jobs[i].options.stopAfterFiles;
+        const bool ended = r.run.waitFor(
+            [&] { return r.run.ended() || (stopAfter > 0 && r.run.log.count(ControllerEvent::FileStarted) >= stopAfter); },
+            kExportTimeoutMs);
+        EXPECT_TRUE(ended) << "the export did not end";
+        r.run.finish();
+        r.manager.clear();
+        r.source.reset();
+        r.result.reports = r.run.log.reports;
+    }
+    std::vector<ExportResult> results;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const QDir out(jobs[i].outDir);
+        for (const QString &name : out.entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name))
+            running[i]->result.files << out.filePath(name);
+        results.push_back(running[i]->result);
+    }
+    return results;
 }
 
 FileContents readFile(const QString &path)

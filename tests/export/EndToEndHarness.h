@@ -48,6 +48,17 @@ struct ExportResult {
 // order.
 ExportResult runExport(const QString &archiveDir, const QString &outDir, const ExportOptions &options);
 
+struct ExportJob {
+    QString archiveDir;
+    QString outDir;
+    ExportOptions options;
+};
+
+// Runs all `jobs` at the same time, each on a worker thread of its own with
+// components of its own; the results in the same order. Each result's files
+// are all the .mkv files in its output folder once every export has ended.
+std::vector<ExportResult> runExportsAtOnce(const std::vector<ExportJob> &jobs);
+
 struct Packet {
     int stream;  // 0 video, 1 audio (file order)
     int64_t ptsMs;

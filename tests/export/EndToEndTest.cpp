@@ -7,13 +7,17 @@
 #include "client/archive/Recorder.h"
 #include "export/ChunkFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include "tests/support/LocalZone.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -377,24 +381,67 @@ TEST_F(ExportEndToEnd, ADayLongGapIsCrossedInAHandfulOfFeeds)
     EXPECT_EQ(name(result.files[1]).left(19), QStringLiteral("2024.05.04.09.00.02"));
 }
 
-TEST_F(ExportEndToEnd, NamesThatAreTakenAreKeptBesideTheOldFiles)
+// Two cameras recorded at the same times (so their files get the same
+// names) with different pictures, exported into one folder at the same
+// time, three times over. Every file is whole, matches its checksum and
+// holds one camera's recording under that recording's name; names that are
+// taken get " (2)", " (3)", ... and no file is lost or overwritten.
+TEST_F(ExportEndToEnd, ExportsIntoOneFolderAtOnceKeepToTheirOwnFiles)
 {
-    ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--start", "2024-05-03T09:15:02", "--seconds", "2", "--size", "160x120"}));
+    const auto contentOf = [](const QString &path) {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        for (const Packet &packet : readFile(path).packets)
+            hash.addData(QByteArray::number(packet.stream) + ' ' + QByteArray::number(packet.ptsMs) + ' ' +
+                         packet.data);
+        return hash.result();
+    };
+    constexpr int kRounds = 3;
     const QString out = outDir();
-    const ExportResult first = runExport(archiveDir(), out, {});
-    ASSERT_EQ(first.files.size(), 1);
-    const QByteArray original = [&] {
-        QFile file(first.files[0]);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }();
-    const ExportResult second = runExport(archiveDir(), out, {});
-    ASSERT_EQ(second.files.size(), 2);
-    EXPECT_TRUE(second.files.contains(out + "/2024.05.03.09.15.02-2024.05.03.09.15.03 (2).mkv"));
-    QFile file(first.files[0]);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), original);
-    EXPECT_EQ(readFile(out + "/2024.05.03.09.15.02-2024.05.03.09.15.03 (2).mkv").videoFrames.size(), 50u);
+    std::vector<ExportJob> jobs;
+    std::map<QByteArray, QString> nameOf;  // content of each recording's file, exported alone
+    for (const QString &size : {QStringLiteral("160x120"), QStringLiteral("176x144")}) {
+        const QString archive = temp.filePath(size);
+        ASSERT_NO_FATAL_FAILURE(synth(archive, {"--start", "2024-05-03T09:15:02", "--seconds", "2", "--fragments", "3",
+                                                "--gap", "3", "--size", size}));
+        const QString aloneDir = temp.filePath(QStringLiteral("alone") + size);
+        ASSERT_TRUE(QDir().mkpath(aloneDir));
+        const ExportResult alone = runExport(archive, aloneDir, {});
+        ASSERT_EQ(alone.files.size(), 3);
+        for (const QString &file : alone.files)
+            nameOf[contentOf(file)] = name(file);
+        jobs.push_back(ExportJob{archive, out, {}});
+    }
+    ASSERT_EQ(nameOf.size(), 6u);
+    for (int round = 0; round < kRounds; ++round)
+        for (const ExportResult &result : runExportsAtOnce(jobs))
+            EXPECT_EQ(result.count(ControllerEvent::Error), 0);
+
+    // Each of the three names once per camera and round, with its checksum,
+    // and nothing else: no file being written is left.
+    std::set<QString> names;
+    for (const auto &[content, file] : nameOf)
+        names.insert(file);
+    ASSERT_EQ(names.size(), 3u);
+    QStringList expectedFolder;
+    for (const QString &file : names) {
+        for (int copy = 1; copy <= 2 * kRounds; ++copy) {
+            const QString numbered = copy == 1 ? file : QStringLiteral("%1 (%2).mkv").arg(file.chopped(4)).arg(copy);
+            expectedFolder << numbered << numbered + QStringLiteral(".sha256");
+        }
+    }
+    expectedFolder.sort();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name), expectedFolder);
+    static const QRegularExpression copyNumber(QStringLiteral(" \\(\\d+\\)(?=\\.mkv$)"));
+    std::map<QByteArray, int> copies;
+    for (const QString &file : QDir(out).entryList({QStringLiteral("*.mkv")}, QDir::Files)) {
+        EXPECT_EQ(checksumStatus(out + '/' + file), 0) << file.toStdString();
+        const QByteArray content = contentOf(out + '/' + file);
+        ASSERT_EQ(nameOf.count(content), 1u) << file.toStdString() << " holds no recording";
+        EXPECT_EQ(QString(file).remove(copyNumber), nameOf[content]) << file.toStdString();
+        ++copies[content];
+    }
+    for (const auto &[content, count] : copies)
+        EXPECT_EQ(count, kRounds) << nameOf[content].toStdString();
 }
 
 TEST(ChunkFileNames, FollowLocalTimeAcrossDaylightSavingChanges)
@@ -427,17 +474,14 @@ TEST_F(ExportEndToEnd, StopLeavesACompletePlayableLastFile)
     EXPECT_TRUE(name(result.files[0]).startsWith(QStringLiteral("2024.05.03.09.00.00-")));
 }
 
-TEST_F(ExportEndToEnd, AnUnwritableFolderGivesAnErrorAndNoFile)
+TEST_F(ExportEndToEnd, AFolderWhereNoFileCanBeMadeGivesAnErrorAndNoFile)
 {
     ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--seconds", "1", "--size", "160x120"}));
     const QString out = outDir();
-    // A folder where the temporary file cannot be made, even for root.
-    ASSERT_TRUE(QDir(out).mkdir(QStringLiteral("tmpchunk.mkv")));
-    const ExportResult result = runExport(archiveDir(), out, {});
+    const ExportResult result = runExport(archiveDir(), out + QStringLiteral("/missing"), {});
     EXPECT_EQ(kinds(result), (std::vector<uint32_t>{ControllerEvent::Error}));
     EXPECT_EQ(result.reports.front().code, 1000002u);
-    EXPECT_TRUE(result.files.isEmpty());
-    EXPECT_TRUE(QDir(out).entryList(QStringList{"*.sha256"}, QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(out).isEmpty());
 }
 
 TEST_F(ExportEndToEnd, AFullDiskGivesAnErrorAndAClosedNamedPlayableFile)

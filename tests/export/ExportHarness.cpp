@@ -115,9 +115,7 @@ void ExportRun::finish()
 
 QStringList mkvFiles(const QString &dir)
 {
-    QStringList files = QDir(dir).entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name);
-    files.removeAll(QStringLiteral("tmpchunk.mkv"));
-    return files;
+    return QDir(dir).entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name);
 }
 
 std::vector<std::vector<int64_t>> packetTimes(const QString &path)

@@ -89,8 +89,8 @@ public:
     QThread thread;
 };
 
-// Final names of the .mkv files in `dir`, sorted; the temporary file of a
-// file being written is left out.
+// Names of the .mkv files in `dir`, sorted (files being written have other
+// names).
 QStringList mkvFiles(const QString &dir);
 // Packet times (ms) per stream index of a Matroska file; empty on failure.
 std::vector<std::vector<int64_t>> packetTimes(const QString &path);
