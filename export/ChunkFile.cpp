@@ -1,6 +1,7 @@
 #include "export/ChunkFile.h"
 
 #include "export/Events.h"
+#include "export/ExportRecord.h"
 #include "export/FFmpeg.h"
 #include "export/StreamInfo.h"
 #include "export/TemporaryFile.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QtDebug>
 
 namespace {
@@ -67,6 +69,10 @@ bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *in
         context->streams[i]->time_base = AVRational{1, 1000};
 
     Evidence::prepareHeader(context, info->firstBlockTimeMs());
+    // Nothing in the file may depend on when or where it was made (no
+    // random identifiers, no muxer version): exporting the same period
+    // again gives the same bytes.
+    context->flags |= AVFMT_FLAG_BITEXACT;
     qDebug("writing header");
     const int written = avformat_write_header(context, nullptr);
     if (written != 0) {
@@ -144,6 +150,20 @@ QString ChunkFile::finalName(int64_t firstMs, int64_t lastMs)
            QDateTime::fromMSecsSinceEpoch(lastMs).toString(QLatin1String(kNameFormat)) + QStringLiteral(".mkv");
 }
 
+void ChunkFile::enterInRecord(const QString &name, const QByteArray &sha256) const
+{
+    ExportRecord::File file;
+    file.name = QFileInfo(name).fileName();
+    file.firstMs = firstTime;
+    file.lastMs = lastTime;
+    file.sizeBytes = QFileInfo(name).size();
+    file.sha256 = sha256;
+    // The first mark is the file's start; the others are its cut pauses.
+    for (size_t i = 1; i < evidence.marks().size(); ++i)
+        file.pauses.push_back({evidence.marks()[i].fileMs, evidence.marks()[i].wallClockMs});
+    _record->addFile(file);
+}
+
 ChunkFile::~ChunkFile()
 {
     const QString temporary = _file->name();
@@ -158,8 +178,11 @@ ChunkFile::~ChunkFile()
         Evidence::patchHeader(temporary, firstTime, lastTime);
         const QString name = publishWithoutOverwriting(*_file, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
         // Only a file that was finished completely gets a checksum.
+        QByteArray sha256;
         if (!name.isEmpty() && trailer >= 0 && closed >= 0 && Evidence::checksumsEnabled())
-            Evidence::writeChecksum(name);
+            sha256 = Evidence::writeChecksum(name);
+        if (_record && !name.isEmpty())
+            enterInRecord(name, sha256);
         post(receiver, ControllerEvent::FileClosed, lastTime);
     } else {
         _file->discard();

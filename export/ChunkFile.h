@@ -21,6 +21,7 @@
 
 struct AVFormatContext;
 class QObject;
+class ExportRecord;
 class StreamInfo;
 class TemporaryFile;
 
@@ -39,9 +40,13 @@ public:
     // The final name for a file whose blocks run from firstMs to lastMs.
     static QString finalName(int64_t firstMs, int64_t lastMs);
 
+    // Where the finished file is entered (not owned; may be null).
+    void setRecord(ExportRecord *record) { _record = record; }
+
 private:
     ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver,
               std::unique_ptr<TemporaryFile> file);
+    void enterInRecord(const QString &name, const QByteArray &sha256) const;
 
     QString dir;
     AVFormatContext *context;  // owned
@@ -53,6 +58,7 @@ private:
     Evidence evidence;  // chapters and header facts of this file
     // The file on disk; locked until it is finished, named and checksummed.
     std::unique_ptr<TemporaryFile> _file;
+    ExportRecord *_record = nullptr;
 };
 
 #endif  // EXPORT_CHUNKFILE_H_

@@ -4,6 +4,8 @@
 #include "export/Events.h"
 #include "export/StreamInfo.h"
 #include "host/Guids.h"
+#include "host/Secure.h"
+#include "host/Translation.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -24,7 +26,15 @@ Controller *Controller::create(const ComponentRef<IArchiveVideoSource> &source, 
     video.reset();
     if (!reader)
         return nullptr;
-    return new Controller(manager, reader, receiver, dir, limitEnabled, limitMb, debugLevel);
+    auto *controller = new Controller(manager, reader, receiver, dir, limitEnabled, limitMb, debugLevel);
+    // Who exports what, for the export record.
+    controller->_channelName = source->channelName();
+    if (manager) {
+        ComponentRef<secure::IUserSessionManager> sessions(manager->getComponent(guids::kUserSessionManager));
+        if (sessions)
+            controller->_userName = sessions->currentUserName();
+    }
+    return controller;
 }
 
 Controller::Controller(IComponentManager *manager, const ComponentRef<IArchiveReader> &reader, QObject *receiver,
@@ -65,6 +75,7 @@ Controller::~Controller()
         killTimer(_timerId);
     closeCurrentFile();
     delete _streamInfo;
+    endRecord();
 }
 
 void Controller::makeQueue()
@@ -104,8 +115,10 @@ bool Controller::start(int64_t from, int64_t to)
     }
     int status = 0;
     index->fragments(&_fragments, &status);
+    createRecord(from, to);
     if (_fragments.empty()) {
         postReport(ControllerEvent::Finished, 0);
+        endRecord();
         return false;
     }
     if (uint64_t(from) < uint64_t(_reader->beginTime()))
@@ -128,6 +141,7 @@ bool Controller::start(int64_t from, int64_t to)
     }
     if (!found || from > to) {
         postReport(ControllerEvent::Finished, 0);
+        endRecord();
         return false;
     }
     if (_debugLevel != 0)
@@ -138,6 +152,7 @@ bool Controller::start(int64_t from, int64_t to)
     if (!_queue || !_blockSource) {
         postReport(ControllerEvent::Error, kWriteErrorCode);
         postReport(ControllerEvent::Finished, 0);
+        endRecord();
         return false;
     }
 
@@ -172,8 +187,42 @@ void Controller::closeCurrentFile()
     _streamInfo = nullptr;
 }
 
+void Controller::createRecord(int64_t fromMs, int64_t toMs)
+{
+    // Gaps are looked for where the archive has recordings at all: what
+    // the period asks for before or after them shows in the record as the
+    // period asked for against the one covered.
+    std::vector<ExportRecord::Gap> gaps;
+    if (!_fragments.empty()) {
+        const int64_t firstMs = std::max(fromMs, _fragments.front().start);
+        const int64_t lastMs = std::min(toMs, _fragments.back().end - 1);
+        if (firstMs <= lastMs)
+            gaps = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
+    }
+    _record = std::make_unique<ExportRecord>(_userName, _channelName, _limitEnabled, _limitMb);
+    _record->create(_dir, fromMs, toMs, gaps);
+}
+
+void Controller::endRecord()
+{
+    if (!_record || _record->ended())
+        return;
+    if (!_endingReported)
+        _record->end(ExportRecord::Ending::Stopped);
+    else if (_endingKind == ControllerEvent::Error)
+        _record->end(ExportRecord::Ending::Error, _endingCode,
+                     zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(_endingCode))));
+    else
+        _record->end(ExportRecord::Ending::Finished);
+}
+
 void Controller::postReport(uint32_t kind, uint32_t code)
 {
+    if ((kind == ControllerEvent::Finished || kind == ControllerEvent::Error) && !_endingReported) {
+        _endingReported = true;
+        _endingKind = kind;
+        _endingCode = code;
+    }
     if (!_receiver)
         return;
     QCoreApplication::postEvent(_receiver, new ControllerEvent(kind, code, -1.0, -1));

@@ -14,6 +14,7 @@
 #define EXPORT_CONTROLLER_H_
 
 #include "export/BlockHeader.h"
+#include "export/ExportRecord.h"
 #include "host/Archive.h"
 #include "host/Component.h"
 #include "host/Sources.h"
@@ -25,6 +26,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <memory>
 #include <vector>
 
 class ChunkFile;
@@ -81,6 +83,11 @@ private:
     void beginAtKeyFrame(int64_t keyFrameMs);
     // Reports a failure that is not the writer's: Error, then Finished.
     Pass fail();
+    // Makes the export record for the period asked for.
+    void createRecord(int64_t fromMs, int64_t toMs);
+    // Ends the record: with the first Error or Finished reported, or as
+    // stopped when neither was. After the last file is closed.
+    void endRecord();
     // Keeps the first four bytes of a key block as its stream's code.
     void rememberFourcc(const BlockHeader &header, const QByteArray &data);
     // The first four bytes of a block (fewer when it is shorter), not copied.
@@ -129,6 +136,15 @@ private:
     int64_t _backwardSplitMs = -1;
     // A video block with data has been read in this export.
     bool _videoRead = false;
+
+    // The export record; who exports from which channel is known where the
+    // controller is made (GUI thread), the rest on the worker thread.
+    QString _userName;
+    QString _channelName;
+    std::unique_ptr<ExportRecord> _record;
+    bool _endingReported = false;  // the first Finished or Error was posted
+    uint32_t _endingKind = 0;
+    uint32_t _endingCode = 0;
 };
 
 #endif  // EXPORT_CONTROLLER_H_

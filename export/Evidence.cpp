@@ -204,29 +204,29 @@ bool Evidence::checksumsEnabled()
     return qgetenv("VELT_EXPORT_CHECKSUM") != "0";
 }
 
-bool Evidence::writeChecksum(const QString &path)
+QByteArray Evidence::writeChecksum(const QString &path)
 {
     const QString target = checksumPath(path);
     if (QFileInfo::exists(target)) {
         qWarning() << "Evidence: not replacing" << target;
-        return false;
+        return QByteArray();
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         qWarning() << "Evidence: cannot read" << path << file.errorString();
-        return false;
+        return QByteArray();
     }
     // OpenSSL's SHA-256 uses the processor's SHA instructions where it has
     // them: several times faster than a portable implementation.
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1)
-        return false;
+        return QByteArray();
     QByteArray chunk(int(kHashChunkBytes), Qt::Uninitialized);
     for (;;) {
         const qint64 n = file.read(chunk.data(), chunk.size());
         if (n < 0) {
             qWarning() << "Evidence: cannot read" << path << file.errorString();
-            return false;
+            return QByteArray();
         }
         if (n == 0)
             break;
@@ -235,21 +235,21 @@ bool Evidence::writeChecksum(const QString &path)
     uint8_t digest[32];
     unsigned digestSize = 0;
     if (EVP_DigestFinal_ex(sha.get(), digest, &digestSize) != 1 || digestSize != 32)
-        return false;
-    const QByteArray line = QByteArray(reinterpret_cast<const char *>(digest), 32).toHex() + "  " +
-                            QFileInfo(path).fileName().toUtf8() + "\n";
+        return QByteArray();
+    const QByteArray hex = QByteArray(reinterpret_cast<const char *>(digest), 32).toHex();
+    const QByteArray line = hex + "  " + QFileInfo(path).fileName().toUtf8() + "\n";
 
     // Written under a private name and moved into place without replacing:
     // another export may finish a file of the same name at the same moment.
     std::unique_ptr<TemporaryFile> out = TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix);
     if (!out)
-        return false;
+        return QByteArray();
     bool taken = false;
     if (!out->write(line) || !out->publishAs(target, &taken)) {
         if (taken)
             qWarning() << "Evidence: not replacing" << target;
         out->discard();
-        return false;
+        return QByteArray();
     }
-    return true;
+    return hex;
 }

@@ -13,6 +13,7 @@
 #ifndef EXPORT_EVIDENCE_H_
 #define EXPORT_EVIDENCE_H_
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -38,8 +39,9 @@ public:
     static bool patchHeader(const QString &path, int64_t firstMs, int64_t lastMs);
 
     // Writes "<file>.sha256" beside the finished file at `path`, as
-    // `sha256sum -c` reads it; never replaces an existing file.
-    static bool writeChecksum(const QString &path);
+    // `sha256sum -c` reads it; never replaces an existing file. Returns the
+    // checksum in hex, or empty when none was written.
+    static QByteArray writeChecksum(const QString &path);
 
     // The checksum file that belongs to `path`.
     static QString checksumPath(const QString &path);
@@ -48,11 +50,14 @@ public:
     // for measuring their cost).
     static bool checksumsEnabled();
 
-private:
     struct Mark {
         int64_t fileMs;
         int64_t wallClockMs;
     };
+    // The start of every stretch of the timeline, in file order.
+    const std::vector<Mark> &marks() const { return _marks; }
+
+private:
     std::vector<Mark> _marks;
 };
 

@@ -149,6 +149,8 @@ Controller::Pass Controller::gather(const BlockHeader &header, const QByteArray 
 Controller::Pass Controller::openAndRewind()
 {
     _currentFile = ChunkFile::openChunk(_dir, _streamInfo, _receiver);
+    if (_currentFile)
+        _currentFile->setRecord(_record.get());
     if (!_currentFile) {
         delete _streamInfo;
         _streamInfo = nullptr;
@@ -227,6 +229,7 @@ void Controller::exitPump(QByteArray &data)
         killTimer(_timerId);
     _timerId = 0;
     closeCurrentFile();
+    endRecord();
 }
 
 void Controller::rememberFourcc(const BlockHeader &header, const QByteArray &data)

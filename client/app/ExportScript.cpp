@@ -23,7 +23,17 @@ namespace clientapp {
 namespace {
 
 constexpr int kPollMs = 50;
-const char kTemporaryName[] = "tmpchunk.mkv";
+
+// Bytes of the files this process is writing: the plug-in writes each under
+// a private name "tmpchunk-<pid>-…" until it is finished.
+int64_t bytesBeingWritten(const QString &dir)
+{
+    const QString mine = QStringLiteral("tmpchunk-%1-*.mkv.part").arg(QCoreApplication::applicationPid());
+    int64_t bytes = 0;
+    for (const QFileInfo &info : QDir(dir).entryInfoList({mine}, QDir::Files))
+        bytes += info.size();
+    return bytes;
+}
 
 template <class Widget>
 Widget *childOf(QObject *parent, const char *name, QStringList *missing)
@@ -202,8 +212,7 @@ void ExportScript::poll()
     if (!_dialog || _concluded)
         return;
     readRows();
-    const QFileInfo open(QDir(_options.outDir).filePath(QLatin1String(kTemporaryName)));
-    const int64_t openBytes = open.isFile() ? open.size() : 0;
+    const int64_t openBytes = bytesBeingWritten(_options.outDir);
     // The open file's bytes move into a finished file by a rename the rows
     // learn of a little later; what was written never shrinks.
     _bytesShown = std::max(_bytesShown, _bytesInFiles + openBytes);
@@ -243,7 +252,7 @@ void ExportScript::reportUnlistedFiles()
         return;
     const QFileInfoList files = QDir(_options.outDir).entryInfoList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Time);
     for (const QFileInfo &info : files) {
-        if (info.fileName() == QLatin1String(kTemporaryName) || _reported.contains(info.absoluteFilePath()) ||
+        if (_reported.contains(info.absoluteFilePath()) ||
             info.lastModified() < _startedAt)
             continue;
         ExportedFile file{info.absoluteFilePath(), info.size(), readChecksum(info.absoluteFilePath())};

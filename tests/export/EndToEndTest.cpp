@@ -6,11 +6,15 @@
 #include "client/archive/Archive.h"
 #include "client/archive/Recorder.h"
 #include "export/ChunkFile.h"
+#include "export/Evidence.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include "tests/support/LocalZone.h"
@@ -84,6 +88,43 @@ void expectFilesStartWithKeyFrames(const std::vector<FileContents> &files)
             }
         }
     }
+}
+
+// The export records in `dir`, parsed.
+std::vector<QJsonObject> recordsIn(const QString &dir)
+{
+    std::vector<QJsonObject> records;
+    for (const QString &file : QDir(dir).entryList({QStringLiteral("export-*.json")}, QDir::Files, QDir::Name)) {
+        QFile json(QDir(dir).filePath(file));
+        EXPECT_TRUE(json.open(QIODevice::ReadOnly)) << file.toStdString();
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(json.readAll(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << file.toStdString();
+        records.push_back(document.object());
+    }
+    return records;
+}
+
+// The names of a record's files, each checked against the folder: its size,
+// and its checksum as its .sha256 has it (none for a file left unfinished).
+QStringList filesOfRecord(const QJsonObject &record, const QString &dir)
+{
+    QStringList names;
+    for (const QJsonValue &value : record.value(QStringLiteral("files")).toArray()) {
+        const QJsonObject file = value.toObject();
+        const QString path = QDir(dir).filePath(file.value(QStringLiteral("name")).toString());
+        names << file.value(QStringLiteral("name")).toString();
+        EXPECT_EQ(file.value(QStringLiteral("sizeBytes")).toDouble(), double(QFileInfo(path).size())) << path.toStdString();
+        QFile checksum(Evidence::checksumPath(path));
+        const QByteArray expected = checksum.open(QIODevice::ReadOnly) ? checksum.readAll().left(64) : QByteArray();
+        EXPECT_EQ(file.value(QStringLiteral("sha256")).toString().toLatin1(), expected) << path.toStdString();
+    }
+    return names;
+}
+
+QString endingOf(const QJsonObject &record)
+{
+    return record.value(QStringLiteral("ended")).toObject().value(QStringLiteral("how")).toString();
 }
 
 // Copies the blocks of `from` into a new fragment of `recorder`, shifted so
@@ -181,6 +222,31 @@ TEST_F(ExportEndToEnd, EachFragmentBecomesAFileWhenTheLimitIsOff)
     using K = ControllerEvent;
     EXPECT_EQ(kinds(result), (std::vector<uint32_t>{K::FileStarted, K::FileClosed, K::FileStarted, K::FileClosed,
                                                     K::FileStarted, K::Finished, K::FileClosed}));
+
+    // The record: the three files with their checksums, the two pauses
+    // between the recordings as gaps, the channel, and a finished ending.
+    const std::vector<QJsonObject> records = recordsIn(outDir());
+    ASSERT_EQ(records.size(), 1u);
+    const QJsonObject &record = records[0];
+    QStringList names;
+    for (const QString &file : result.files)
+        names << name(file);
+    EXPECT_EQ(filesOfRecord(record, outDir()), names);
+    EXPECT_EQ(endingOf(record), QStringLiteral("finished"));
+    EXPECT_EQ(record.value(QStringLiteral("channel")).toString(), QStringLiteral("archive"));
+    EXPECT_TRUE(record.value(QStringLiteral("requested")).toObject().value(QStringLiteral("to")).isNull());
+    const QJsonArray gaps = record.value(QStringLiteral("gaps")).toArray();
+    ASSERT_EQ(gaps.size(), 2);
+    const auto msOf = [](const QJsonValue &instant) { return int64_t(instant.toObject().value("ms").toDouble()); };
+    std::vector<std::pair<int64_t, int64_t>> pauses;  // between recordings: last block + 1, next first block
+    for (size_t i = 1; i < blocks.size(); ++i)
+        if (blocks[i].timeMs - blocks[i - 1].timeMs > 2000)
+            pauses.emplace_back(blocks[i - 1].timeMs + 1, blocks[i].timeMs);
+    ASSERT_EQ(pauses.size(), 2u);
+    for (int g = 0; g < 2; ++g) {
+        EXPECT_EQ(msOf(gaps[g].toObject().value("from")), pauses[size_t(g)].first) << g;
+        EXPECT_EQ(msOf(gaps[g].toObject().value("to")), pauses[size_t(g)].second) << g;
+    }
 }
 
 TEST_F(ExportEndToEnd, WithTheLimitOnPausesAreCutAndChaptersGiveTheWallClock)
@@ -430,7 +496,25 @@ TEST_F(ExportEndToEnd, ExportsIntoOneFolderAtOnceKeepToTheirOwnFiles)
         }
     }
     expectedFolder.sort();
-    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name), expectedFolder);
+    EXPECT_EQ(QDir(out).entryList({QStringLiteral("*.mkv*")}, QDir::Files, QDir::Name), expectedFolder);
+    // One record per export, each naming its own camera's three files; all
+    // records together name every file once.
+    const std::vector<QJsonObject> records = recordsIn(out);
+    EXPECT_EQ(records.size(), size_t(2 * kRounds));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), expectedFolder.size() + qsizetype(records.size()));
+    QStringList recorded;
+    for (const QJsonObject &record : records) {
+        const QStringList files = filesOfRecord(record, out);
+        EXPECT_EQ(endingOf(record), QStringLiteral("finished"));
+        ASSERT_EQ(files.size(), 3);
+        std::set<int> widths;
+        for (const QString &file : files)
+            widths.insert(readFile(out + '/' + file).width);
+        EXPECT_EQ(widths.size(), 1u) << "a record names another export's file";
+        recorded << files;
+    }
+    recorded.sort();
+    EXPECT_EQ(recorded, QDir(out).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name));
     static const QRegularExpression copyNumber(QStringLiteral(" \\(\\d+\\)(?=\\.mkv$)"));
     std::map<QByteArray, int> copies;
     for (const QString &file : QDir(out).entryList({QStringLiteral("*.mkv")}, QDir::Files)) {
@@ -472,6 +556,10 @@ TEST_F(ExportEndToEnd, StopLeavesACompletePlayableLastFile)
     all.resize(contents.videoFrames.size());
     EXPECT_TRUE(sameSequence(contents.videoFrames, all));
     EXPECT_TRUE(name(result.files[0]).startsWith(QStringLiteral("2024.05.03.09.00.00-")));
+    const std::vector<QJsonObject> records = recordsIn(outDir());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(endingOf(records[0]), QStringLiteral("stopped"));
+    EXPECT_EQ(filesOfRecord(records[0], outDir()), QStringList{name(result.files[0])});
 }
 
 TEST_F(ExportEndToEnd, AFolderWhereNoFileCanBeMadeGivesAnErrorAndNoFile)
@@ -509,6 +597,44 @@ TEST_F(ExportEndToEnd, AFullDiskGivesAnErrorAndAClosedNamedPlayableFile)
     EXPECT_TRUE(sameSequence(contents.videoFrames, all));
     // A file that could not be finished gets no checksum.
     EXPECT_FALSE(QFile::exists(result.files[0] + ".sha256"));
+    const std::vector<QJsonObject> records = recordsIn(out);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(filesOfRecord(records[0], out), QStringList{name(result.files[0])});
+    const QJsonObject ended = records[0].value(QStringLiteral("ended")).toObject();
+    EXPECT_EQ(ended.value(QStringLiteral("how")).toString(), QStringLiteral("error"));
+    EXPECT_EQ(ended.value(QStringLiteral("code")).toInt(), 1000002);
+    EXPECT_FALSE(ended.value(QStringLiteral("text")).toString().isEmpty());
+}
+
+// Exporting the same period again gives the same bytes, with and without a
+// size limit: a file can be confirmed by exporting it once more.
+TEST_F(ExportEndToEnd, ExportsOfOnePeriodAreIdenticalByteForByte)
+{
+    ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "3", "--fragments", "2",
+                                                 "--gap", "3", "--video", "mjpeg", "--size", "640x360"}));
+    for (int limitMb : {0, 1}) {
+        SCOPED_TRACE(limitMb);
+        std::vector<QStringList> checksums;
+        for (int run = 0; run < 2; ++run) {
+            const QString out = temp.filePath(QStringLiteral("out%1-%2").arg(limitMb).arg(run));
+            ASSERT_TRUE(QDir().mkpath(out));
+            ExportOptions options;
+            options.limitEnabled = limitMb != 0;
+            options.limitMb = limitMb;
+            const ExportResult result = runExport(archiveDir(), out, options);
+            QStringList lines;
+            for (const QString &file : result.files) {
+                QFile checksum(file + QStringLiteral(".sha256"));
+                EXPECT_TRUE(checksum.open(QIODevice::ReadOnly));
+                lines << QString::fromUtf8(checksum.readAll());
+            }
+            checksums.push_back(lines);
+        }
+        // Two files either way: the two recordings, or a size split (with the
+        // limit on, the pause between the recordings does not split).
+        EXPECT_GE(checksums[0].size(), 2);
+        EXPECT_EQ(checksums[0], checksums[1]);
+    }
 }
 
 TEST_F(ExportEndToEnd, ChecksumsBesideEachFileDetectChanges)
