@@ -10,6 +10,9 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -81,6 +84,9 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
     reportUnlistedFiles();
+    const QString record = findRecord();
+    if (!record.isEmpty())
+        _report.line(QStringLiteral("Record %1").arg(record));
     _report.finish();
     *message = _message;
     return _outcome;
@@ -226,6 +232,10 @@ void ExportScript::poll()
 void ExportScript::conclude()
 {
     readRows();
+    for (int row = 0; _model && row < _model->rowCount(); ++row)
+        if (value(_model, row, statusrole::State).toInt() == statusrole::Complete)
+            _fileTimes.emplace_back(value(_model, row, statusrole::From).toLongLong(),
+                                    value(_model, row, statusrole::To).toLongLong());
     _concluded = true;
     _pollTimer.stop();
     if (!_rowError.isEmpty()) {
@@ -244,6 +254,35 @@ void ExportScript::conclude()
     // Closing the dialog stops the engine and waits for its thread; the
     // dialog is destroyed after that, unwatched.
     _dialog->reject();
+}
+
+QString ExportScript::findRecord() const
+{
+    // This export's record: made since it began, naming as many files as its
+    // rows, with the same first and last block times.
+    if (_fileTimes.empty())
+        return QString();
+    const QFileInfoList records =
+        QDir(_options.outDir).entryInfoList({QStringLiteral("export-*.json")}, QDir::Files, QDir::Name);
+    for (const QFileInfo &info : records) {
+        if (info.lastModified() < _startedAt)
+            continue;
+        QFile file(info.absoluteFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonArray files = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("files")).toArray();
+        std::vector<std::pair<qint64, qint64>> listed;
+        for (const QJsonValue &entry : files) {
+            const QJsonObject object = entry.toObject();
+            const auto ms = [&object](const char *key) {
+                return qint64(object.value(QLatin1String(key)).toObject().value(QStringLiteral("ms")).toDouble());
+            };
+            listed.emplace_back(ms("firstBlock"), ms("lastBlock"));
+        }
+        if (listed == _fileTimes)
+            return info.absoluteFilePath();
+    }
+    return QString();
 }
 
 void ExportScript::reportUnlistedFiles()

@@ -18,6 +18,8 @@
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
+#include <utility>
+#include <vector>
 
 class QAbstractButton;
 class QAbstractItemModel;
@@ -50,6 +52,8 @@ private:
     // Files in the target folder that no row announced (closed after the
     // dialog stopped watching).
     void reportUnlistedFiles();
+    // The export record this export left in its folder; empty when none.
+    QString findRecord() const;
 
     const ExportOptions &_options;
     ExportReport &_report;
@@ -57,6 +61,9 @@ private:
     QTimer _pollTimer;
     QPointer<QDialog> _dialog;
     QPointer<QAbstractItemModel> _model;
+    // First and last block times of the files the rows show as complete,
+    // taken when the export ends.
+    std::vector<std::pair<qint64, qint64>> _fileTimes;
     QPointer<QDialogButtonBox> _buttons;
 
     QDateTime _startedAt;

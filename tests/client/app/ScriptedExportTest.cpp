@@ -4,6 +4,9 @@
 #include "tests/client/app/AppTestUtil.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -294,9 +297,25 @@ TEST(ScriptedExportKilled, NextExportIntoTheFolderWorksAndLeavesFinishedFilesAlo
     const int filesBefore = exportedFiles(out).size();
     EXPECT_LT(filesBefore, 10) << "the kill came too late to test anything";
     ASSERT_FALSE(leftovers().isEmpty());
+    // The killed run's record is whole JSON, names its finished files (the
+    // last one perhaps not yet) with their checksums, and has not ended.
+    const QStringList records = QDir(out).entryList({QStringLiteral("export-*.json")}, QDir::Files);
+    ASSERT_EQ(records.size(), 1);
+    QFile recordFile(out + QLatin1Char('/') + records[0]);
+    ASSERT_TRUE(recordFile.open(QIODevice::ReadOnly));
+    const QJsonObject record = QJsonDocument::fromJson(recordFile.readAll()).object();
+    EXPECT_EQ(record.value("ended").toObject().value("how").toString(), QStringLiteral("running"));
+    const QJsonArray recorded = record.value("files").toArray();
+    EXPECT_GE(recorded.size(), std::max<qsizetype>(2, finished.size() - 1));
+    for (const QJsonValue &file : recorded) {
+        const QString name = file.toObject().value("name").toString();
+        ASSERT_EQ(sums.count(name), 1u) << qPrintable(name);
+        EXPECT_TRUE(sums[name].startsWith(file.toObject().value("sha256").toString().toLatin1())) << qPrintable(name);
+    }
 
     const apptest::Run second = runClient(arguments);
     ASSERT_EQ(second.exitCode, 0) << qPrintable(second.out + second.err);
+    EXPECT_TRUE(second.out.contains(QStringLiteral("Record ") + out + QStringLiteral("/export-"))) << qPrintable(second.out);
     expectCleanExit(second);
 
     // The killed run's finished files are untouched; the second run made a
