@@ -2,6 +2,7 @@
 
 #include "plugin/Factory.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -153,6 +154,7 @@ QByteArray ExportRecord::toJson() const
          QJsonObject{{QStringLiteral("name"), QLatin1String(kPluginName)},
                      {QStringLiteral("interfaceVersion"), kPluginInterfaceVersion}}},
         {QStringLiteral("host"), QSysInfo::machineHostName()},
+        {QStringLiteral("process"), double(QCoreApplication::applicationPid())},
         {QStringLiteral("user"), _user},
         {QStringLiteral("channel"), _channel},
         {QStringLiteral("started"), instant(_startedAtMs)},

@@ -258,8 +258,9 @@ void ExportScript::conclude()
 
 QString ExportScript::findRecord() const
 {
-    // This export's record: made since it began, naming as many files as its
-    // rows, with the same first and last block times.
+    // This export's record: made by this process since the export began,
+    // naming as many files as its rows, with the same first and last block
+    // times.
     if (_fileTimes.empty())
         return QString();
     const QFileInfoList records =
@@ -270,7 +271,11 @@ QString ExportScript::findRecord() const
         QFile file(info.absoluteFilePath());
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        const QJsonArray files = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("files")).toArray();
+        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        // Another run into this folder may have exported the same period.
+        if (qint64(record.value(QStringLiteral("process")).toDouble()) != QCoreApplication::applicationPid())
+            continue;
+        const QJsonArray files = record.value(QStringLiteral("files")).toArray();
         std::vector<std::pair<qint64, qint64>> listed;
         for (const QJsonValue &entry : files) {
             const QJsonObject object = entry.toObject();
