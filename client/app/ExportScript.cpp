@@ -27,6 +27,13 @@ namespace {
 
 constexpr int kPollMs = 50;
 
+// A JSON file's object; empty when it cannot be read or parsed.
+QJsonObject readJson(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
 // Bytes of the files this process is writing: the plug-in writes each under
 // a private name "tmpchunk-<pid>-…" until it is finished.
 int64_t bytesBeingWritten(const QString &dir)
@@ -84,9 +91,8 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
     reportUnlistedFiles();
-    const QString record = findRecord();
-    if (!record.isEmpty())
-        _report.line(QStringLiteral("Record %1").arg(record));
+    if (!_recordPath.isEmpty())
+        _report.line(QStringLiteral("Record %1").arg(_recordPath));
     _report.finish();
     *message = _message;
     return _outcome;
@@ -203,8 +209,11 @@ void ExportScript::readRows()
         }
         const QDateTime from = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::From).toLongLong());
         const QDateTime to = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::To).toLongLong());
+        // The export's record names the file exactly; without a record, the
+        // newest file named after those times.
         ExportedFile file;
-        if (!findExportedFile(_options.outDir, from, to, &file) || _reported.contains(file.path))
+        if (!recordedFile(from.toMSecsSinceEpoch(), to.toMSecsSinceEpoch(), &file) &&
+            (!findExportedFile(_options.outDir, from, to, &file) || _reported.contains(file.path)))
             continue;
         _reported.insert(file.path);
         _reportedRows.insert(row);
@@ -232,10 +241,6 @@ void ExportScript::poll()
 void ExportScript::conclude()
 {
     readRows();
-    for (int row = 0; _model && row < _model->rowCount(); ++row)
-        if (value(_model, row, statusrole::State).toInt() == statusrole::Complete)
-            _fileTimes.emplace_back(value(_model, row, statusrole::From).toLongLong(),
-                                    value(_model, row, statusrole::To).toLongLong());
     _concluded = true;
     _pollTimer.stop();
     if (!_rowError.isEmpty()) {
@@ -256,44 +261,54 @@ void ExportScript::conclude()
     _dialog->reject();
 }
 
-QString ExportScript::findRecord() const
+QJsonObject ExportScript::ownRecord()
 {
-    // This export's record: made by this process since the export began,
-    // naming as many files as its rows, with the same first and last block
-    // times.
-    if (_fileTimes.empty())
-        return QString();
-    const QFileInfoList records =
-        QDir(_options.outDir).entryInfoList({QStringLiteral("export-*.json")}, QDir::Files, QDir::Name);
-    for (const QFileInfo &info : records) {
-        if (info.lastModified() < _startedAt)
-            continue;
-        QFile file(info.absoluteFilePath());
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
-        // Another run into this folder may have exported the same period.
-        if (qint64(record.value(QStringLiteral("process")).toDouble()) != QCoreApplication::applicationPid())
-            continue;
-        const QJsonArray files = record.value(QStringLiteral("files")).toArray();
-        std::vector<std::pair<qint64, qint64>> listed;
-        for (const QJsonValue &entry : files) {
-            const QJsonObject object = entry.toObject();
-            const auto ms = [&object](const char *key) {
-                return qint64(object.value(QLatin1String(key)).toObject().value(QStringLiteral("ms")).toDouble());
-            };
-            listed.emplace_back(ms("firstBlock"), ms("lastBlock"));
+    // The plug-in runs in this process: its record names this process.
+    if (_recordPath.isEmpty()) {
+        const QFileInfoList records =
+            QDir(_options.outDir).entryInfoList({QStringLiteral("export-*.json")}, QDir::Files, QDir::Name);
+        for (const QFileInfo &info : records) {
+            if (info.lastModified() >= _startedAt &&
+                qint64(readJson(info.absoluteFilePath()).value(QStringLiteral("process")).toDouble()) ==
+                    QCoreApplication::applicationPid()) {
+                _recordPath = info.absoluteFilePath();
+                break;
+            }
         }
-        if (listed == _fileTimes)
-            return info.absoluteFilePath();
     }
-    return QString();
+    return _recordPath.isEmpty() ? QJsonObject() : readJson(_recordPath);
+}
+
+bool ExportScript::recordedFile(qint64 fromMs, qint64 toMs, ExportedFile *file)
+{
+    const QJsonArray files = ownRecord().value(QStringLiteral("files")).toArray();
+    for (const QJsonValue &entry : files) {
+        const QJsonObject object = entry.toObject();
+        const auto ms = [&object](const char *key) {
+            return qint64(object.value(QLatin1String(key)).toObject().value(QStringLiteral("ms")).toDouble());
+        };
+        const QString path = QDir(_options.outDir).absoluteFilePath(object.value(QStringLiteral("name")).toString());
+        if ((fromMs < 0 || (ms("firstBlock") == fromMs && ms("lastBlock") == toMs)) && !_reported.contains(path)) {
+            *file = ExportedFile{path, int64_t(object.value(QStringLiteral("sizeBytes")).toDouble()),
+                                 object.value(QStringLiteral("sha256")).toString()};
+            return true;
+        }
+    }
+    return false;
 }
 
 void ExportScript::reportUnlistedFiles()
 {
     if (!_concluded)
         return;
+    ExportedFile recorded;
+    if (!ownRecord().isEmpty()) {
+        while (recordedFile(-1, -1, &recorded)) {
+            _reported.insert(recorded.path);
+            _report.file(recorded);
+        }
+        return;
+    }
     const QFileInfoList files = QDir(_options.outDir).entryInfoList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Time);
     for (const QFileInfo &info : files) {
         if (_reported.contains(info.absoluteFilePath()) ||

@@ -14,12 +14,11 @@
 #include "client/app/CommandLine.h"
 #include "client/app/ExportReport.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
-#include <utility>
-#include <vector>
 
 class QAbstractButton;
 class QAbstractItemModel;
@@ -52,8 +51,11 @@ private:
     // Files in the target folder that no row announced (closed after the
     // dialog stopped watching).
     void reportUnlistedFiles();
-    // The export record this export left in its folder; empty when none.
-    QString findRecord() const;
+    // The record this export keeps in its folder; empty while there is none.
+    QJsonObject ownRecord();
+    // A file of this export's record not listed yet: the one with those
+    // first and last block times, or any (fromMs -1). False when none.
+    bool recordedFile(qint64 fromMs, qint64 toMs, ExportedFile *file);
 
     const ExportOptions &_options;
     ExportReport &_report;
@@ -61,9 +63,7 @@ private:
     QTimer _pollTimer;
     QPointer<QDialog> _dialog;
     QPointer<QAbstractItemModel> _model;
-    // First and last block times of the files the rows show as complete,
-    // taken when the export ends.
-    std::vector<std::pair<qint64, qint64>> _fileTimes;
+    QString _recordPath;  // this export's record, once found
     QPointer<QDialogButtonBox> _buttons;
 
     QDateTime _startedAt;
