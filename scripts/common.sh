@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg libssl-dev libisal-dev
-  libgtest-dev googletest clang libclang-rt-14-dev xvfb)
+  libgtest-dev googletest clang libclang-rt-14-dev xvfb ccache)
 
 ensure_packages() {
   local missing=()
@@ -33,8 +33,13 @@ build() {
     shift
     targets=(--target "$@")
   fi
+  # ccache keeps compiled objects across build folders and clones (paths
+  # under the clone are hashed relative to it), so a fresh clone of code
+  # already built costs little more than linking.
+  export CCACHE_BASEDIR="$ROOT"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$ROOT" -B "$dir" "${options[@]}" >/dev/null
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+      "${options[@]}" >/dev/null
   fi
   cmake --build "$dir" -j"$(nproc)" "${targets[@]}" 2>&1 | grep -v -E '^\[ *[0-9]+%\]|^-- ' || true
   test "${PIPESTATUS[0]}" -eq 0

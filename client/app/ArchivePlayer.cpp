@@ -1,7 +1,7 @@
 #include "client/app/ArchivePlayer.h"
 
 #include "client/archive/Format.h"
-#include "host/Guids.h"
+#include "plugin/host/Guids.h"
 
 namespace clientapp {
 

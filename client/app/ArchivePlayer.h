@@ -12,8 +12,8 @@
 #define CLIENT_APP_ARCHIVEPLAYER_H_
 
 #include "client/app/VideoDecoder.h"
-#include "host/Archive.h"
-#include "host/Sources.h"
+#include "plugin/host/Archive.h"
+#include "plugin/host/Sources.h"
 
 #include <QElapsedTimer>
 #include <QImage>

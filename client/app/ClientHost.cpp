@@ -1,8 +1,8 @@
 #include "client/app/ClientHost.h"
 
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/codecs/FormatManager.h"
-#include "client/velt/Runtime.h"
+#include "client/runtime/Runtime.h"
 
 #include <QCoreApplication>
 #include <QDir>

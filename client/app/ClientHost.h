@@ -13,8 +13,8 @@
 #define CLIENT_APP_CLIENTHOST_H_
 
 #include "client/app/PluginLibrary.h"
-#include "client/ui/Services.h"
-#include "client/velt/Components.h"
+#include "client/services/Services.h"
+#include "client/runtime/Components.h"
 
 #include <QString>
 #include <memory>

@@ -2,12 +2,12 @@
 
 #include "client/app/ArchivePlayer.h"
 #include "client/app/ClientHost.h"
-#include "client/app/CommandLine.h"
+#include "client/app/ClientOptions.h"
 #include "client/app/ExportReport.h"
 #include "client/app/ExportScript.h"
 #include "client/app/FrameWidget.h"
 #include "client/app/MainWindow.h"
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "client/app/ExportScript.h"
 
-#include "ui/StatusRoles.h"
+#include "plugin/ui/StatusRoles.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>

@@ -3,7 +3,7 @@
 // export dialog; from inside the dialog's event loop it fills the form
 // (folder, period, size limit, "close after finish" off) and presses OK,
 // then follows the dialog's status list through the values its rows hold
-// (ui/StatusRoles.h), reporting progress and each file as it is closed,
+// (plugin/ui/StatusRoles.h), reporting progress and each file as it is closed,
 // until the dialog shows its single Close button (every file done, or an
 // error); then it closes the dialog and says how it ended.
 //
@@ -11,7 +11,7 @@
 #ifndef CLIENT_APP_EXPORTSCRIPT_H_
 #define CLIENT_APP_EXPORTSCRIPT_H_
 
-#include "client/app/CommandLine.h"
+#include "client/app/ClientOptions.h"
 #include "client/app/ExportReport.h"
 
 #include <QJsonObject>

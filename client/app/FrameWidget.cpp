@@ -1,6 +1,6 @@
 #include "client/app/FrameWidget.h"
 
-#include "client/velt/Runtime.h"
+#include "client/runtime/Runtime.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

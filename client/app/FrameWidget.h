@@ -10,7 +10,7 @@
 #ifndef CLIENT_APP_FRAMEWIDGET_H_
 #define CLIENT_APP_FRAMEWIDGET_H_
 
-#include "client/ui/VideoFrame.h"
+#include "client/services/VideoFrame.h"
 
 #include <QImage>
 #include <QList>

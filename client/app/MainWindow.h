@@ -10,7 +10,7 @@
 #ifndef CLIENT_APP_MAINWINDOW_H_
 #define CLIENT_APP_MAINWINDOW_H_
 
-#include "host/Sources.h"
+#include "plugin/host/Sources.h"
 
 #include <QMainWindow>
 

@@ -11,8 +11,8 @@
 #ifndef CLIENT_APP_PLUGINLIBRARY_H_
 #define CLIENT_APP_PLUGINLIBRARY_H_
 
-#include "host/Component.h"
-#include "host/VideoFrame.h"
+#include "plugin/host/Component.h"
+#include "plugin/host/VideoFrame.h"
 
 #include <QString>
 

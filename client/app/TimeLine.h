@@ -7,7 +7,7 @@
 #ifndef CLIENT_APP_TIMELINE_H_
 #define CLIENT_APP_TIMELINE_H_
 
-#include "host/Archive.h"
+#include "plugin/host/Archive.h"
 
 #include <QWidget>
 #include <vector>

@@ -5,7 +5,7 @@
 // VELT_REPORT_FEEDS=1 prints the number of archive feeds at exit (for the
 // benchmark of gaps).
 #include "client/app/Commands.h"
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // archive::describe: the per-fragment facts of a fully checked archive.
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/archive/ArchiveFolder.h"
 
 namespace archive {

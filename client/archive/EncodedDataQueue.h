@@ -12,7 +12,7 @@
 #define CLIENT_ARCHIVE_ENCODEDDATAQUEUE_H_
 
 #include "client/archive/BlockCursor.h"
-#include "host/Archive.h"
+#include "plugin/host/Archive.h"
 
 #include <memory>
 #include <mutex>

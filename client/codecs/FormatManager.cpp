@@ -4,8 +4,8 @@
 #include "client/codecs/Libav.h"
 #include "client/codecs/VideoInformers.h"
 #include "client/media/FourCC.h"
-#include "client/velt/Components.h"
-#include "host/Guids.h"
+#include "client/runtime/Components.h"
+#include "plugin/host/Guids.h"
 
 namespace codecs {
 

@@ -8,7 +8,7 @@
 #ifndef CLIENT_CODECS_FORMATMANAGER_H_
 #define CLIENT_CODECS_FORMATMANAGER_H_
 
-#include "host/Codecs.h"
+#include "plugin/host/Codecs.h"
 
 namespace velt {
 class ComponentManager;

@@ -14,7 +14,7 @@
 #ifndef CLIENT_CODECS_INFORMER_H_
 #define CLIENT_CODECS_INFORMER_H_
 
-#include "host/Codecs.h"
+#include "plugin/host/Codecs.h"
 
 extern "C" {
 #include <libavcodec/codec_id.h>

@@ -1,5 +1,5 @@
 // velt-archive info: the fragments of an archive.
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/media/FourCC.h"
 #include "client/tools/CommandLine.h"
 #include "client/tools/Commands.h"

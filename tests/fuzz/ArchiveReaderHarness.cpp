@@ -1,10 +1,10 @@
 // The archive reader over damaged folders: the tools' full check, then the
 // components the export plug-in reads through, fed from the start and from
 // the middle of every fragment, following each gap marker to the end.
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/archive/Format.h"
-#include "host/Guids.h"
-#include "host/Sources.h"
+#include "plugin/host/Guids.h"
+#include "plugin/host/Sources.h"
 #include "tests/fuzz/Harness.h"
 #include "tests/fuzz/HarnessSupport.h"
 

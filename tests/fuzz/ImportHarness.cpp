@@ -1,6 +1,6 @@
 // velt-archive import over an arbitrary media file, through the command
 // itself; whatever it accepts must read back as one complete fragment.
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/tools/Commands.h"
 #include "tests/fuzz/Harness.h"
 #include "tests/fuzz/HarnessSupport.h"

@@ -1,7 +1,7 @@
 #include "tests/support/FakeArchive.h"
 
-#include "client/velt/Runtime.h"
-#include "host/Guids.h"
+#include "client/runtime/Runtime.h"
+#include "plugin/host/Guids.h"
 
 #include <algorithm>
 #include <cstdlib>

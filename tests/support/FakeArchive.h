@@ -12,8 +12,8 @@
 #ifndef TESTS_SUPPORT_FAKEARCHIVE_H_
 #define TESTS_SUPPORT_FAKEARCHIVE_H_
 
-#include "host/Archive.h"
-#include "host/Sources.h"
+#include "plugin/host/Archive.h"
+#include "plugin/host/Sources.h"
 
 #include <QByteArray>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "tests/support/FakeCodecs.h"
 
-#include "client/velt/Runtime.h"
+#include "client/runtime/Runtime.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

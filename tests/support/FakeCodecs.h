@@ -14,7 +14,7 @@
 #ifndef TESTS_SUPPORT_FAKECODECS_H_
 #define TESTS_SUPPORT_FAKECODECS_H_
 
-#include "host/Codecs.h"
+#include "plugin/host/Codecs.h"
 
 #include <atomic>
 

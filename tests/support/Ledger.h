@@ -2,7 +2,7 @@
 #ifndef TESTS_SUPPORT_LEDGER_H_
 #define TESTS_SUPPORT_LEDGER_H_
 
-#include "client/velt/Runtime.h"
+#include "client/runtime/Runtime.h"
 
 namespace testsupport {
 

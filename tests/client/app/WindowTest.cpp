@@ -7,7 +7,7 @@
 #include "client/app/ExportScript.h"
 #include "client/app/FrameWidget.h"
 #include "client/app/MainWindow.h"
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "tests/client/app/AppTestUtil.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 
-#include "host/Guids.h"
+#include "plugin/host/Guids.h"
 
 #include <gtest/gtest.h>
 

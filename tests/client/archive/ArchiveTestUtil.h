@@ -3,7 +3,7 @@
 #ifndef TESTS_CLIENT_ARCHIVE_ARCHIVETESTUTIL_H_
 #define TESTS_CLIENT_ARCHIVE_ARCHIVETESTUTIL_H_
 
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/archive/Recorder.h"
 #include "client/media/FourCC.h"
 

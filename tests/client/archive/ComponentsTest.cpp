@@ -2,7 +2,7 @@
 // counter blocks in the runtime's ledger, and payload lifetime.
 #include "tests/client/archive/ArchiveTestUtil.h"
 
-#include "host/Guids.h"
+#include "plugin/host/Guids.h"
 #include "tests/support/Ledger.h"
 
 #include <QTemporaryDir>

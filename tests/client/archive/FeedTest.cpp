@@ -4,7 +4,7 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 
 #include "client/archive/Format.h"
-#include "host/Guids.h"
+#include "plugin/host/Guids.h"
 
 #include <QFile>
 

@@ -3,8 +3,8 @@
 #include "client/codecs/FormatManager.h"
 #include "client/media/FFmpegHolders.h"
 #include "client/media/FourCC.h"
-#include "client/velt/Components.h"
-#include "host/Guids.h"
+#include "client/runtime/Components.h"
+#include "plugin/host/Guids.h"
 #include "tests/client/codecs/Samples.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavcodec/codec_par.h>
 }
 
-#include "host/Codecs.h"
+#include "plugin/host/Codecs.h"
 
 #include <QByteArray>
 #include <QList>

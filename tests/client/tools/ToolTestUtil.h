@@ -3,7 +3,7 @@
 #ifndef TESTS_CLIENT_TOOLS_TOOLTESTUTIL_H_
 #define TESTS_CLIENT_TOOLS_TOOLTESTUTIL_H_
 
-#include "client/archive/Archive.h"
+#include "client/archive/ArchiveComponents.h"
 #include "client/media/FFmpegHolders.h"
 #include "tests/client/archive/ArchiveTestUtil.h"
 

@@ -1,0 +1,179 @@
+#include "client/app/ClientOptions.h"
+
+#include <QCommandLineParser>
+
+namespace clientapp {
+
+namespace {
+
+const char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ss";
+constexpr int kMaxLimitMb = 1024;
+
+// An integer option value within [low, high].
+bool readInt(const QCommandLineParser &parser, const QString &name, int low, int high, int *value, QString *message)
+{
+    bool ok = false;
+    const QString text = parser.value(name);
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high) {
+        *message = QStringLiteral("--%1: '%2' is not a whole number from %3 to %4").arg(name, text).arg(low).arg(high);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+// Reads a local time written yyyy-MM-ddTHH:mm:ss; invalid when malformed.
+QDateTime parseLocalTime(const QString &text)
+{
+    return QDateTime::fromString(text, QLatin1String(kTimeFormat));
+}
+
+bool readTime(const QCommandLineParser &parser, const QString &name, QDateTime *time, QString *message)
+{
+    const QString text = parser.value(name);
+    *time = parseLocalTime(text);
+    if (!time->isValid()) {
+        *message = QStringLiteral("--%1: '%2' is not a local time of the form %3").arg(name, text, QLatin1String(kTimeFormat));
+        return false;
+    }
+    return true;
+}
+
+// The options of both command lines.
+struct SharedOptions {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")};
+    QCommandLineOption debug{QStringLiteral("debug-level"), QStringLiteral("The client's DEBUG_LEVEL setting."),
+                             QStringLiteral("N")};
+    QCommandLineOption plugin{QStringLiteral("plugin"), QStringLiteral("Plug-in library to load."),
+                              QStringLiteral("PATH")};
+
+    void addTo(QCommandLineParser *parser) const { parser->addOptions({help, debug, plugin}); }
+
+    // Run when the caller goes on reading its own values.
+    ParseResult parse(QCommandLineParser *parser, const QStringList &arguments, QString *message) const
+    {
+        if (!parser->parse(arguments)) {
+            *message = parser->errorText();
+            return ParseResult::Refused;
+        }
+        if (parser->isSet(help)) {
+            *message = parser->helpText();
+            return ParseResult::Help;
+        }
+        return ParseResult::Run;
+    }
+
+    bool read(const QCommandLineParser &parser, int *debugLevel, QString *pluginPath, QString *message) const
+    {
+        *pluginPath = parser.value(plugin);
+        return !parser.isSet(debug) || readInt(parser, debug.names().first(), 0, 1000, debugLevel, message);
+    }
+};
+
+}  // namespace
+
+ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *options, QString *message)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Exports a recorded archive through the export plug-in, driving its dialog as a user would.\n"
+        "Exit codes: 0 files written, 2 bad arguments, 3 no recorded data in the period,\n"
+        "4 the export reported an error, 1 the client could not run the plug-in."));
+    const SharedOptions shared;
+    const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("Target folder (made when missing)."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Export the whole archive."));
+    const QCommandLineOption yesterday(QStringLiteral("yesterday"), QStringLiteral("Export yesterday (local time)."));
+    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("Start of the period, local time."),
+                                  QLatin1String(kTimeFormat));
+    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("End of the period, local time."),
+                                QLatin1String(kTimeFormat));
+    const QCommandLineOption limit(QStringLiteral("limit-mb"),
+                                   QStringLiteral("Start a new file at this size (0 to 1024 MB; 0: no limit)."),
+                                   QStringLiteral("N"));
+    parser.addOptions({out, all, yesterday, from, to, limit});
+    shared.addTo(&parser);
+    parser.addPositionalArgument(QStringLiteral("export"), QStringLiteral("The command."), QStringLiteral("export"));
+    parser.addPositionalArgument(QStringLiteral("ARCHIVE_DIR"), QStringLiteral("Folder of the archive."));
+    const ParseResult parsed = shared.parse(&parser, arguments, message);
+    if (parsed != ParseResult::Run)
+        return parsed;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() < 2) {
+        *message = QStringLiteral("missing ARCHIVE_DIR");
+        return ParseResult::Refused;
+    }
+    if (positional.size() > 2) {
+        *message = QStringLiteral("one archive at a time; unexpected '%1'").arg(positional.at(2));
+        return ParseResult::Refused;
+    }
+    options->archiveDir = positional.at(1);
+    if (!parser.isSet(out) || parser.value(out).isEmpty()) {
+        *message = QStringLiteral("missing --out DIR");
+        return ParseResult::Refused;
+    }
+    options->outDir = parser.value(out);
+
+    const bool range = parser.isSet(from) || parser.isSet(to);
+    if (int(parser.isSet(all)) + int(parser.isSet(yesterday)) + int(range) != 1) {
+        *message = range || parser.isSet(all) || parser.isSet(yesterday)
+                       ? QStringLiteral("--all, --yesterday and --from/--to exclude each other")
+                       : QStringLiteral("choose the period: --all, --yesterday or --from and --to");
+        return ParseResult::Refused;
+    }
+    if (range) {
+        if (!parser.isSet(from) || !parser.isSet(to)) {
+            *message = QStringLiteral("--from and --to go together");
+            return ParseResult::Refused;
+        }
+        if (!readTime(parser, QStringLiteral("from"), &options->from, message) ||
+            !readTime(parser, QStringLiteral("to"), &options->to, message))
+            return ParseResult::Refused;
+        options->period = ExportOptions::Period::Range;
+    } else {
+        options->period = parser.isSet(all) ? ExportOptions::Period::All : ExportOptions::Period::Yesterday;
+    }
+    if (parser.isSet(limit) && !readInt(parser, QStringLiteral("limit-mb"), 0, kMaxLimitMb, &options->limitMb, message))
+        return ParseResult::Refused;
+    if (!shared.read(parser, &options->debugLevel, &options->pluginPath, message))
+        return ParseResult::Refused;
+    return ParseResult::Run;
+}
+
+ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *options, QString *message)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The stand-in video-surveillance client: plays a recorded archive in a video frame that carries the\n"
+        "export plug-in's button and menu action.\n"
+        "velt-client export --help tells how to export an archive without a window."));
+    const SharedOptions shared;
+    QCommandLineOption openDialog(QStringLiteral("open-export-dialog-after-ms"), QString(), QStringLiteral("MS"));
+    QCommandLineOption quit(QStringLiteral("quit-after-ms"), QString(), QStringLiteral("MS"));
+    QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("PATH"));
+    for (QCommandLineOption *hook : {&openDialog, &quit, &screenshot})
+        hook->setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({openDialog, quit, screenshot});
+    shared.addTo(&parser);
+    parser.addPositionalArgument(QStringLiteral("ARCHIVE_DIR"), QStringLiteral("Folder of the archive."));
+    const ParseResult parsed = shared.parse(&parser, arguments, message);
+    if (parsed != ParseResult::Run)
+        return parsed;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        *message = positional.isEmpty() ? QStringLiteral("missing ARCHIVE_DIR")
+                                        : QStringLiteral("one archive at a time; unexpected '%1'").arg(positional.at(1));
+        return ParseResult::Refused;
+    }
+    options->archiveDir = positional.first();
+    options->screenshotPath = parser.value(screenshot);
+    if (!shared.read(parser, &options->debugLevel, &options->pluginPath, message) ||
+        (parser.isSet(openDialog) && !readInt(parser, openDialog.names().first(), 0, 3600000,
+                                               &options->openExportDialogAfterMs, message)) ||
+        (parser.isSet(quit) && !readInt(parser, quit.names().first(), 0, 3600000, &options->quitAfterMs, message)))
+        return ParseResult::Refused;
+    return ParseResult::Run;
+}
+
+}  // namespace clientapp

@@ -1,0 +1,50 @@
+// The command lines of velt-client: the window (`velt-client ARCHIVE_DIR`)
+// and the scripted export (`velt-client export ARCHIVE_DIR --out DIR ...`).
+// Parsing checks the values alone; whether the archive opens is learnt when
+// it is opened.
+//
+// Main thread, before and after QApplication exists.
+#ifndef CLIENT_APP_CLIENTOPTIONS_H_
+#define CLIENT_APP_CLIENTOPTIONS_H_
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace clientapp {
+
+struct ExportOptions {
+    enum class Period { All, Yesterday, Range };
+
+    QString archiveDir;
+    QString outDir;
+    QString pluginPath;  // empty: the default plug-in
+    Period period = Period::All;
+    QDateTime from;      // local time; Range only
+    QDateTime to;
+    int limitMb = -1;    // -1: no limit
+    int debugLevel = -1; // -1: as the settings say
+};
+
+// The window, with the hidden hooks that take a screenshot of it with the
+// export dialog open (times in ms after start; -1: not used).
+struct WindowOptions {
+    QString archiveDir;
+    QString pluginPath;
+    int debugLevel = -1;
+    int openExportDialogAfterMs = -1;
+    int quitAfterMs = -1;
+    QString screenshotPath;
+};
+
+enum class ParseResult { Run, Help, Refused };
+
+ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *options, QString *message);
+
+// `arguments` are the program's (program name, "export", the rest). On
+// Help, *message is the help text; on Refused, one line saying what is wrong.
+ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *options, QString *message);
+
+}  // namespace clientapp
+
+#endif  // CLIENT_APP_CLIENTOPTIONS_H_

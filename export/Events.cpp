@@ -1,4 +1,0 @@
-#include "export/Events.h"
-
-ExportEvent::~ExportEvent() = default;
-ControllerEvent::~ControllerEvent() = default;

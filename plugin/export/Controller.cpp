@@ -1,0 +1,244 @@
+#include "plugin/export/Controller.h"
+
+#include "plugin/export/ChunkFile.h"
+#include "plugin/export/Events.h"
+#include "plugin/export/StreamInfo.h"
+#include "plugin/host/Guids.h"
+#include "plugin/host/Secure.h"
+#include "plugin/host/Translation.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QMutexLocker>
+#include <QtDebug>
+#include <limits>
+
+Controller *Controller::create(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
+                               QObject *receiver, const QString &dir, bool limitEnabled, int limitMb,
+                               int debugLevel)
+{
+    if (!source)
+        return nullptr;
+    ComponentRef<IVideoSource> video = source->videoSource();
+    if (!video)
+        return nullptr;
+    ComponentRef<IArchiveReader> reader = static_cast<IDataSource *>(video.get())->archiveReader();
+    video.reset();
+    if (!reader)
+        return nullptr;
+    auto *controller = new Controller(manager, reader, receiver, dir, limitEnabled, limitMb, debugLevel);
+    // Who exports what, for the export record.
+    controller->_channelName = source->channelName();
+    if (manager) {
+        ComponentRef<secure::IUserSessionManager> sessions(manager->getComponent(guids::kUserSessionManager));
+        if (sessions)
+            controller->_userName = sessions->currentUserName();
+    }
+    return controller;
+}
+
+Controller::Controller(IComponentManager *manager, const ComponentRef<IArchiveReader> &reader, QObject *receiver,
+                       const QString &dir, bool limitEnabled, int limitMb, int debugLevel)
+    : QObject(nullptr),
+      _manager(manager),
+      _reader(reader),
+      _readerHold(reader->hold()),
+      _blockSource(reader->blockSource()),
+      _readCursor{0, 0, true},
+      _receiver(receiver),
+      _dir(dir),
+      _timerId(0),
+      _start(0),
+      _end(0),
+      _duration(0),
+      _blockRead(false),
+      _gatheringInfo(true),
+      _position(0),
+      _maxVideoTime(0),
+      _fragmentStart(0),
+      _stop(false),
+      _streamInfo(nullptr),
+      _currentFile(nullptr),
+      _lastTime(0),
+      _lastProgressPost(0),
+      _limitEnabled(limitEnabled),
+      _limitMb(limitMb),
+      _bytesWritten(0),
+      _debugLevel(debugLevel)
+{
+    makeQueue();
+}
+
+Controller::~Controller()
+{
+    if (_timerId != 0)
+        killTimer(_timerId);
+    closeCurrentFile();
+    delete _streamInfo;
+    endRecord();
+}
+
+void Controller::makeQueue()
+{
+    ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
+    if (queue) {
+        queue->setMaxBlocks(-1);
+        queue->setMaxBytes(-1);
+        queue->setMode(1);
+        _queue = queue;
+    } else {
+        qWarning("EncodedDataQueue failed to create");
+        _queue.reset();
+    }
+}
+
+void Controller::customEvent(QEvent *event)
+{
+    auto *request = dynamic_cast<ExportEvent *>(event);
+    if (!request)
+        return;
+    if (request->command == 0) {
+        // One export per controller: a second start while one runs is ignored.
+        if (_timerId == 0)
+            start(request->from, request->to);
+    } else if (request->command == 1) {
+        stop();
+    }
+}
+
+bool Controller::start(int64_t from, int64_t to)
+{
+    ComponentRef<IFragmentIndex> index = _reader->fragmentIndex();
+    if (!index) {
+        postReport(ControllerEvent::Finished, 0);
+        return false;
+    }
+    int status = 0;
+    index->fragments(&_fragments, &status);
+    createRecord(from, to);
+    if (_fragments.empty()) {
+        postReport(ControllerEvent::Finished, 0);
+        endRecord();
+        return false;
+    }
+    if (uint64_t(from) < uint64_t(_reader->beginTime()))
+        from = _reader->beginTime();
+
+    bool found = false;
+    for (size_t i = 0; i < _fragments.size(); ++i) {
+        const Fragment &fragment = _fragments[i];
+        if (fragment.start <= from && from < fragment.end) {
+            found = true;
+            break;
+        }
+        if (i + 1 == _fragments.size())
+            break;
+        if (fragment.end <= from && from < _fragments[i + 1].start) {
+            from = _fragments[i + 1].start;
+            found = true;
+            break;
+        }
+    }
+    if (!found || from > to) {
+        postReport(ControllerEvent::Finished, 0);
+        endRecord();
+        return false;
+    }
+    if (_debugLevel != 0)
+        qDebug() << "Controller::start from=" << from << " to=" << to;
+
+    // Without a queue or a block source nothing can be read; end the export
+    // with an error instead of calling through an empty reference.
+    if (!_queue || !_blockSource) {
+        postReport(ControllerEvent::Error, kWriteErrorCode);
+        postReport(ControllerEvent::Finished, 0);
+        endRecord();
+        return false;
+    }
+
+    _start = from;
+    if (to == std::numeric_limits<int64_t>::max())
+        to = _reader->endTime();
+    _duration = to - _start;
+    _streamInfo = nullptr;
+    _currentFile = nullptr;
+    _end = to;
+    _position = _start;
+    _maxVideoTime = _start;
+    _fragmentStart = _start;
+    _blockSource->feed(_start, _queue);
+    _timerId = startTimer(0);
+    return true;
+}
+
+void Controller::stop()
+{
+    QMutexLocker lock(&_mutex);
+    _stop = true;
+}
+
+void Controller::closeCurrentFile()
+{
+    if (!_currentFile)
+        return;
+    delete _currentFile;
+    _currentFile = nullptr;
+    delete _streamInfo;
+    _streamInfo = nullptr;
+}
+
+void Controller::createRecord(int64_t fromMs, int64_t toMs)
+{
+    // Gaps are looked for where the archive has recordings at all: what
+    // the period asks for before or after them shows in the record as the
+    // period asked for against the one covered.
+    std::vector<ExportRecord::Gap> gaps;
+    if (!_fragments.empty()) {
+        const int64_t firstMs = std::max(fromMs, _fragments.front().start);
+        const int64_t lastMs = std::min(toMs, _fragments.back().end - 1);
+        if (firstMs <= lastMs)
+            gaps = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
+    }
+    _record = std::make_unique<ExportRecord>(_userName, _channelName, _limitEnabled, _limitMb);
+    _record->create(_dir, fromMs, toMs, gaps);
+}
+
+void Controller::endRecord()
+{
+    if (!_record || _record->ended())
+        return;
+    if (!_endingReported)
+        _record->end(ExportRecord::Ending::Stopped);
+    else if (_endingKind == ControllerEvent::Error)
+        _record->end(ExportRecord::Ending::Error, _endingCode,
+                     zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(_endingCode))));
+    else
+        _record->end(ExportRecord::Ending::Finished);
+}
+
+void Controller::postReport(uint32_t kind, uint32_t code)
+{
+    if ((kind == ControllerEvent::Finished || kind == ControllerEvent::Error) && !_endingReported) {
+        _endingReported = true;
+        _endingKind = kind;
+        _endingCode = code;
+    }
+    if (!_receiver)
+        return;
+    QCoreApplication::postEvent(_receiver, new ControllerEvent(kind, code, -1.0, -1));
+}
+
+void Controller::postProgress(double fraction)
+{
+    if (!_receiver)
+        return;
+    // Only a period of zero length gives no finite fraction (0/0): it is
+    // done once a block at its one instant is written.
+    if (!qIsFinite(fraction))
+        fraction = 1.0;
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    if (now <= _lastProgressPost + 99)
+        return;
+    QCoreApplication::postEvent(_receiver, new ControllerEvent(ControllerEvent::Progress, 0, fraction, -1));
+    _lastProgressPost = now;
+}

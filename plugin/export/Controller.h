@@ -1,0 +1,150 @@
+// Controller: the export engine of one export.
+//
+// The dialog creates it on the GUI thread (create), moves it to a worker
+// thread of its own and posts one start ExportEvent. From then on everything
+// but stop() runs on the worker thread: start() finds the first recorded time
+// of the period and starts the block source and a zero-interval timer, whose
+// events run the read pump (timerEvent). Reports go to the receiver as posted
+// ControllerEvents.
+//
+// Ownership: the controller owns _streamInfo and _currentFile. _manager and
+// _receiver belong to the dialog and outlive the controller, since the dialog
+// waits for the worker thread before it goes.
+#ifndef PLUGIN_EXPORT_CONTROLLER_H_
+#define PLUGIN_EXPORT_CONTROLLER_H_
+
+#include "plugin/export/BlockHeader.h"
+#include "plugin/export/ExportRecord.h"
+#include "plugin/host/Archive.h"
+#include "plugin/host/Component.h"
+#include "plugin/host/Sources.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <algorithm>
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class ChunkFile;
+class StreamInfo;
+class QTimerEvent;
+
+class Controller : public QObject {
+public:
+    // Null when the source yields no archive reader. GUI thread.
+    static Controller *create(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
+                              QObject *receiver, const QString &dir, bool limitEnabled, int limitMb,
+                              int debugLevel);
+
+    Controller(IComponentManager *manager, const ComponentRef<IArchiveReader> &reader, QObject *receiver,
+               const QString &dir, bool limitEnabled, int limitMb, int debugLevel);
+    ~Controller() override;
+
+    // Worker thread. True when the pump's timer was started.
+    bool start(int64_t from, int64_t to);
+    // Any thread: sets the stop flag, seen at the head of the pump's next pass.
+    void stop();
+
+    // Worker thread: whether this block must begin a new file.
+    bool shouldStartNewFile(const BlockHeader &header, const QByteArray &data);
+    void closeCurrentFile();
+    void postReport(uint32_t kind, uint32_t code);
+    void postProgress(double fraction);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    void customEvent(QEvent *event) override;
+
+private:
+    // What the pump does after one of its steps.
+    enum class Pass { Next, Return, Exit };
+
+    // Makes a new queue into _queue; warns and leaves it empty on failure.
+    void makeQueue();
+    // Feeds _queue from `timeMs`; false when there is no queue or no source.
+    bool feedQueue(int64_t timeMs);
+
+    // Steps of the read pump (ReadPump.cpp).
+    Pass read(QByteArray &data, BlockHeader &header);
+    Pass emptyBlock(int64_t blockTimeMs);
+    Pass gather(const BlockHeader &header, const QByteArray &data);
+    Pass openAndRewind();
+    Pass write(const BlockHeader &header, const QByteArray &data);
+    void exitPump(QByteArray &data);
+    // The period ended while gathering: true when the description is made
+    // ready so that what was gathered is still written.
+    bool readyAtEnd();
+    // The first video block of the export is a key frame before the period's
+    // start: the export begins there.
+    void beginAtKeyFrame(int64_t keyFrameMs);
+    // Reports a failure that is not the writer's: Error, then Finished.
+    Pass fail();
+    // Makes the export record for the period asked for.
+    void createRecord(int64_t fromMs, int64_t toMs);
+    // Ends the record: with the first Error or Finished reported, or as
+    // stopped when neither was. After the last file is closed.
+    void endRecord();
+    // Keeps the first four bytes of a key block as its stream's code.
+    void rememberFourcc(const BlockHeader &header, const QByteArray &data);
+    // The first four bytes of a block (fewer when it is shorter), not copied.
+    static QByteArrayView leadingFourcc(const QByteArray &data)
+    {
+        return QByteArrayView(data).first(std::min<qsizetype>(4, data.size()));
+    }
+
+    // Constant after construction.
+    IComponentManager *_manager;
+    ComponentRef<IArchiveReader> _reader;
+    ComponentRef<IPolymorph> _readerHold;
+
+    // Worker thread only.
+    ComponentRef<IBlockSource> _blockSource;
+    ComponentRef<IEncodedDataQueue> _queue;
+    ReadCursor _readCursor;
+    QObject *_receiver;
+    QString _dir;
+    int _timerId;
+    int64_t _start;
+    int64_t _end;
+    int64_t _duration;
+    bool _blockRead;
+    bool _gatheringInfo;
+    int64_t _position;
+    int64_t _maxVideoTime;
+    int64_t _fragmentStart;
+
+    QMutex _mutex;
+    bool _stop;  // guarded by _mutex
+
+    // Worker thread only.
+    StreamInfo *_streamInfo;
+    ChunkFile *_currentFile;
+    int64_t _lastTime;
+    QHash<uint, QByteArray> _fourccs;
+    int64_t _lastProgressPost;
+    std::vector<Fragment> _fragments;
+    bool _limitEnabled;
+    int32_t _limitMb;
+    int64_t _bytesWritten;
+    int _debugLevel;
+    // Time of the block that last split a file because time went backwards;
+    // -1 when none did.
+    int64_t _backwardSplitMs = -1;
+    // A video block with data has been read in this export.
+    bool _videoRead = false;
+
+    // The export record; who exports from which channel is known where the
+    // controller is made (GUI thread), the rest on the worker thread.
+    QString _userName;
+    QString _channelName;
+    std::unique_ptr<ExportRecord> _record;
+    bool _endingReported = false;  // the first Finished or Error was posted
+    uint32_t _endingKind = 0;
+    uint32_t _endingCode = 0;
+};
+
+#endif  // PLUGIN_EXPORT_CONTROLLER_H_

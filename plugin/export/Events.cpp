@@ -1,0 +1,4 @@
+#include "plugin/export/Events.h"
+
+ExportEvent::~ExportEvent() = default;
+ControllerEvent::~ControllerEvent() = default;

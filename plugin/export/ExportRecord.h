@@ -1,0 +1,101 @@
+// ExportRecord: the JSON file an export leaves beside its files, saying what
+// was exported, by whom, from which channel, which stretches of the period
+// hold no recording, every file with its checksum, and how the export ended
+// (docs/export-record.md describes the fields).
+//
+// The record is created when the export starts, under a name of its own
+// that no other export's record has ("export-<local start time>.json", with
+// " (2)" and so on on a clash), and written again, whole, after every
+// finished file and at the end: to a temporary file that then replaces the
+// record, so that a killed export still leaves a valid record of the files
+// it finished.
+//
+// Owned by the Controller; worker thread only, except the constructor,
+// which runs where the Controller is made.
+#ifndef PLUGIN_EXPORT_EXPORTRECORD_H_
+#define PLUGIN_EXPORT_EXPORTRECORD_H_
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+class ExportRecord {
+public:
+    // One file of the export, as finished.
+    struct File {
+        QString name;  // in the target folder
+        int64_t firstMs = 0;
+        int64_t lastMs = 0;
+        int64_t sizeBytes = 0;
+        QByteArray sha256;  // hex; empty when no checksum was written
+        struct Pause {
+            int64_t fileMs;       // where the file's timeline goes on
+            int64_t wallClockMs;  // the recording's time there
+        };
+        std::vector<Pause> pauses;  // the chapters after the file's start
+    };
+    struct Gap {
+        int64_t fromMs;
+        int64_t toMs;
+    };
+    enum class Ending { Running, Finished, Stopped, Error };
+
+    ExportRecord(const QString &user, const QString &channel, bool limitEnabled, int limitMb);
+
+    // Creates the record in `dir` for an export of the period asked for,
+    // [fromMs, toMs] (toMs the largest value: to the end of the archive),
+    // that starts now. False (with a warning) when no record can be made
+    // there; the export goes on without one.
+    bool create(const QString &dir, int64_t fromMs, int64_t toMs, const std::vector<Gap> &gaps);
+    void addFile(const File &file);
+    // Ends the record; the first ending given counts.
+    void end(Ending ending, uint32_t code = 0, const QString &text = QString());
+    bool ended() const { return _ending != Ending::Running; }
+    const QString &path() const { return _path; }
+
+    // The stretches of [fromMs, toMs] that no fragment covers, each as
+    // [from, to).
+    template <typename Fragments>
+    static std::vector<Gap> gapsOf(const Fragments &fragments, int64_t fromMs, int64_t toMs);
+
+private:
+    bool save();
+    QByteArray toJson() const;
+
+    const QString _user;
+    const QString _channel;
+    const bool _limitEnabled;
+    const int _limitMb;
+    QString _path;  // empty while no record exists
+    int64_t _startedAtMs = 0;
+    int64_t _fromMs = 0;
+    int64_t _toMs = 0;
+    std::vector<Gap> _gaps;
+    std::vector<File> _files;
+    Ending _ending = Ending::Running;
+    uint32_t _code = 0;
+    QString _text;
+    int64_t _endedAtMs = 0;
+};
+
+template <typename Fragments>
+std::vector<ExportRecord::Gap> ExportRecord::gapsOf(const Fragments &fragments, int64_t fromMs, int64_t toMs)
+{
+    std::vector<Gap> gaps;
+    int64_t coveredUpToMs = fromMs;  // everything before this is accounted for
+    for (const auto &fragment : fragments) {
+        if (fragment.end <= coveredUpToMs)
+            continue;
+        if (fragment.start > toMs)
+            break;
+        if (fragment.start > coveredUpToMs)
+            gaps.push_back(Gap{coveredUpToMs, fragment.start});
+        coveredUpToMs = fragment.end;
+    }
+    if (coveredUpToMs <= toMs)
+        gaps.push_back(Gap{coveredUpToMs, toMs + 1});
+    return gaps;
+}
+
+#endif  // PLUGIN_EXPORT_EXPORTRECORD_H_

@@ -1,0 +1,147 @@
+#include "plugin/export/TemporaryFile.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtDebug>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kPrefix[] = "tmpchunk-";
+constexpr int kRandomLength = 8;
+constexpr char kRandomAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+// Fresh random names hardly ever clash; the bound only ends the search in a
+// folder that behaves oddly.
+constexpr int kCreateAttempts = 100;
+
+QString errorText(int error) { return QString::fromLocal8Bit(strerror(error)); }
+
+QByteArray randomPart()
+{
+    QByteArray part(kRandomLength, '0');
+    for (char &c : part)
+        c = kRandomAlphabet[QRandomGenerator::global()->bounded(int(sizeof kRandomAlphabet - 1))];
+    return part;
+}
+
+bool lockNow(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// Whether the open file `fd` still has the name `path`. Another export that
+// finds a file unlocked may remove it, in the moment between its creation
+// and its lock; the lock is then on a file nobody sees.
+bool stillNamed(int fd, const char *path)
+{
+    struct stat opened {};
+    struct stat named {};
+    return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+std::unique_ptr<TemporaryFile> TemporaryFile::create(const QString &dir, const char *suffix)
+{
+    const QByteArray stem = dir.toUtf8() + '/' + kPrefix + QByteArray::number(qint64(getpid())) + '-';
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        const QByteArray path = stem + randomPart() + suffix;
+        // Mode 0666 less the umask, as any new file: others are to read the export.
+        const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EEXIST)
+                continue;
+            qWarning() << "TemporaryFile: cannot create" << QString::fromUtf8(path) << errorText(error);
+            return nullptr;
+        }
+        if (lockNow(fd) && stillNamed(fd, path.constData()))
+            return std::unique_ptr<TemporaryFile>(new TemporaryFile(fd, path));
+        // Taken for a leftover by another export, which removes it.
+        close(fd);
+    }
+    qWarning() << "TemporaryFile: no free temporary name in" << dir;
+    return nullptr;
+}
+
+TemporaryFile::~TemporaryFile()
+{
+    close(_fd);  // releases the lock
+}
+
+bool TemporaryFile::write(const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            qWarning() << "TemporaryFile: cannot write" << name() << errorText(errno);
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool TemporaryFile::publishAs(const QString &target, bool *taken)
+{
+    const QByteArray to = target.toUtf8();
+    int error = 0;
+    if (renameat2(AT_FDCWD, _path.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+        error = errno;
+        // File systems that cannot rename without replacing can still make
+        // a second name, which fails on an existing one, and drop the first.
+        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+            error = link(_path.constData(), to.constData()) == 0 ? 0 : errno;
+            if (error == 0 && unlink(_path.constData()) != 0)
+                qWarning() << "TemporaryFile: cannot remove the name" << name() << "of" << target << errorText(errno);
+        }
+    }
+    *taken = error == EEXIST;
+    if (error == 0) {
+        _path = to;
+        _published = true;
+    } else if (!*taken) {
+        qWarning() << "TemporaryFile: cannot rename" << name() << "to" << target << errorText(error);
+    }
+    return error == 0;
+}
+
+void TemporaryFile::discard()
+{
+    if (!_published && unlink(_path.constData()) != 0 && errno != ENOENT)
+        qWarning() << "TemporaryFile: cannot remove" << name() << errorText(errno);
+}
+
+void TemporaryFile::removeLeftovers(const QString &dir)
+{
+    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5)$")
+                                      .arg(QLatin1String(kPrefix), QLatin1String(kRandomAlphabet))
+                                      .arg(kRandomLength)
+                                      .arg(QRegularExpression::escape(QLatin1String(kChunkSuffix)),
+                                           QRegularExpression::escape(QLatin1String(kChecksumSuffix))));
+    const QDir folder(dir);
+    const QStringList candidates = folder.entryList({QLatin1String(kPrefix) + QLatin1Char('*')}, QDir::Files);
+    for (const QString &candidate : candidates) {
+        if (!ours.match(candidate).hasMatch())
+            continue;
+        const QByteArray path = folder.filePath(candidate).toUtf8();
+        // Not followed through a link; and a pipe of that name must not block.
+        const int fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A lock that can be taken means no export is writing the file: the
+        // one that did was killed (or one has just made it and not locked it
+        // yet, and will notice and take another name).
+        if (lockNow(fd) && stillNamed(fd, path.constData()) && unlink(path.constData()) == 0)
+            qWarning() << "TemporaryFile: removed" << QString::fromUtf8(path) << "which no export is writing";
+        close(fd);
+    }
+}

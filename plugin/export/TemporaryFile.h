@@ -1,0 +1,62 @@
+// TemporaryFile: a file of one export while it is being written, under a
+// name of its own in the target folder, "tmpchunk-<pid>-<random><suffix>".
+//
+// Several exports may write into one folder at once (two operators and one
+// evidence share, two scripted runs), so nothing here may touch a file it
+// did not make: the file is created exclusively, it holds an advisory lock
+// (flock) for as long as this object lives, and publishAs() gives it its
+// final name atomically without replacing whatever is there. An export that
+// is killed leaves its file unlocked (the kernel drops the lock with the
+// process); removeLeftovers() deletes such files, and only those, of this
+// naming alone.
+//
+// Made and used on one thread; the lock is released by the destructor.
+#ifndef PLUGIN_EXPORT_TEMPORARYFILE_H_
+#define PLUGIN_EXPORT_TEMPORARYFILE_H_
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class TemporaryFile {
+public:
+    // Suffixes of the two kinds of file an export writes. Neither ends like
+    // a finished file or its checksum, so that nothing that looks for those
+    // (a player's file list, `sha256sum -c *.sha256`) takes a partial one.
+    static constexpr const char *kChunkSuffix = ".mkv.part";
+    static constexpr const char *kChecksumSuffix = ".sha256.part";
+
+    // A new, empty, locked file in `dir`; null (and a warning) when none can
+    // be created there.
+    static std::unique_ptr<TemporaryFile> create(const QString &dir, const char *suffix);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    // The file's path as libavformat and the C library take it; its current
+    // name (the final one after publishAs()).
+    const QByteArray &path() const { return _path; }
+    QString name() const { return QString::fromUtf8(_path); }
+
+    // Appends `bytes` through the locked descriptor.
+    bool write(const QByteArray &bytes);
+
+    // Gives the file the name `target`, unless that name exists: then false
+    // with *taken set. False with *taken clear is any other failure (logged).
+    bool publishAs(const QString &target, bool *taken);
+
+    // Deletes the file while it still has its temporary name.
+    void discard();
+
+    // Deletes the files of this naming in `dir` that no live export holds.
+    static void removeLeftovers(const QString &dir);
+
+private:
+    TemporaryFile(int fd, const QByteArray &path) : _fd(fd), _path(path) {}
+
+    int _fd;
+    QByteArray _path;
+    bool _published = false;
+};
+
+#endif  // PLUGIN_EXPORT_TEMPORARYFILE_H_
