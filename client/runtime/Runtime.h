@@ -42,7 +42,9 @@ VELT_RUNTIME_API std::string describeLiveBlocks();
 
 // Wraps an object made by a client component into a reference with a new
 // counter block (traced as adopted, with `description`). The block frees the
-// object through its virtual destructor, or through `deleter` when given.
+// object through its virtual destructor, or through `deleter` when given;
+// the deleter receives the object as the interface of the last reference
+// released (not its complete object), so it must know that interface.
 template <class T>
 ComponentRef<T> makeRef(T *object, const char *description, void (*deleter)(void *) = nullptr)
 {

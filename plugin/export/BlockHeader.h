@@ -15,4 +15,9 @@ struct BlockHeader {
 constexpr uint8_t kVideoStream = 0;
 constexpr uint8_t kAudioStream = 8;
 
+// A block time, or a remembered time, of 0 ms means "no time": the queue
+// reports it for a block it has no time for, and the controller starts its
+// last-written time there before a file's first block.
+constexpr int64_t kNoTimeMs = 0;
+
 #endif  // PLUGIN_EXPORT_BLOCKHEADER_H_

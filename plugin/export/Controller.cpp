@@ -59,7 +59,7 @@ Controller::Controller(IComponentManager *manager, const ComponentRef<IArchiveRe
       _stop(false),
       _streamInfo(nullptr),
       _currentFile(nullptr),
-      _lastTime(0),
+      _lastTime(kNoTimeMs),
       _lastProgressPost(0),
       _limitEnabled(limitEnabled),
       _limitMb(limitMb),
@@ -144,9 +144,6 @@ bool Controller::start(int64_t from, int64_t to)
         endRecord();
         return false;
     }
-    if (_debugLevel != 0)
-        qDebug() << "Controller::start from=" << from << " to=" << to;
-
     // Without a queue or a block source nothing can be read; end the export
     // with an error instead of calling through an empty reference.
     if (!_queue || !_blockSource) {

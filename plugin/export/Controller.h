@@ -108,14 +108,14 @@ private:
     QObject *_receiver;
     QString _dir;
     int _timerId;
-    int64_t _start;
-    int64_t _end;
-    int64_t _duration;
+    int64_t _start;     // ms since the Unix epoch: the export's first time
+    int64_t _end;       // ms since the Unix epoch: the period's end
+    int64_t _duration;  // ms, _end - _start, for the progress fraction
     bool _blockRead;
     bool _gatheringInfo;
-    int64_t _position;
-    int64_t _maxVideoTime;
-    int64_t _fragmentStart;
+    int64_t _position;       // ms since the Unix epoch: where the pump reads
+    int64_t _maxVideoTime;   // ms since the Unix epoch: latest video time read
+    int64_t _fragmentStart;  // ms since the Unix epoch: where the current file's reading began
 
     QMutex _mutex;
     bool _stop;  // guarded by _mutex
@@ -123,13 +123,13 @@ private:
     // Worker thread only.
     StreamInfo *_streamInfo;
     ChunkFile *_currentFile;
-    int64_t _lastTime;
+    int64_t _lastTime;  // ms since the Unix epoch of the last block written; kNoTimeMs before a file's first
     QHash<uint, QByteArray> _fourccs;
-    int64_t _lastProgressPost;
+    int64_t _lastProgressPost;  // ms of QDateTime::currentMSecsSinceEpoch at the last progress report
     std::vector<Fragment> _fragments;
     bool _limitEnabled;
     int32_t _limitMb;
-    int64_t _bytesWritten;
+    int64_t _bytesWritten;  // bytes of block data in the current file
     int _debugLevel;
     // Time of the block that last split a file because time went backwards;
     // -1 when none did.

@@ -5,7 +5,7 @@
 //
 // The first and last block times are known only when a file ends, but the
 // segment information is written with the header. So the header carries
-// placeholders of the final length, and finalize() patches them in place
+// placeholders of the final length, and patchHeader() writes them in place
 // (and the element's CRC-32) after the muxer's trailer, before the file is
 // hashed. None of this changes the streams, their time stamps or the names.
 //

@@ -72,10 +72,10 @@ Controller::Pass Controller::read(QByteArray &data, BlockHeader &header)
     if (streamNumber == 0) {
         if (!_videoRead && !data.isEmpty()) {
             _videoRead = true;
-            if (key && time != 0 && time < _maxVideoTime)
+            if (key && time != kNoTimeMs && time < _maxVideoTime)
                 beginAtKeyFrame(time);
         }
-        if (time != 0) {
+        if (time != kNoTimeMs) {
             if (time < _maxVideoTime) {
                 // The video went backwards: drop the block and step on.
                 data.clear();
@@ -115,7 +115,7 @@ Controller::Pass Controller::emptyBlock(int64_t blockTimeMs)
         postReport(ControllerEvent::Finished, 0);
         return Pass::Exit;
     }
-    if (blockTimeMs == 0) {
+    if (blockTimeMs == kNoTimeMs) {
         // The source has nothing at this position: step on with a fresh source.
         _position += kStepMs;
         if (_position > _end) {
@@ -163,7 +163,7 @@ Controller::Pass Controller::openAndRewind()
     // The gathered blocks are read again, from the file's first block on.
     _gatheringInfo = false;
     _readCursor = ReadCursor{0, 0, true};
-    _lastTime = 0;
+    _lastTime = kNoTimeMs;
     _position = _fragmentStart;
     _maxVideoTime = _fragmentStart;
     makeQueue();
@@ -176,7 +176,7 @@ Controller::Pass Controller::openAndRewind()
 Controller::Pass Controller::write(const BlockHeader &header, const QByteArray &data)
 {
     assert(_currentFile);
-    const bool backwards = _lastTime != 0 && header.time < _lastTime;
+    const bool backwards = _lastTime != kNoTimeMs && header.time < _lastTime;
     if (backwards && header.time == _backwardSplitMs) {
         // A block stored out of order comes again after the rewind its first
         // split made: splitting again would repeat for ever, so it is left out.

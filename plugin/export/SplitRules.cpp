@@ -13,7 +13,7 @@ constexpr int64_t kBytesPerMb = 1048576;
 bool Controller::shouldStartNewFile(const BlockHeader &header, const QByteArray &data)
 {
     // The first block of a file is never split off.
-    if (_lastTime == 0)
+    if (_lastTime == kNoTimeMs)
         return false;
     if (header.time < _lastTime) {
         if (_debugLevel != 0)

@@ -195,7 +195,7 @@ void recordingDeleter(void *object)
     g_deleter.removesBefore = tracerecorder::removesOf(g_deleter.counter);
 }
 
-TEST_F(ComponentRefTest, ClientBlockWithDeleterGetsTheCompleteObjectBackAfterTheRemoveTrace)
+TEST_F(ComponentRefTest, ClientBlockWithDeleterGetsTheReferencesInterfacePointerAfterTheRemoveTrace)
 {
     auto *object = new ArchiveSource;
     // The client keeps a weak unit of its own, so the block can be read after
@@ -210,7 +210,7 @@ TEST_F(ComponentRefTest, ClientBlockWithDeleterGetsTheCompleteObjectBackAfterThe
         ASSERT_NE(static_cast<void *>(ref.get()), static_cast<void *>(object));
     }
     EXPECT_EQ(g_deleter.calls, 1);
-    EXPECT_EQ(g_deleter.object, static_cast<void *>(object));
+    EXPECT_EQ(g_deleter.object, static_cast<void *>(static_cast<IVideoSource *>(object)));
     EXPECT_EQ(g_deleter.removesBefore, 1);
     EXPECT_EQ(g_destroyed, 0);  // the deleter, not the destructor
     EXPECT_EQ(counter->strong.load(), 0u);
