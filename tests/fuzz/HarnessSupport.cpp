@@ -1,5 +1,4 @@
 #include "tests/fuzz/Harness.h"
-#include "tests/fuzz/HarnessSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,7 +6,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -46,8 +44,7 @@ void initialize()
 QString freshFolder(const QString &name)
 {
     const QString path = scratch().filePath(name);
-    QDir(path).removeRecursively();
-    if (!QDir().mkpath(path))
+    if (!QDir(path).removeRecursively() || !QDir().mkpath(path))
         brokenPromise("cannot make a scratch folder");
     return path;
 }
@@ -59,22 +56,17 @@ void writeFile(const QString &path, const QByteArray &bytes)
         brokenPromise("cannot write a scratch file");
 }
 
-uint16_t ChunkReader::header()
+std::vector<std::pair<uint16_t, QByteArray>> chunks(const uint8_t *data, size_t sizeBytes, uint16_t sizeMask)
 {
-    if (_sizeBytes - _offsetBytes < 2) {
-        _offsetBytes = _sizeBytes;
-        return 0;
+    std::vector<std::pair<uint16_t, QByteArray>> out;
+    for (size_t at = 0; at < sizeBytes;) {
+        // A last single byte is an empty chunk.
+        const uint16_t header = at + 2 <= sizeBytes ? uint16_t(data[at] | data[at + 1] << 8) : 0;
+        at = std::min(at + 2, sizeBytes);
+        const size_t taken = std::min<size_t>(header & sizeMask, sizeBytes - at);
+        out.emplace_back(header, QByteArray(reinterpret_cast<const char *>(data + at), qsizetype(taken)));
+        at += taken;
     }
-    const uint16_t value = uint16_t(_data[_offsetBytes] | _data[_offsetBytes + 1] << 8);
-    _offsetBytes += 2;
-    return value;
-}
-
-QByteArray ChunkReader::bytes(size_t sizeBytes)
-{
-    const size_t taken = std::min(sizeBytes, _sizeBytes - _offsetBytes);
-    QByteArray out(reinterpret_cast<const char *>(_data + _offsetBytes), qsizetype(taken));
-    _offsetBytes += taken;
     return out;
 }
 

@@ -1,35 +1,50 @@
-// The format manager's lookups and what each informer accepts, refuses and
-// asks a new file for.
+// The format manager's informers over blocks the synthetic camera encodes:
+// the stream each describes, the packets it makes, what it refuses, and the
+// blocks that ask for a new file.
 #include "client/codecs/FormatManager.h"
 #include "client/media/FFmpegHolders.h"
 #include "client/media/FourCC.h"
-#include "client/runtime/Components.h"
-#include "plugin/host/Guids.h"
-#include "tests/client/codecs/Samples.h"
+#include "client/tools/SyntheticAudio.h"
+#include "client/tools/SyntheticVideo.h"
 
 #include <gtest/gtest.h>
-#include <random>
 
 namespace {
 
-using samples::Block;
+using VideoCodec = tools::SyntheticVideo::Codec;
+using AudioCodec = tools::SyntheticAudio::Codec;
 
-const uint32_t kAllCodes[] = {fourcc::kH264, fourcc::kHevc, fourcc::kMjpeg,
-                              fourcc::kAac,  fourcc::kUlaw, fourcc::kAlaw};
-
-std::vector<Block> samplesOf(uint32_t code)
+// The payloads a synthetic camera track makes.
+std::vector<QByteArray> encoded(std::unique_ptr<tools::SyntheticTrack> track, const QString &error)
 {
-    if (code == fourcc::kH264 || code == fourcc::kHevc || code == fourcc::kMjpeg)
-        return samples::video(code, 160, 120, 6, 3);
-    return samples::audio(code, 300);
+    std::vector<tools::Block> blocks;
+    QString stepError;
+    while (track && track->nextInputTimeMs() != INT64_MAX && track->step(&blocks, &stepError)) {
+    }
+    EXPECT_TRUE(track && track->finish(&blocks, &stepError)) << qPrintable(error + stepError);
+    std::vector<QByteArray> payloads;
+    for (const tools::Block &block : blocks)
+        payloads.push_back(block.payload);
+    return payloads;
 }
 
-// A muxer context to describe streams into; no file is opened.
-media::FormatContextHolder matroskaContext()
+// Six pictures, a key frame every three: blocks 0 and 3 are key.
+std::vector<QByteArray> video(VideoCodec codec, int width = 160, int height = 120)
 {
-    AVFormatContext *made = nullptr;
-    avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr);
-    return media::FormatContextHolder(made);
+    av_log_set_level(AV_LOG_ERROR);  // no encoder statistics
+    QString error;
+    return encoded(tools::SyntheticVideo::open({codec, width, height, AVRational{25, 1}, 3}, 1000, 240, &error), error);
+}
+
+std::vector<QByteArray> audio(AudioCodec codec, int rateHz = 16000, int channels = 1)
+{
+    QString error;
+    return encoded(tools::SyntheticAudio::open({codec, rateHz, channels, 20}, 440.0, 1000, 800, &error), error);
+}
+
+ComponentRef<IAVInformer_LibavExport> informerFor(uint32_t code)
+{
+    return ComponentRef<IAVInformer_LibavExport>(codecs::makeFormatManager()->createInformer(code, QByteArray()));
 }
 
 struct Packed {
@@ -38,173 +53,112 @@ struct Packed {
     QByteArray bytes;  // the packet's data, null when none
 };
 
-Packed pack(IAVInformer_LibavExport *informer, const QByteArray &block, bool key)
+Packed pack(IAVInformer_LibavExport &informer, const QByteArray &block, bool key)
 {
     media::PacketHolder packet(av_packet_alloc());
     Packed result;
-    result.ok = informer->fillPacket(block, key, packet.get(), &result.startNewFile);
+    result.ok = informer.fillPacket(block, key, packet.get(), &result.startNewFile);
     if (packet->data)
         result.bytes = QByteArray(reinterpret_cast<const char *>(packet->data), packet->size);
     return result;
 }
 
-QByteArray withCode(uint32_t code, const QByteArray &block)
+// A Matroska muxer context (no file opened) with the stream an informer
+// described from the first of `blocks`; the informer in *informer.
+media::FormatContextHolder described(const std::vector<QByteArray> &blocks, ComponentRef<IAVInformer_LibavExport> *informer)
 {
-    return fourcc::bytes(code) + block.mid(fourcc::kSizeBytes);
+    AVFormatContext *made = nullptr;
+    avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr);
+    *informer = informerFor(fourcc::of(blocks.at(0)));
+    EXPECT_TRUE(*informer && (*informer)->addBlock(blocks[0], true) && (*informer)->isReady() &&
+                (*informer)->fillStream(made) && made->nb_streams == 1);
+    return media::FormatContextHolder(made);
 }
 
-TEST(FormatManagerTest, PublishedManagerMakesInformersForKnownCodesOnly)
+TEST(InformerTest, DescribesItsStreamPacksEveryBlockAndRefusesOtherBytes)
 {
-    velt::ComponentManager manager;
-    codecs::publish(manager);
-    ComponentRef<IAVFormatManager> formats(manager.getComponent(guids::kAVFormatManager));
-    ASSERT_TRUE(formats);
-    for (uint32_t code : kAllCodes) {
-        ComponentRef<IAVInformer_LibavExport> informer(formats->createInformer(code, QByteArray()));
-        ASSERT_TRUE(informer) << fourcc::bytes(code).constData();
-        EXPECT_FALSE(informer->isReady());
-    }
-    EXPECT_FALSE(formats->createInformer(fourcc::make('V', 'P', '8', '0'), QByteArray()));
-    EXPECT_FALSE(formats->createInformer(0, QByteArray()));
-}
-
-TEST(InformerTest, RefusesBlocksThatAreNotOfItsCodec)
-{
-    const QByteArray garbage = QByteArray(200, '\x5a');
-    for (uint32_t code : kAllCodes) {
-        SCOPED_TRACE(fourcc::bytes(code).constData());
-        const std::vector<Block> blocks = samplesOf(code);
-        ASSERT_FALSE(blocks.empty());
-        ComponentRef<IAVInformer_LibavExport> informer = samples::informerFor(code);
-        EXPECT_FALSE(informer->addBlock(fourcc::bytes(code).left(3), true));
-        EXPECT_FALSE(informer->addBlock(fourcc::bytes(code), true));
-        const uint32_t other = code == fourcc::kH264 ? fourcc::kHevc : fourcc::kH264;
-        EXPECT_FALSE(informer->addBlock(withCode(other, blocks[0].payload), true));
-        const bool anyBytesDo = code == fourcc::kUlaw || code == fourcc::kAlaw;
-        EXPECT_EQ(informer->addBlock(fourcc::bytes(code) + garbage, true), anyBytesDo);
-        if (code == fourcc::kMjpeg || code == fourcc::kAac) {
-            EXPECT_FALSE(informer->addBlock(fourcc::bytes(code) + garbage, false));
-        }
+    const struct {
+        const char *what;
+        std::vector<QByteArray> blocks;
+        AVCodecID codecId;
+        int width, height, rateHz, channels, extradataBytes;  // extradata -1: some
+        int64_t bitRate;
+        int blockAlign, headerBytes;  // headerBytes: stripped from each block
+    } cases[] = {
+        {"H.264", video(VideoCodec::H264), AV_CODEC_ID_H264, 160, 120, 0, 0, -1, 0, 0, 0},
+        {"HEVC", video(VideoCodec::Hevc), AV_CODEC_ID_HEVC, 160, 120, 0, 0, -1, 0, 0, 0},
+        {"MJPEG", video(VideoCodec::Mjpeg), AV_CODEC_ID_MJPEG, 160, 120, 0, 0, 0, 0, 0, 0},
+        {"AAC mono", audio(AudioCodec::Aac), AV_CODEC_ID_AAC, 0, 0, 16000, 1, 2, 0, 0, 7},
+        {"AAC stereo", audio(AudioCodec::Aac, 8000, 2), AV_CODEC_ID_AAC, 0, 0, 8000, 2, 2, 0, 0, 7},
+        {"mu-law", audio(AudioCodec::Ulaw), AV_CODEC_ID_PCM_MULAW, 0, 0, 8000, 1, 0, 64000, 1, 0},
+        {"A-law", audio(AudioCodec::Alaw), AV_CODEC_ID_PCM_ALAW, 0, 0, 8000, 1, 0, 64000, 1, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_GE(c.blocks.size(), 6u);
+        const QByteArray code = c.blocks[0].left(fourcc::kSizeBytes);
+        ComponentRef<IAVInformer_LibavExport> informer = informerFor(fourcc::of(code));
+        ASSERT_TRUE(informer);
+        const QByteArray otherCode = fourcc::bytes(fourcc::of(code) == fourcc::kH264 ? fourcc::kHevc : fourcc::kH264);
+        for (const QByteArray &refused : {code.left(3), code, otherCode + c.blocks[0].mid(fourcc::kSizeBytes)})
+            EXPECT_FALSE(informer->addBlock(refused, true));
+        const bool anyBytesDo = c.codecId == AV_CODEC_ID_PCM_MULAW || c.codecId == AV_CODEC_ID_PCM_ALAW;
+        EXPECT_EQ(informer->addBlock(code + QByteArray(200, '\x5a'), true), anyBytesDo);
         EXPECT_EQ(informer->isReady(), anyBytesDo);
+        EXPECT_FALSE(pack(*informer, c.blocks[0], true).ok) << "packed before its stream was added";
 
-        // Not described in a file yet: nothing can be packed.
-        EXPECT_FALSE(pack(informer.get(), blocks[0].payload, blocks[0].key).ok);
-    }
-}
-
-TEST(InformerTest, DamagedBlocksAreRefusedOrPackedWhole)
-{
-    std::mt19937 random(20240503);
-    for (uint32_t code : kAllCodes) {
-        SCOPED_TRACE(fourcc::bytes(code).constData());
-        const std::vector<Block> blocks = samplesOf(code);
-        ComponentRef<IAVInformer_LibavExport> described = samples::describedBy(code, blocks);
-        ASSERT_TRUE(described && described->isReady());
-        media::FormatContextHolder context = matroskaContext();
-        ASSERT_TRUE(described->fillStream(context.get()));
-        EXPECT_FALSE(pack(described.get(), fourcc::bytes(code).left(3), true).ok);
-        EXPECT_FALSE(pack(described.get(), fourcc::bytes(code), true).ok);
-        for (int round = 0; round < 60; ++round) {
-            QByteArray block = blocks[random() % blocks.size()].payload;
-            block.truncate(fourcc::kSizeBytes + qsizetype(random() % (block.size() - fourcc::kSizeBytes + 1)));
-            for (int flips = random() % 8; flips > 0 && block.size() > fourcc::kSizeBytes; --flips)
-                block[fourcc::kSizeBytes + qsizetype(random() % (block.size() - fourcc::kSizeBytes))] = char(random());
-            const bool key = random() % 2;
-            samples::informerFor(code)->addBlock(block, key);
-            const Packed packed = pack(described.get(), block, key);
-            if (packed.ok && !packed.startNewFile && code != fourcc::kAac) {
-                EXPECT_EQ(packed.bytes, block.mid(fourcc::kSizeBytes));
-            }
+        const media::FormatContextHolder context = described(c.blocks, &informer);
+        ASSERT_TRUE(informer && context->nb_streams == 1);
+        const AVCodecParameters *par = context->streams[0]->codecpar;
+        EXPECT_EQ((std::vector<int64_t>{par->codec_id, par->width, par->height, par->sample_rate,
+                                        par->ch_layout.nb_channels, par->bit_rate, par->block_align}),
+                  (std::vector<int64_t>{c.codecId, c.width, c.height, c.rateHz, c.channels, c.bitRate, c.blockAlign}));
+        EXPECT_TRUE(c.extradataBytes < 0 ? par->extradata_size > 0 : par->extradata_size == c.extradataBytes)
+            << par->extradata_size;
+        for (size_t i = 0; i < c.blocks.size(); ++i) {
+            const Packed packed = pack(*informer, c.blocks[i], i % 3 == 0 || c.width == 0);
+            EXPECT_TRUE(packed.ok && !packed.startNewFile) << i;
+            EXPECT_EQ(packed.bytes, c.blocks[i].mid(fourcc::kSizeBytes + c.headerBytes)) << i;
         }
     }
+    EXPECT_FALSE(informerFor(fourcc::make('V', 'P', '8', '0')));
+    EXPECT_FALSE(informerFor(0));
 }
 
-class VideoChangeTest : public testing::TestWithParam<uint32_t> {};
-
-TEST_P(VideoChangeTest, KeyFrameOfAnotherSizeOrCodeStartsNewFile)
+TEST(InformerTest, ABlockThatNoLongerFitsTheStreamStartsANewFile)
 {
-    const uint32_t code = GetParam();
-    const std::vector<Block> first = samples::video(code, 160, 120, 6, 3);
-    const std::vector<Block> resized = samples::video(code, 128, 96, 2, 3);
-    ASSERT_EQ(first.size(), 6u);
-    ASSERT_TRUE(first[3].key);
-    ComponentRef<IAVInformer_LibavExport> informer = samples::describedBy(code, first);
-    ASSERT_TRUE(informer && informer->isReady());
-    media::FormatContextHolder context = matroskaContext();
-    ASSERT_TRUE(informer->fillStream(context.get()));
-    EXPECT_EQ(context->streams[0]->codecpar->width, 160);
-
-    for (const Block &block : first) {
-        const Packed packed = pack(informer.get(), block.payload, block.key);
-        EXPECT_TRUE(packed.ok && !packed.startNewFile);
-        EXPECT_EQ(packed.bytes, block.payload.mid(fourcc::kSizeBytes));
+    const QByteArray unreadable(300, '\x11');
+    QByteArray brokenAdts = audio(AudioCodec::Aac)[1];
+    brokenAdts[fourcc::kSizeBytes] = 0;
+    const struct {
+        const char *what;
+        std::vector<QByteArray> stream;
+        QByteArray block;
+        bool key, ok, startNewFile;
+    } cases[] = {
+        {"H.264 key frame of another size", video(VideoCodec::H264), video(VideoCodec::H264, 128, 96)[0], true, true, true},
+        {"HEVC key frame of another size", video(VideoCodec::Hevc), video(VideoCodec::Hevc, 128, 96)[0], true, true, true},
+        {"MJPEG picture of another size", video(VideoCodec::Mjpeg), video(VideoCodec::Mjpeg, 128, 96)[0], true, true, true},
+        {"a block of another code", video(VideoCodec::H264), video(VideoCodec::Mjpeg)[1], false, true, true},
+        {"an H.264 key frame that tells nothing: kept", video(VideoCodec::H264),
+         fourcc::bytes(fourcc::kH264) + unreadable, true, true, false},
+        {"an MJPEG picture that tells nothing: kept", video(VideoCodec::Mjpeg),
+         fourcc::bytes(fourcc::kMjpeg) + unreadable, true, true, false},
+        {"AAC of another rate", audio(AudioCodec::Aac), audio(AudioCodec::Aac, 8000)[0], true, true, true},
+        {"AAC with another channel count", audio(AudioCodec::Aac), audio(AudioCodec::Aac, 16000, 2)[0], true, true, true},
+        {"AAC without its ADTS header", audio(AudioCodec::Aac), brokenAdts, true, false, false},
+        {"A-law after mu-law", audio(AudioCodec::Ulaw), audio(AudioCodec::Alaw)[0], true, true, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ComponentRef<IAVInformer_LibavExport> informer;
+        const media::FormatContextHolder context = described(c.stream, &informer);
+        ASSERT_TRUE(informer);
+        const Packed packed = pack(*informer, c.block, c.key);
+        EXPECT_EQ(packed.ok, c.ok);
+        EXPECT_EQ(packed.startNewFile, c.startNewFile);
+        EXPECT_EQ(packed.bytes, c.ok && !c.startNewFile ? c.block.mid(fourcc::kSizeBytes) : QByteArray());
     }
-    // A key frame that tells nothing is taken as unchanged and kept whole.
-    const QByteArray unreadable = fourcc::bytes(code) + QByteArray(300, '\x11');
-    const Packed garbage = pack(informer.get(), unreadable, true);
-    EXPECT_TRUE(garbage.ok && !garbage.startNewFile);
-    EXPECT_EQ(garbage.bytes, unreadable.mid(fourcc::kSizeBytes));
-
-    const Packed resizedKey = pack(informer.get(), resized[0].payload, true);
-    EXPECT_TRUE(resizedKey.ok && resizedKey.startNewFile);
-    EXPECT_TRUE(resizedKey.bytes.isNull());
-
-    const uint32_t other = code == fourcc::kMjpeg ? fourcc::kH264 : fourcc::kMjpeg;
-    const Packed otherCode = pack(informer.get(), withCode(other, first[1].payload), false);
-    EXPECT_TRUE(otherCode.ok && otherCode.startNewFile);
-    EXPECT_TRUE(otherCode.bytes.isNull());
-}
-
-INSTANTIATE_TEST_SUITE_P(Codecs, VideoChangeTest, testing::Values(fourcc::kH264, fourcc::kHevc, fourcc::kMjpeg),
-                         [](const testing::TestParamInfo<uint32_t> &info) {
-                             return fourcc::bytes(info.param).toStdString();
-                         });
-
-TEST(AudioChangeTest, AacPacketsAreRawAndAnotherConfigurationStartsNewFile)
-{
-    const std::vector<Block> mono16k = samples::audio(fourcc::kAac, 300, 16000, 1);
-    ComponentRef<IAVInformer_LibavExport> informer = samples::describedBy(fourcc::kAac, mono16k);
-    ASSERT_TRUE(informer && informer->isReady());
-    media::FormatContextHolder context = matroskaContext();
-    ASSERT_TRUE(informer->fillStream(context.get()));
-    const AVCodecParameters *par = context->streams[0]->codecpar;
-    EXPECT_EQ(par->sample_rate, 16000);
-    EXPECT_EQ(par->ch_layout.nb_channels, 1);
-    EXPECT_EQ(par->extradata_size, 2);
-
-    const int adtsHeaderBytes = 7;
-    for (const Block &block : mono16k) {
-        const Packed packed = pack(informer.get(), block.payload, block.key);
-        EXPECT_TRUE(packed.ok && !packed.startNewFile);
-        EXPECT_EQ(packed.bytes, block.payload.mid(fourcc::kSizeBytes + adtsHeaderBytes));
-    }
-    for (const std::vector<Block> &other : {samples::audio(fourcc::kAac, 100, 8000, 1),
-                                            samples::audio(fourcc::kAac, 100, 16000, 2)}) {
-        const Packed packed = pack(informer.get(), other[0].payload, true);
-        EXPECT_TRUE(packed.ok && packed.startNewFile);
-    }
-    QByteArray broken = mono16k[1].payload;
-    broken[fourcc::kSizeBytes] = 0;
-    EXPECT_FALSE(pack(informer.get(), broken, false).ok);
-    EXPECT_FALSE(pack(informer.get(), broken, true).ok);
-}
-
-TEST(AudioChangeTest, G711PacketsAreUnchangedAndTheOtherLawStartsNewFile)
-{
-    const std::vector<Block> ulaw = samples::audio(fourcc::kUlaw, 100);
-    ComponentRef<IAVInformer_LibavExport> informer = samples::describedBy(fourcc::kUlaw, ulaw);
-    media::FormatContextHolder context = matroskaContext();
-    ASSERT_TRUE(informer->fillStream(context.get()));
-    const AVCodecParameters *par = context->streams[0]->codecpar;
-    EXPECT_EQ(par->codec_id, AV_CODEC_ID_PCM_MULAW);
-    EXPECT_EQ(par->bit_rate, 64000);
-    EXPECT_EQ(par->block_align, 1);
-
-    const Packed same = pack(informer.get(), ulaw[1].payload, true);
-    EXPECT_TRUE(same.ok && !same.startNewFile);
-    EXPECT_EQ(same.bytes, ulaw[1].payload.mid(fourcc::kSizeBytes));
-    const Packed alaw = pack(informer.get(), samples::audio(fourcc::kAlaw, 20)[0].payload, true);
-    EXPECT_TRUE(alaw.ok && alaw.startNewFile);
 }
 
 }  // namespace
