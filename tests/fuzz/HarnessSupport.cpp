@@ -1,8 +1,8 @@
+#include "tests/client/ClientTestUtil.h"
 #include "tests/fuzz/Harness.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -15,35 +15,28 @@ namespace fuzzharness {
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-QTemporaryDir &scratch()
-{
-    // Lives until exit: the fuzzer never returns to tear it down earlier.
-    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velt-fuzz-XXXXXX"));
-    return dir;
-}
+// Lives until exit: the fuzzer never returns to tear it down earlier.
+QTemporaryDir g_scratch(QDir::tempPath() + QStringLiteral("/velt-fuzz-XXXXXX"));
 
 }  // namespace
 
 void initialize()
 {
     // Millions of inputs would each print the same warnings.
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     av_log_set_level(AV_LOG_QUIET);
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "velt-fuzz";
-        static char *argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-    if (!scratch().isValid())
+    static int argc = 1;
+    static char name[] = "velt-fuzz";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // lives as long as the process
+    if (!g_scratch.isValid())
         brokenPromise("no scratch folder");
 }
 
 QString freshFolder(const QString &name)
 {
-    const QString path = scratch().filePath(name);
+    const QString path = g_scratch.filePath(name);
     if (!QDir(path).removeRecursively() || !QDir().mkpath(path))
         brokenPromise("cannot make a scratch folder");
     return path;
@@ -51,8 +44,7 @@ QString freshFolder(const QString &name)
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!clienttest::writeFile(path, bytes))
         brokenPromise("cannot write a scratch file");
 }
 

@@ -1,12 +1,12 @@
 // Where a feed starts, what it delivers and how it ends (key blocks of both
-// streams, fragment edges, gaps, markers), the queue, the fragment index and
-// what the recorder refuses.
+// streams, fragment edges, gaps, markers), readers on several threads, and
+// what the recorder refuses. The queue's answers and the fragment list are
+// seen through every export of a real archive.
 #include "tests/client/archive/ArchiveTestUtil.h"
-
-#include "plugin/host/Guids.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace archivetest;
 
@@ -80,48 +80,27 @@ TEST_F(FeedTest, StartsAtTheLatestVideoKeyFrameOfTheFragmentHoldingTheTime)
         EXPECT_EQ(feed(*_reader, c.timeMs), from(c.fragment, c.first)) << c.what;
 }
 
-TEST_F(FeedTest, QueueAnswersFalseWhenUnfedStartsOverWhenFedAgainAndKeepsItsPayloads)
+// What the exporter does (read to a marker, feed again at its time) on
+// several threads at once, while the source that opened the archive and the
+// reader that started them are released.
+TEST_F(FeedTest, ReadersOnSeveralThreadsOutliveTheSource)
 {
-    ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
-    ASSERT_TRUE(queue);
-    QByteArray data;
-    uint32_t stream = 99;
-    bool key = false;
-    int64_t time = 0, scratch = 0;
-    ReadCursor cursor{0, 0, true};
-    const auto read = [&] { return queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr); };
-    EXPECT_FALSE(read());
-    _reader->blockSource()->feed(1160, queue);
-    ASSERT_TRUE(read());
-    EXPECT_TRUE(time == 1080 && key && stream == V);
-    _reader->blockSource()->feed(D + 10020, queue);
-    // The payloads stay readable once the archive is released.
-    _reader.reset();
-    ASSERT_TRUE(read());
-    const QByteArray kept = data;  // shares the payload's bytes
-    ASSERT_TRUE(read());
-    EXPECT_EQ(kept, payloadFor(A, D + 10020));
-    EXPECT_EQ(data, payloadFor(A, D + 10040));
-    ASSERT_TRUE(read());
-    EXPECT_TRUE(data.isEmpty() && stream == 0 && time == kEndMarkerMs);
-    EXPECT_FALSE(read());
-    EXPECT_FALSE(read());
-}
-
-TEST_F(FeedTest, FragmentListAndBoundsSayWhereTheRecordingsAre)
-{
-    std::vector<Fragment> list;
-    _reader->fragmentIndex()->fragments(&list, nullptr);
-    ASSERT_EQ(list.size(), fragments().size());
-    for (size_t i = 0; i < list.size(); ++i) {
-        EXPECT_EQ(list[i].start, fragments()[i].front().timeMs);
-        EXPECT_EQ(list[i].end, fragments()[i].back().timeMs + 1) << "one past the last block";
+    std::vector<Block> expected;
+    for (const std::vector<Block> &fragment : fragments())
+        expected.insert(expected.end(), fragment.begin(), fragment.end());
+    for (int round = 0; round < 5; ++round) {
+        ComponentRef<IArchiveReader> reader = openReader(_tmp.path() + "/a");
+        ASSERT_TRUE(reader);
+        std::vector<std::vector<Block>> results(4);
+        std::vector<std::thread> threads;
+        for (auto &result : results)
+            threads.emplace_back([reader, &result] { result = readToEnd(*reader); });
+        reader.reset();
+        for (std::thread &t : threads)
+            t.join();
+        for (const auto &result : results)
+            EXPECT_EQ(result, expected);
     }
-    int64_t first = 0, last = 0;
-    int32_t count = 0;
-    ASSERT_TRUE(_reader->fragmentIndex()->timeBounds(&first, &last, &count));
-    EXPECT_EQ((std::vector<int64_t>{first, last, count, _reader->beginTime(), _reader->endTime()}),
-              (std::vector<int64_t>{1000, D + 10040, 3, 1000, D + 10040}));
 }
 
 TEST(ArchiveTest, RecorderRefusesBlocksThatWouldBreakTheOrderAndKeepsWhatCameBefore)
@@ -131,20 +110,20 @@ TEST(ArchiveTest, RecorderRefusesBlocksThatWouldBreakTheOrderAndKeepsWhatCameBef
     std::unique_ptr<archive::Recorder> recorder = archive::Recorder::create(tmp.path() + "/a", &error);
     ASSERT_TRUE(recorder);
     EXPECT_FALSE(recorder->append(V, 1000, true, payloadFor(V, 1000), &error)) << "no fragment begun";
-    ASSERT_TRUE(recorder->beginFragment(&error) && recorder->append(V, 1000, true, payloadFor(V, 1000), &error) &&
-                recorder->append(A, 1010, false, payloadFor(A, 1010), &error) &&
-                recorder->append(V, 1010, false, payloadFor(V, 1010), &error));  // equal times are fine
-    const Block refused[] = {video(1009, false), audio(999), Block{3, 1020, false, payloadFor(V, 1020)},
-                             Block{V, 1020, false, "H26"}, video(0, false)};
-    for (const Block &b : refused)
-        EXPECT_FALSE(recorder->append(b.stream, b.timeMs, false, b.payload, &error)) << b;
-    // A new fragment must start after the last block.
+    ASSERT_TRUE(recorder->beginFragment(&error));
+    // Equal times are fine, earlier ones are not, nor an unknown stream or a
+    // payload without room for its code; a new fragment starts after the last block.
+    const std::pair<Block, bool> appended[] = {
+        {video(1000, true), true}, {audio(1010), true}, {video(1010, false), true}, {video(1009, false), false},
+        {audio(999), false}, {Block{3, 1020, false, payloadFor(V, 1020)}, false}, {Block{V, 1020, false, "H26"}, false},
+        {video(0, false), false}};
+    for (const auto &[b, accepted] : appended)
+        EXPECT_EQ(recorder->append(b.stream, b.timeMs, b.key, b.payload, &error), accepted) << b;
     ASSERT_TRUE(recorder->beginFragment(&error));
     EXPECT_FALSE(recorder->append(V, 1010, true, payloadFor(V, 1010), &error));
     ASSERT_TRUE(recorder->append(V, 1011, true, payloadFor(V, 1011), &error) && recorder->close(&error));
-    ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(feed(*reader, 1000), (std::vector<Block>{video(1000, true), audio(1010), video(1010, false), marker(1011)}));
+    EXPECT_EQ(feed(*openReader(tmp.path() + "/a"), 1000),
+              (std::vector<Block>{video(1000, true), audio(1010), video(1010, false), marker(1011)}));
 }
 
 }  // namespace

@@ -1,50 +1,38 @@
-// The format manager's informers over blocks the synthetic camera encodes:
+// The format manager's informers over blocks velt-archive synth records:
 // the stream each describes, the packets it makes, what it refuses, and the
 // blocks that ask for a new file.
 #include "client/codecs/FormatManager.h"
-#include "client/media/FFmpegHolders.h"
-#include "client/media/FourCC.h"
-#include "client/tools/SyntheticAudio.h"
-#include "client/tools/SyntheticVideo.h"
+#include "tests/client/tools/ToolTestUtil.h"
 
-#include <gtest/gtest.h>
+#include <QTemporaryDir>
 
 namespace {
 
-using VideoCodec = tools::SyntheticVideo::Codec;
-using AudioCodec = tools::SyntheticAudio::Codec;
+using tooltest::Block;
 
-// The payloads a synthetic camera track makes.
-std::vector<QByteArray> encoded(std::unique_ptr<tools::SyntheticTrack> track, const QString &error)
+// The blocks of one stream in the first 0.8 s that velt-archive synth
+// records with `options` (160x120 video with a key frame every three pictures).
+std::vector<Block> synthesized(uint8_t stream, const QStringList &options)
 {
-    std::vector<tools::Block> blocks;
-    QString stepError;
-    while (track && track->nextInputTimeMs() != INT64_MAX && track->step(&blocks, &stepError)) {
-    }
-    EXPECT_TRUE(track && track->finish(&blocks, &stepError)) << qPrintable(error + stepError);
-    std::vector<QByteArray> payloads;
-    for (const tools::Block &block : blocks)
-        payloads.push_back(block.payload);
-    return payloads;
+    QTemporaryDir tmp;
+    const QStringList common = {"synth", "a", "--seconds", "0.8", "--size", "160x120", "--gop", "3"};
+    EXPECT_EQ(tooltest::runTool(common + options, tmp.path()).exitCode, 0);
+    std::vector<Block> blocks = tooltest::blocksOf(tmp.filePath("a")).at(0);
+    blocks.erase(std::remove_if(blocks.begin(), blocks.end(), [stream](const Block &b) { return b.stream != stream; }), blocks.end());
+    return blocks;
 }
-
-// Six pictures, a key frame every three: blocks 0 and 3 are key.
-std::vector<QByteArray> video(VideoCodec codec, int width = 160, int height = 120)
+std::vector<Block> video(const char *codec, const char *size = "160x120")
 {
-    av_log_set_level(AV_LOG_ERROR);  // no encoder statistics
-    QString error;
-    return encoded(tools::SyntheticVideo::open({codec, width, height, AVRational{25, 1}, 3}, 1000, 240, &error), error);
+    return synthesized(archivetest::V, {"--video", codec, "--size", size, "--audio", "none"});
 }
-
-std::vector<QByteArray> audio(AudioCodec codec, int rateHz = 16000, int channels = 1)
+std::vector<Block> audio(const char *codec, const char *rateHz = "16000", const char *channels = "1")
 {
-    QString error;
-    return encoded(tools::SyntheticAudio::open({codec, rateHz, channels, 20}, 440.0, 1000, 800, &error), error);
+    return synthesized(archivetest::A, {"--audio", codec, "--audio-rate", rateHz, "--channels", channels});
 }
 
 ComponentRef<IAVInformer_LibavExport> informerFor(uint32_t code)
 {
-    return ComponentRef<IAVInformer_LibavExport>(codecs::makeFormatManager()->createInformer(code, QByteArray()));
+    return ComponentRef<IAVInformer_LibavExport>(codecs::makeFormatManager()->createInformer(code, {}));
 }
 
 struct Packed {
@@ -55,110 +43,94 @@ struct Packed {
 
 Packed pack(IAVInformer_LibavExport &informer, const QByteArray &block, bool key)
 {
-    media::PacketHolder packet(av_packet_alloc());
     Packed result;
+    media::PacketHolder packet(av_packet_alloc());
     result.ok = informer.fillPacket(block, key, packet.get(), &result.startNewFile);
-    if (packet->data)
-        result.bytes = QByteArray(reinterpret_cast<const char *>(packet->data), packet->size);
+    result.bytes = packet->data ? QByteArray(reinterpret_cast<const char *>(packet->data), packet->size) : QByteArray();
     return result;
 }
 
-// A Matroska muxer context (no file opened) with the stream an informer
-// described from the first of `blocks`; the informer in *informer.
-media::FormatContextHolder described(const std::vector<QByteArray> &blocks, ComponentRef<IAVInformer_LibavExport> *informer)
-{
-    AVFormatContext *made = nullptr;
-    avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr);
-    *informer = informerFor(fourcc::of(blocks.at(0)));
-    EXPECT_TRUE(*informer && (*informer)->addBlock(blocks[0], true) && (*informer)->isReady() &&
-                (*informer)->fillStream(made) && made->nb_streams == 1);
-    return media::FormatContextHolder(made);
-}
+// A block that follows a described stream, and what packing it gives. In
+// order: the MJPEG informer keeps the last picture size it read.
+struct Next {
+    const char *what;
+    QByteArray block;
+    bool key, ok, startNewFile;
+};
 
-TEST(InformerTest, DescribesItsStreamPacksEveryBlockAndRefusesOtherBytes)
+TEST(InformerTest, DescribesItsStreamPacksItsBlocksAndAsksForANewFileWhenOneNoLongerFits)
 {
+    const QByteArray unreadable(300, '\x11');
+    QByteArray brokenAdts = audio("aac")[1].payload;
+    brokenAdts[fourcc::kSizeBytes] = 0;
     const struct {
         const char *what;
-        std::vector<QByteArray> blocks;
+        std::vector<Block> blocks;
         AVCodecID codecId;
         int width, height, rateHz, channels, extradataBytes;  // extradata -1: some
         int64_t bitRate;
         int blockAlign, headerBytes;  // headerBytes: stripped from each block
+        std::vector<Next> next;
     } cases[] = {
-        {"H.264", video(VideoCodec::H264), AV_CODEC_ID_H264, 160, 120, 0, 0, -1, 0, 0, 0},
-        {"HEVC", video(VideoCodec::Hevc), AV_CODEC_ID_HEVC, 160, 120, 0, 0, -1, 0, 0, 0},
-        {"MJPEG", video(VideoCodec::Mjpeg), AV_CODEC_ID_MJPEG, 160, 120, 0, 0, 0, 0, 0, 0},
-        {"AAC mono", audio(AudioCodec::Aac), AV_CODEC_ID_AAC, 0, 0, 16000, 1, 2, 0, 0, 7},
-        {"AAC stereo", audio(AudioCodec::Aac, 8000, 2), AV_CODEC_ID_AAC, 0, 0, 8000, 2, 2, 0, 0, 7},
-        {"mu-law", audio(AudioCodec::Ulaw), AV_CODEC_ID_PCM_MULAW, 0, 0, 8000, 1, 0, 64000, 1, 0},
-        {"A-law", audio(AudioCodec::Alaw), AV_CODEC_ID_PCM_ALAW, 0, 0, 8000, 1, 0, 64000, 1, 0},
+        {"H.264", video("h264"), AV_CODEC_ID_H264, 160, 120, 0, 0, -1, 0, 0, 0,
+         {{"a key frame of another size", video("h264", "128x96")[0].payload, true, true, true},
+          {"a block of another code", video("mjpeg")[1].payload, false, true, true},
+          {"a key frame that tells nothing: kept", fourcc::bytes(fourcc::kH264) + unreadable, true, true, false}}},
+        {"HEVC", video("hevc"), AV_CODEC_ID_HEVC, 160, 120, 0, 0, -1, 0, 0, 0,
+         {{"a key frame of another size", video("hevc", "128x96")[0].payload, true, true, true}}},
+        {"MJPEG", video("mjpeg"), AV_CODEC_ID_MJPEG, 160, 120, 0, 0, 0, 0, 0, 0,
+         {{"a picture that tells nothing: kept", fourcc::bytes(fourcc::kMjpeg) + unreadable, true, true, false},
+          {"a picture of another size", video("mjpeg", "128x96")[0].payload, true, true, true}}},
+        {"AAC mono", audio("aac"), AV_CODEC_ID_AAC, 0, 0, 16000, 1, 2, 0, 0, 7,
+         {{"another rate", audio("aac", "8000")[0].payload, true, true, true},
+          {"another channel count", audio("aac", "16000", "2")[0].payload, true, true, true},
+          {"no ADTS header", brokenAdts, true, false, false}}},
+        {"AAC stereo", audio("aac", "8000", "2"), AV_CODEC_ID_AAC, 0, 0, 8000, 2, 2, 0, 0, 7, {}},
+        {"mu-law", audio("ulaw"), AV_CODEC_ID_PCM_MULAW, 0, 0, 8000, 1, 0, 64000, 1, 0,
+         {{"A-law", audio("alaw")[0].payload, true, true, true}}},
+        {"A-law", audio("alaw"), AV_CODEC_ID_PCM_ALAW, 0, 0, 8000, 1, 0, 64000, 1, 0, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_GE(c.blocks.size(), 6u);
-        const QByteArray code = c.blocks[0].left(fourcc::kSizeBytes);
+        const QByteArray first = c.blocks[0].payload, code = first.left(fourcc::kSizeBytes);
         ComponentRef<IAVInformer_LibavExport> informer = informerFor(fourcc::of(code));
         ASSERT_TRUE(informer);
         const QByteArray otherCode = fourcc::bytes(fourcc::of(code) == fourcc::kH264 ? fourcc::kHevc : fourcc::kH264);
-        for (const QByteArray &refused : {code.left(3), code, otherCode + c.blocks[0].mid(fourcc::kSizeBytes)})
+        for (const QByteArray &refused : {code.left(3), code, otherCode + first.mid(fourcc::kSizeBytes)})
             EXPECT_FALSE(informer->addBlock(refused, true));
         const bool anyBytesDo = c.codecId == AV_CODEC_ID_PCM_MULAW || c.codecId == AV_CODEC_ID_PCM_ALAW;
         EXPECT_EQ(informer->addBlock(code + QByteArray(200, '\x5a'), true), anyBytesDo);
         EXPECT_EQ(informer->isReady(), anyBytesDo);
-        EXPECT_FALSE(pack(*informer, c.blocks[0], true).ok) << "packed before its stream was added";
+        EXPECT_FALSE(pack(*informer, first, true).ok) << "packed before its stream was added";
 
-        const media::FormatContextHolder context = described(c.blocks, &informer);
-        ASSERT_TRUE(informer && context->nb_streams == 1);
+        // Described from its first block, in a Matroska muxer context (no file opened).
+        informer = informerFor(fourcc::of(code));
+        AVFormatContext *made = nullptr;
+        avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr);
+        const media::FormatContextHolder context(made);
+        ASSERT_TRUE(informer->addBlock(first, true) && informer->isReady() && informer->fillStream(made));
+        ASSERT_EQ(context->nb_streams, 1u);
         const AVCodecParameters *par = context->streams[0]->codecpar;
         EXPECT_EQ((std::vector<int64_t>{par->codec_id, par->width, par->height, par->sample_rate,
                                         par->ch_layout.nb_channels, par->bit_rate, par->block_align}),
                   (std::vector<int64_t>{c.codecId, c.width, c.height, c.rateHz, c.channels, c.bitRate, c.blockAlign}));
         EXPECT_TRUE(c.extradataBytes < 0 ? par->extradata_size > 0 : par->extradata_size == c.extradataBytes)
             << par->extradata_size;
-        for (size_t i = 0; i < c.blocks.size(); ++i) {
-            const Packed packed = pack(*informer, c.blocks[i], i % 3 == 0 || c.width == 0);
-            EXPECT_TRUE(packed.ok && !packed.startNewFile) << i;
-            EXPECT_EQ(packed.bytes, c.blocks[i].mid(fourcc::kSizeBytes + c.headerBytes)) << i;
+        for (const Block &b : c.blocks) {
+            const Packed packed = pack(*informer, b.payload, b.key);
+            EXPECT_TRUE(packed.ok && !packed.startNewFile) << b;
+            EXPECT_EQ(packed.bytes, b.payload.mid(fourcc::kSizeBytes + c.headerBytes)) << b;
+        }
+        for (const Next &next : c.next) {
+            const Packed packed = pack(*informer, next.block, next.key);
+            EXPECT_TRUE(packed.ok == next.ok && packed.startNewFile == next.startNewFile) << next.what;
+            EXPECT_EQ(packed.bytes, next.ok && !next.startNewFile ? next.block.mid(fourcc::kSizeBytes) : QByteArray())
+                << next.what;
         }
     }
     EXPECT_FALSE(informerFor(fourcc::make('V', 'P', '8', '0')));
     EXPECT_FALSE(informerFor(0));
-}
-
-TEST(InformerTest, ABlockThatNoLongerFitsTheStreamStartsANewFile)
-{
-    const QByteArray unreadable(300, '\x11');
-    QByteArray brokenAdts = audio(AudioCodec::Aac)[1];
-    brokenAdts[fourcc::kSizeBytes] = 0;
-    const struct {
-        const char *what;
-        std::vector<QByteArray> stream;
-        QByteArray block;
-        bool key, ok, startNewFile;
-    } cases[] = {
-        {"H.264 key frame of another size", video(VideoCodec::H264), video(VideoCodec::H264, 128, 96)[0], true, true, true},
-        {"HEVC key frame of another size", video(VideoCodec::Hevc), video(VideoCodec::Hevc, 128, 96)[0], true, true, true},
-        {"MJPEG picture of another size", video(VideoCodec::Mjpeg), video(VideoCodec::Mjpeg, 128, 96)[0], true, true, true},
-        {"a block of another code", video(VideoCodec::H264), video(VideoCodec::Mjpeg)[1], false, true, true},
-        {"an H.264 key frame that tells nothing: kept", video(VideoCodec::H264),
-         fourcc::bytes(fourcc::kH264) + unreadable, true, true, false},
-        {"an MJPEG picture that tells nothing: kept", video(VideoCodec::Mjpeg),
-         fourcc::bytes(fourcc::kMjpeg) + unreadable, true, true, false},
-        {"AAC of another rate", audio(AudioCodec::Aac), audio(AudioCodec::Aac, 8000)[0], true, true, true},
-        {"AAC with another channel count", audio(AudioCodec::Aac), audio(AudioCodec::Aac, 16000, 2)[0], true, true, true},
-        {"AAC without its ADTS header", audio(AudioCodec::Aac), brokenAdts, true, false, false},
-        {"A-law after mu-law", audio(AudioCodec::Ulaw), audio(AudioCodec::Alaw)[0], true, true, true},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        ComponentRef<IAVInformer_LibavExport> informer;
-        const media::FormatContextHolder context = described(c.stream, &informer);
-        ASSERT_TRUE(informer);
-        const Packed packed = pack(*informer, c.block, c.key);
-        EXPECT_EQ(packed.ok, c.ok);
-        EXPECT_EQ(packed.startNewFile, c.startNewFile);
-        EXPECT_EQ(packed.bytes, c.ok && !c.startNewFile ? c.block.mid(fourcc::kSizeBytes) : QByteArray());
-    }
 }
 
 }  // namespace

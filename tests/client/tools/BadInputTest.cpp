@@ -128,24 +128,4 @@ TEST(BadInput, RefusedMediaLeavesNothingBehind)
     EXPECT_TRUE(QDir(tmp.filePath("empty")).exists());
 }
 
-// Stopped by SIGTERM (as by Ctrl-C) after its first fragment: it fails and
-// takes the half-made archive away.
-TEST(BadInput, InterruptedRunRemovesItsArchive)
-{
-    QTemporaryDir tmp;
-    QProcess process;
-    process.setWorkingDirectory(tmp.path());
-    process.start(VELT_ARCHIVE_TOOL, {"synth", "arch", "--fragments", "10000", "--seconds", "1", "--size", "160x120", "--audio", "none"});
-    QByteArray out;
-    while (!out.contains("fragment 1/") && process.waitForReadyRead(30000))
-        out += process.readAllStandardOutput();
-    ASSERT_TRUE(out.contains("fragment 1/")) << out.toStdString();
-    ASSERT_TRUE(QDir(tmp.filePath("arch")).exists());
-    process.terminate();
-    ASSERT_TRUE(process.waitForFinished(30000));
-    EXPECT_TRUE(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1);
-    EXPECT_TRUE(process.readAllStandardError().trimmed().endsWith(": interrupted"));
-    EXPECT_FALSE(QDir(tmp.filePath("arch")).exists());
-}
-
 }  // namespace
