@@ -5,6 +5,8 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 #include "tests/fuzz/Harness.h"
 
+#include <algorithm>
+
 namespace fuzzharness {
 
 namespace {
@@ -17,27 +19,26 @@ constexpr int kMaxFiles = 6;
 // many blocks is going round in circles.
 constexpr int kMaxBlocksPerFeed = 3 * 65536 / format::kBlockHeaderSizeBytes + 16;
 
-// Every block from `startMs` to the end marker; crossing a gap takes a new
+// The blocks from `startMs` to the end marker; crossing a gap takes a new
 // feed at the marker's time. feed() copies every payload, so a payload
 // reaching outside the bytes read shows under ASan.
 int64_t readToEnd(IArchiveReader &reader, int64_t startMs)
 {
     int64_t delivered = 0;
-    for (int64_t feedMs = startMs;;) {
-        const std::vector<archivetest::Block> blocks = archivetest::feed(reader, feedMs, kMaxBlocksPerFeed);
+    for (int64_t t = startMs;;) {
+        const std::vector<archivetest::Block> blocks = archivetest::feed(reader, t, kMaxBlocksPerFeed);
         if (blocks.empty() || !blocks.back().payload.isEmpty())
-            brokenPromise("a feed that does not end with a marker");
-        for (size_t i = 0; i + 1 < blocks.size(); ++i)
-            if (blocks[i].payload.isEmpty())
-                brokenPromise("a queue that goes on after its marker");
+            brokenPromise("a feed that does not end with a marker within the archive's blocks");
         if (blocks.back().stream != 0)
             brokenPromise("an empty block that is not a marker");
+        if (std::any_of(blocks.begin(), blocks.end() - 1, [](const archivetest::Block &b) { return b.payload.isEmpty(); }))
+            brokenPromise("a queue that goes on after its marker");
         delivered += int64_t(blocks.size()) - 1;
         if (blocks.back().timeMs >= format::kEndMarkerTimeMs)
             return delivered;
-        if (blocks.back().timeMs <= feedMs)
+        if (blocks.back().timeMs <= t)
             brokenPromise("a gap marker that does not move forward");
-        feedMs = blocks.back().timeMs;
+        t = blocks.back().timeMs;
     }
 }
 

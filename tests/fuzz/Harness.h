@@ -1,10 +1,9 @@
-// The fuzz harnesses: each runs one input of arbitrary bytes through a part
-// of the stand-in client that reads untrusted bytes, for the libFuzzer entry
-// points (FuzzEntry.cpp, clang builds with -DVELT_FUZZ=ON) and the regression
-// test that replays the committed inputs in every build. A harness aborts
-// only when the code under test breaks a promise no input may break; each
-// returns how far the input got (a seed must reach past the parser's door).
-// One thread; the harnesses keep a scratch folder for the process's life.
+// The fuzz harnesses: each runs arbitrary bytes through a part of the
+// stand-in client that reads untrusted bytes, for the libFuzzer entry points
+// (FuzzEntry.cpp, clang builds with -DVELT_FUZZ=ON) and the regression test
+// that replays the committed inputs in every build. A harness aborts only
+// when the code under test breaks a promise no input may break; each returns
+// how far the input got. One thread; one scratch folder for the process.
 #ifndef TESTS_FUZZ_HARNESS_H_
 #define TESTS_FUZZ_HARNESS_H_
 
@@ -17,8 +16,8 @@
 
 namespace fuzzharness {
 
-// Quiets Qt's and FFmpeg's logs and makes the Qt application object when
-// there is none yet. Call once before any harness.
+// Quiets Qt's and FFmpeg's logs, makes the Qt application object when there
+// is none yet. Call once before any harness.
 void initialize();
 
 // Input: chunks (see chunks()) written in turn as 00000001.frag,
@@ -28,8 +27,7 @@ int64_t readArchive(const uint8_t *data, size_t sizeBytes);
 
 // Input: byte 0 picks the codec (H.264, HEVC, MJPEG, AAC, mu-law, A-law),
 // then chunks whose header's bit 15 marks a key block. Returns the packets
-// the informer made while writing a Matroska file to memory, or -1 when it
-// never became ready.
+// written to a Matroska file in memory, -1 when the informer was never ready.
 int64_t informBlocks(const uint8_t *data, size_t sizeBytes);
 
 // Input: a media file, imported as `velt-archive import` does into a new

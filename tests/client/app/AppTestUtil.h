@@ -4,30 +4,21 @@
 #ifndef TESTS_CLIENT_APP_APPTESTUTIL_H_
 #define TESTS_CLIENT_APP_APPTESTUTIL_H_
 
-#include "tests/client/ClientTestUtil.h"
+#include "tests/client/tools/ToolTestUtil.h"
 
 #include <QTemporaryDir>
 
 namespace apptest {
 
-// Runs `velt-archive synth DIR options...`; false with its output in *output on failure.
-inline bool synthesize(const QString &dir, const QStringList &options, QString *output)
-{
-    const clienttest::ProcessRun run = clienttest::runProcess(VELT_ARCHIVE_TOOL, QStringList{"synth", dir} + options);
-    *output = run.out + run.err;
-    return run.exitCode == 0;
-}
-
 // The sample archive's folder; empty when it could not be made.
 inline QString sampleArchive()
 {
     static QTemporaryDir root;  // removed at exit
-    static QString output;
-    static const bool made = synthesize(root.filePath("archive"), {"--start", "2026-01-15T10:00:00", "--fragments", "3",
-                                        "--seconds", "3", "--gap", "2", "--size", "320x240"}, &output);
-    if (!made)
-        qWarning("velt-archive synth failed: %s", qPrintable(output));
-    return made ? root.filePath("archive") : QString();
+    static const tooltest::ProcessRun synth = tooltest::runTool(
+        {"synth", "archive", "--start", "2026-01-15T10:00:00", "--fragments", "3", "--seconds", "3", "--gap", "2", "--size", "320x240"},
+        root.path());
+    EXPECT_EQ(synth.exitCode, 0) << synth.err.toStdString();
+    return synth.exitCode == 0 ? root.filePath("archive") : QString();
 }
 
 }  // namespace apptest

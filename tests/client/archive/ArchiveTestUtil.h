@@ -6,7 +6,6 @@
 
 #include "client/archive/ArchiveComponents.h"
 #include "client/archive/Recorder.h"
-#include "client/media/FourCC.h"
 #include "plugin/host/Guids.h"
 
 #include <ostream>
@@ -37,14 +36,10 @@ inline std::ostream &operator<<(std::ostream &out, const Block &b)
                << b.payload.toStdString() << "\"}";
 }
 
-// A small payload that names its stream and time, so blocks are told apart.
-inline QByteArray payloadFor(uint8_t stream, int64_t timeMs)
-{
-    return fourcc::bytes(stream == V ? fourcc::kH264 : fourcc::kAac) + QByteArray::number(qlonglong(timeMs));
-}
-inline Block video(int64_t timeMs, bool keyFrame) { return Block{V, timeMs, keyFrame, payloadFor(V, timeMs)}; }
-// An audio block as a reader sees it: every audio block is key.
-inline Block audio(int64_t timeMs) { return Block{A, timeMs, true, payloadFor(A, timeMs)}; }
+// Blocks whose small payloads name their code and time, so they are told
+// apart. An audio block as a reader sees it: every audio block is key.
+inline Block video(int64_t timeMs, bool keyFrame) { return Block{V, timeMs, keyFrame, "H264" + QByteArray::number(timeMs)}; }
+inline Block audio(int64_t timeMs) { return Block{A, timeMs, true, "AAC " + QByteArray::number(timeMs)}; }
 inline Block marker(int64_t timeMs) { return Block{V, timeMs, false, QByteArray()}; }
 
 // Records `fragments` into a new archive in `dir`; fails the test on error.
@@ -74,22 +69,6 @@ inline std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit
     while (int(blocks.size()) < limit && queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr))
         blocks.push_back(Block{uint8_t(stream), time, key, QByteArray(data.constData(), data.size())});
     return blocks;
-}
-
-// Every block of the archive, following the markers as the exporter does
-// (read to a marker, feed again at its time). Stops early at a feed that does
-// not end with a later marker, so that a comparison of the result fails.
-inline std::vector<Block> readToEnd(IArchiveReader &reader)
-{
-    std::vector<Block> all;
-    for (int64_t t = 0; t < kEndMarkerMs;) {
-        const std::vector<Block> blocks = feed(reader, t);
-        if (blocks.empty() || !blocks.back().payload.isEmpty() || blocks.back().timeMs <= t)
-            return all;
-        all.insert(all.end(), blocks.begin(), blocks.end() - 1);
-        t = blocks.back().timeMs;
-    }
-    return all;
 }
 
 }  // namespace archivetest

@@ -90,8 +90,6 @@ TEST(BadInput, RefusedWithExitCodeTwoAndOneMessage)
 // run made) go, an existing empty folder stays empty.
 TEST(BadInput, RefusedMediaLeavesNothingBehind)
 {
-    if (!haveFfmpeg())
-        GTEST_SKIP() << "no ffmpeg command";
     QTemporaryDir tmp;
     const QStringList picture = kTestPicture + QStringList{"-t", "1", "-pix_fmt", "yuv420p", "-c:v"};
     const QStringList tone = {"-f", "lavfi", "-i", "sine=sample_rate=16000", "-t", "1", "-c:a"};

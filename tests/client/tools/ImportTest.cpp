@@ -25,8 +25,6 @@ class ImportFormats : public testing::TestWithParam<ImportCase> {};
 // 2 s after the first one's last block.
 TEST_P(ImportFormats, KeepsTheFilesPicturesSoundAndTime)
 {
-    if (!haveFfmpeg())
-        GTEST_SKIP() << "no ffmpeg command";
     const ImportCase &c = GetParam();
     QTemporaryDir tmp;
     ASSERT_TRUE(runFfmpeg(kTestPicture + c.ffmpegArguments + QStringList{"-metadata", "creation_time=2024-05-01T08:00:00Z", c.file},
@@ -44,11 +42,10 @@ TEST_P(ImportFormats, KeepsTheFilesPicturesSoundAndTime)
     const std::vector<std::vector<Block>> fragments = blocksOf(tmp.filePath("arch"));
     ASSERT_TRUE(fragments.size() == 2u && !fragments[0].empty());
     const int64_t startMs = fragments[0].front().timeMs;
-    if (c.start == QLatin1String("now")) {
+    if (c.start == QLatin1String("now"))
         EXPECT_TRUE(startMs >= beforeMs && startMs <= afterMs) << startMs;
-    } else {
+    else
         EXPECT_EQ(startMs, localMs(c.start[0] == '2' ? c.start : "2024-05-01T08:00:00Z"));
-    }
     EXPECT_EQ(fragments[1].front().timeMs, fragments[0].back().timeMs + 1 + 2000);
     for (const std::vector<Block> &blocks : fragments) {
         // No extradata: what decodes here is in the payloads themselves.

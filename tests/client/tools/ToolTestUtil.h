@@ -9,7 +9,6 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 
 #include <QDateTime>
-#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 namespace tooltest {
@@ -26,8 +25,6 @@ inline ProcessRun runTool(const QStringList &arguments, const QString &workDir)
     EXPECT_NE(run.exitCode, -1) << "velt-archive crashed or hung: " << arguments.join(' ').toStdString();
     return run;
 }
-
-inline bool haveFfmpeg() { return !QStandardPaths::findExecutable("ffmpeg").isEmpty(); }
 
 // Runs the ffmpeg command quietly; fails the test when it fails.
 inline bool runFfmpeg(const QStringList &arguments, const QString &workDir)
@@ -74,12 +71,8 @@ struct Decoder {
     }
     bool decode(const QByteArray &bytes)
     {
-        media::PacketHolder packet(av_packet_alloc());
-        if (!bytes.isEmpty() && av_new_packet(packet.get(), int(bytes.size())) < 0)
-            return false;
-        if (!bytes.isEmpty())
-            memcpy(packet->data, bytes.constData(), size_t(bytes.size()));
-        if (avcodec_send_packet(context.get(), bytes.isEmpty() ? nullptr : packet.get()) < 0)
+        const media::PacketHolder packet = bytes.isEmpty() ? media::PacketHolder() : codecs::paddedCopy(bytes);
+        if (avcodec_send_packet(context.get(), packet.get()) < 0)
             return false;
         for (media::FrameHolder frame(av_frame_alloc());; av_frame_unref(frame.get())) {
             const int result = avcodec_receive_frame(context.get(), frame.get());
