@@ -11,12 +11,11 @@ namespace {
 using tooltest::Block;
 
 // The blocks of one stream in the first 0.8 s that velt-archive synth
-// records with `options` (160x120 video with a key frame every three pictures).
+// records with `options` (video with a key frame every three pictures).
 std::vector<Block> synthesized(uint8_t stream, const QStringList &options)
 {
     QTemporaryDir tmp;
-    const QStringList common = {"synth", "a", "--seconds", "0.8", "--size", "160x120", "--gop", "3"};
-    EXPECT_EQ(tooltest::runTool(common + options, tmp.path()).exitCode, 0);
+    EXPECT_EQ(tooltest::runTool(QStringList{"synth", "a", "--seconds", "0.8", "--gop", "3"} + options, tmp.path()).exitCode, 0);
     std::vector<Block> blocks = tooltest::blocksOf(tmp.filePath("a")).at(0);
     blocks.erase(std::remove_if(blocks.begin(), blocks.end(), [stream](const Block &b) { return b.stream != stream; }), blocks.end());
     return blocks;
@@ -27,7 +26,7 @@ std::vector<Block> video(const char *codec, const char *size = "160x120")
 }
 std::vector<Block> audio(const char *codec, const char *rateHz = "16000", const char *channels = "1")
 {
-    return synthesized(archivetest::A, {"--audio", codec, "--audio-rate", rateHz, "--channels", channels});
+    return synthesized(archivetest::A, {"--audio", codec, "--audio-rate", rateHz, "--channels", channels, "--size", "160x120"});
 }
 
 ComponentRef<IAVInformer_LibavExport> informerFor(uint32_t code)

@@ -19,6 +19,7 @@ struct SynthCase {
     int samplesPerBlock;
 };
 
+void PrintTo(const SynthCase &c, std::ostream *out) { *out << c.video << " with " << c.audio; }
 class SynthCodecs : public testing::TestWithParam<SynthCase> {};
 
 // Two fragments of 2 s with a 1.5 s gap, a key frame every 10 pictures;
