@@ -1,13 +1,11 @@
+#include "tests/client/ClientTestUtil.h"
 #include "tests/fuzz/Harness.h"
-#include "tests/fuzz/HarnessSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -17,64 +15,50 @@ namespace fuzzharness {
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-QTemporaryDir &scratch()
-{
-    // Lives until exit: the fuzzer never returns to tear it down earlier.
-    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velt-fuzz-XXXXXX"));
-    return dir;
-}
+// Lives until exit: the fuzzer never returns to tear it down earlier.
+QTemporaryDir g_scratch(QDir::tempPath() + QStringLiteral("/velt-fuzz-XXXXXX"));
 
 }  // namespace
 
 void initialize()
 {
     // Millions of inputs would each print the same warnings.
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     av_log_set_level(AV_LOG_QUIET);
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "velt-fuzz";
-        static char *argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-    if (!scratch().isValid())
+    static int argc = 1;
+    static char name[] = "velt-fuzz";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // lives as long as the process
+    if (!g_scratch.isValid())
         brokenPromise("no scratch folder");
 }
 
 QString freshFolder(const QString &name)
 {
-    const QString path = scratch().filePath(name);
-    QDir(path).removeRecursively();
-    if (!QDir().mkpath(path))
+    const QString path = g_scratch.filePath(name);
+    if (!QDir(path).removeRecursively() || !QDir().mkpath(path))
         brokenPromise("cannot make a scratch folder");
     return path;
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!clienttest::writeFile(path, bytes))
         brokenPromise("cannot write a scratch file");
 }
 
-uint16_t ChunkReader::header()
+std::vector<std::pair<uint16_t, QByteArray>> chunks(const uint8_t *data, size_t sizeBytes, uint16_t sizeMask)
 {
-    if (_sizeBytes - _offsetBytes < 2) {
-        _offsetBytes = _sizeBytes;
-        return 0;
+    std::vector<std::pair<uint16_t, QByteArray>> out;
+    for (size_t at = 0; at < sizeBytes;) {
+        // A last single byte is an empty chunk.
+        const uint16_t header = at + 2 <= sizeBytes ? uint16_t(data[at] | data[at + 1] << 8) : 0;
+        at = std::min(at + 2, sizeBytes);
+        const size_t taken = std::min<size_t>(header & sizeMask, sizeBytes - at);
+        out.emplace_back(header, QByteArray(reinterpret_cast<const char *>(data + at), qsizetype(taken)));
+        at += taken;
     }
-    const uint16_t value = uint16_t(_data[_offsetBytes] | _data[_offsetBytes + 1] << 8);
-    _offsetBytes += 2;
-    return value;
-}
-
-QByteArray ChunkReader::bytes(size_t sizeBytes)
-{
-    const size_t taken = std::min(sizeBytes, _sizeBytes - _offsetBytes);
-    QByteArray out(reinterpret_cast<const char *>(_data + _offsetBytes), qsizetype(taken));
-    _offsetBytes += taken;
     return out;
 }
 

@@ -3,29 +3,21 @@
 #include "client/archive/ArchiveComponents.h"
 #include "client/tools/Commands.h"
 #include "tests/fuzz/Harness.h"
-#include "tests/fuzz/HarnessSupport.h"
-
-#include <QStringList>
-#include <vector>
 
 namespace fuzzharness {
 
 int64_t importFile(const uint8_t *data, size_t sizeBytes)
 {
     const QString dir = freshFolder(QStringLiteral("import"));
-    const QString media = dir + QStringLiteral("/input");
-    const QString archiveDir = dir + QStringLiteral("/archive");
-    writeFile(media, QByteArray(reinterpret_cast<const char *>(data), qsizetype(sizeBytes)));
+    writeFile(dir + QStringLiteral("/input"), QByteArray(reinterpret_cast<const char *>(data), qsizetype(sizeBytes)));
     // A fixed start keeps runs repeatable; the file's creation time would
     // otherwise fall back to the clock.
-    const tools::Outcome outcome = tools::runImport({QStringLiteral("velt-archive"), QStringLiteral("import"),
-                                                     archiveDir, media, QStringLiteral("--start"),
-                                                     QStringLiteral("2026-01-01T00:00:00")});
-    if (!outcome.ok())
+    if (!tools::runImport({"velt-archive", "import", dir + "/archive", dir + "/input", "--start", "2026-01-01T00:00:00"}).ok())
         return -1;
     std::vector<archive::FragmentInfo> fragments;
     QString error;
-    if (!archive::describe(archiveDir, &fragments, &error) || fragments.size() != 1 || !fragments[0].complete)
+    if (!archive::describe(dir + QStringLiteral("/archive"), &fragments, &error) || fragments.size() != 1 ||
+        !fragments[0].complete)
         brokenPromise("an imported archive does not read back as one complete fragment");
     return fragments[0].videoBlocks + fragments[0].audioBlocks;
 }

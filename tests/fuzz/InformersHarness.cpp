@@ -2,16 +2,11 @@
 // describe its stream, then writing a Matroska file to memory with every
 // block as a packet, as the exporter does.
 #include "client/codecs/FormatManager.h"
+#include "client/media/FFmpegHolders.h"
 #include "client/media/FourCC.h"
 #include "tests/fuzz/Harness.h"
-#include "tests/fuzz/HarnessSupport.h"
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 
 #include <iterator>
-#include <vector>
 
 namespace fuzzharness {
 
@@ -21,45 +16,37 @@ constexpr uint32_t kCodes[] = {fourcc::kH264, fourcc::kHevc, fourcc::kMjpeg,
                                fourcc::kAac,  fourcc::kUlaw, fourcc::kAlaw};
 constexpr uint16_t kKeyBit = 0x8000;
 
-struct Block {
-    QByteArray bytes;  // code first
-    bool key;
-};
-
 // Writes the file; the packets made, -1 when the muxer refused the stream.
-int64_t writeMatroska(IAVInformer_LibavExport &informer, const std::vector<Block> &blocks)
+int64_t writeMatroska(IAVInformer_LibavExport &informer, const std::vector<std::pair<bool, QByteArray>> &blocks)
 {
-    AVFormatContext *context = nullptr;
-    if (avformat_alloc_output_context2(&context, nullptr, "matroska", nullptr) < 0 || !context)
+    AVFormatContext *made = nullptr;
+    if (avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr) < 0 || !made)
         brokenPromise("FFmpeg has no Matroska muxer");
-    int64_t packets = -1;
+    media::FormatContextHolder context(made);
     if (avio_open_dyn_buf(&context->pb) < 0)
         brokenPromise("no memory for the file");
-    if (informer.fillStream(context) && avformat_write_header(context, nullptr) >= 0) {
+    int64_t packets = -1;
+    if (informer.fillStream(context.get()) && avformat_write_header(context.get(), nullptr) >= 0) {
         packets = 0;
-        AVPacket *packet = av_packet_alloc();
+        media::PacketHolder packet(av_packet_alloc());
         int64_t timeMs = 0;
-        for (const Block &block : blocks) {
+        for (const auto &[key, bytes] : blocks) {
             bool startNewFile = false;
-            const bool filled = informer.fillPacket(block.bytes, block.key, packet, &startNewFile);
-            if (filled && packet->data) {
+            if (informer.fillPacket(bytes, key, packet.get(), &startNewFile) && packet->data) {
                 packet->pts = packet->dts = av_rescale_q(timeMs, AVRational{1, 1000}, context->streams[0]->time_base);
-                if (block.key)
-                    packet->flags |= AV_PKT_FLAG_KEY;
-                av_write_frame(context, packet);
+                packet->flags |= key ? AV_PKT_FLAG_KEY : 0;
+                av_write_frame(context.get(), packet.get());
                 ++packets;
             }
-            av_packet_unref(packet);
+            av_packet_unref(packet.get());
             timeMs += 40;
         }
-        av_packet_free(&packet);
-        av_write_trailer(context);
+        av_write_trailer(context.get());
     }
     uint8_t *written = nullptr;
     avio_close_dyn_buf(context->pb, &written);
     av_free(written);
     context->pb = nullptr;
-    avformat_free_context(context);
     return packets;
 }
 
@@ -70,22 +57,15 @@ int64_t informBlocks(const uint8_t *data, size_t sizeBytes)
     if (sizeBytes < 1)
         return -1;
     const uint32_t code = kCodes[data[0] % std::size(kCodes)];
-    std::vector<Block> blocks;
-    ChunkReader input(data + 1, sizeBytes - 1);
-    while (!input.atEnd()) {
-        const uint16_t header = input.header();
-        blocks.push_back(Block{fourcc::bytes(code) + input.bytes(header & ~kKeyBit), (header & kKeyBit) != 0});
-    }
+    std::vector<std::pair<bool, QByteArray>> blocks;
+    for (const auto &[header, bytes] : chunks(data + 1, sizeBytes - 1, uint16_t(~kKeyBit)))
+        blocks.emplace_back((header & kKeyBit) != 0, fourcc::bytes(code) + bytes);
 
-    ComponentRef<IAVFormatManager> manager = codecs::makeFormatManager();
-    ComponentRef<IAVInformer> informer = manager->createInformer(code, QByteArray());
+    ComponentRef<IAVInformer> informer = codecs::makeFormatManager()->createInformer(code, QByteArray());
     if (!informer)
         brokenPromise("the format manager has no informer for one of its codes");
-    for (const Block &block : blocks) {
-        if (informer->isReady())
-            break;
-        informer->addBlock(block.bytes, true);
-    }
+    for (size_t i = 0; i < blocks.size() && !informer->isReady(); ++i)
+        informer->addBlock(blocks[i].second, true);
     if (!informer->isReady())
         return -1;
     ComponentRef<IAVInformer_LibavExport> exporter(informer);

@@ -1,17 +1,13 @@
-// Tells ThreadSanitizer about Qt's posted events in the TSan test runs
-// (preloaded by scripts/test --tsan). An event posted on one thread is
-// delivered on another through a queue that Qt guards with its own futex
-// mutex, which TSan cannot see in an uninstrumented libQt6Core; without this
-// it would report every event (and whatever its poster wrote before
-// posting) as racing with the receiver that reads it. Posting an event,
-// deleteLater and a queued invokeMethod release the receiver's address;
-// delivering an event acquires it: the order Qt's queue gives them. A
-// functor given to invokeMethod is counted inside Qt too, so it is wrapped:
-// the call releases the wrapper and its last owner acquires it before
-// destroying the functor. Events Qt posts from inside its own library are
-// not seen here.
-//
-// Any thread; stateless apart from the real functions found once.
+// Preloaded into the ThreadSanitizer test runs (scripts/test --tsan): Qt
+// hands a posted event to another thread through a queue guarded by its own
+// futex mutex, which TSan cannot see in an uninstrumented libQt6Core, so it
+// would report every event (and whatever its poster wrote before posting)
+// as racing with its receiver. Posting an event, deleteLater and a queued
+// invokeMethod release the receiver's address; delivering an event acquires
+// it. A functor given to invokeMethod is counted inside Qt too, so it is
+// wrapped: the call releases the wrapper and its last owner acquires it
+// before destroying the functor. Events Qt posts from inside its own library
+// are not seen here. Any thread; stateless apart from the real functions.
 #include <QCoreApplication>
 #include <QEvent>
 

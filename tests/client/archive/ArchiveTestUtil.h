@@ -1,15 +1,13 @@
 // Helpers of the archive tests: recording a scripted archive into a folder
-// and reading back what a feed delivers.
+// (ArchiveTestUtil.cpp) and reading back what a feed delivers (here, without
+// GoogleTest, so that the fuzz harness reads the same way).
 #ifndef TESTS_CLIENT_ARCHIVE_ARCHIVETESTUTIL_H_
 #define TESTS_CLIENT_ARCHIVE_ARCHIVETESTUTIL_H_
 
 #include "client/archive/ArchiveComponents.h"
 #include "client/archive/Recorder.h"
-#include "client/media/FourCC.h"
+#include "plugin/host/Guids.h"
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
 #include <ostream>
 #include <vector>
 
@@ -31,29 +29,47 @@ struct Block {
         return stream == o.stream && timeMs == o.timeMs && key == o.key && payload == o.payload;
     }
 };
-std::ostream &operator<<(std::ostream &out, const Block &block);
 
-// A small payload that names its stream and time, so blocks are told apart.
-QByteArray payloadFor(uint8_t stream, int64_t timeMs);
-// Video block (with its key-frame flag) or audio block with payloadFor.
-Block video(int64_t timeMs, bool keyFrame);
-// An audio block as a reader sees it: every audio block is key.
-Block audio(int64_t timeMs);
-// The marker a feed ends with.
-Block marker(int64_t timeMs);
+inline std::ostream &operator<<(std::ostream &out, const Block &b)
+{
+    return out << "{stream " << int(b.stream) << ", " << b.timeMs << " ms, " << (b.key ? "key" : "non-key") << ", \""
+               << b.payload.toStdString() << "\"}";
+}
+
+// Blocks whose small payloads name their code and time, so they are told
+// apart. An audio block as a reader sees it: every audio block is key.
+inline Block video(int64_t timeMs, bool keyFrame) { return Block{V, timeMs, keyFrame, "H264" + QByteArray::number(timeMs)}; }
+inline Block audio(int64_t timeMs) { return Block{A, timeMs, true, "AAC " + QByteArray::number(timeMs)}; }
+inline Block marker(int64_t timeMs) { return Block{V, timeMs, false, QByteArray()}; }
 
 // Records `fragments` into a new archive in `dir`; fails the test on error.
+// Audio goes in without a key flag: the archive makes every audio block key.
 void record(const QString &dir, const std::vector<std::vector<Block>> &fragments);
-
-// Everything one feed at `timeMs` delivers, marker included, through a queue
-// made by the runtime. Stops after `limit` blocks.
-std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit = 100000);
-// Every block of the archive, following the markers as the exporter does
-// (read to a marker, feed again at its time). Stops early at a feed that does
-// not end with a later marker, so that a comparison of the result fails.
-std::vector<Block> readToEnd(IArchiveReader &reader);
 // The archive's reader (openSource must succeed).
 ComponentRef<IArchiveReader> openReader(const QString &dir);
+
+// Everything one feed at `timeMs` delivers, marker included, through a queue
+// made by the runtime, until the queue answers false or `limit` blocks came.
+inline std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit = 100000)
+{
+    ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
+    ComponentRef<IBlockSource> source = reader.blockSource();
+    if (!queue || !source)
+        return {};
+    queue->setMaxBlocks(-1);
+    queue->setMaxBytes(-1);
+    queue->setMode(1);
+    source->feed(timeMs, queue);
+    std::vector<Block> blocks;
+    QByteArray data;
+    uint32_t stream = 0;
+    bool key = false;
+    int64_t time = 0, scratch = 0;
+    ReadCursor cursor{0, 0, true};
+    while (int(blocks.size()) < limit && queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr))
+        blocks.push_back(Block{uint8_t(stream), time, key, QByteArray(data.constData(), data.size())});
+    return blocks;
+}
 
 }  // namespace archivetest
 

@@ -1,35 +1,37 @@
-// The format manager's lookups and what each informer accepts, refuses and
-// asks a new file for.
+// The format manager's informers over blocks velt-archive synth records:
+// the stream each describes, the packets it makes, what it refuses, and the
+// blocks that ask for a new file.
 #include "client/codecs/FormatManager.h"
-#include "client/media/FFmpegHolders.h"
-#include "client/media/FourCC.h"
-#include "client/runtime/Components.h"
-#include "plugin/host/Guids.h"
-#include "tests/client/codecs/Samples.h"
+#include "tests/client/tools/ToolTestUtil.h"
 
-#include <gtest/gtest.h>
-#include <random>
+#include <QTemporaryDir>
 
 namespace {
 
-using samples::Block;
+using tooltest::Block;
 
-const uint32_t kAllCodes[] = {fourcc::kH264, fourcc::kHevc, fourcc::kMjpeg,
-                              fourcc::kAac,  fourcc::kUlaw, fourcc::kAlaw};
-
-std::vector<Block> samplesOf(uint32_t code)
+// The blocks of one stream in the first 0.8 s that velt-archive synth
+// records with `options` (video with a key frame every three pictures).
+std::vector<Block> synthesized(uint8_t stream, const QStringList &options)
 {
-    if (code == fourcc::kH264 || code == fourcc::kHevc || code == fourcc::kMjpeg)
-        return samples::video(code, 160, 120, 6, 3);
-    return samples::audio(code, 300);
+    QTemporaryDir tmp;
+    EXPECT_EQ(tooltest::runTool(QStringList{"synth", "a", "--seconds", "0.8", "--gop", "3"} + options, tmp.path()).exitCode, 0);
+    std::vector<Block> blocks = tooltest::blocksOf(tmp.filePath("a")).at(0);
+    blocks.erase(std::remove_if(blocks.begin(), blocks.end(), [stream](const Block &b) { return b.stream != stream; }), blocks.end());
+    return blocks;
+}
+std::vector<Block> video(const char *codec, const char *size = "160x120")
+{
+    return synthesized(archivetest::V, {"--video", codec, "--size", size, "--audio", "none"});
+}
+std::vector<Block> audio(const char *codec, const char *rateHz = "16000", const char *channels = "1")
+{
+    return synthesized(archivetest::A, {"--audio", codec, "--audio-rate", rateHz, "--channels", channels, "--size", "160x120"});
 }
 
-// A muxer context to describe streams into; no file is opened.
-media::FormatContextHolder matroskaContext()
+ComponentRef<IAVInformer_LibavExport> informerFor(uint32_t code)
 {
-    AVFormatContext *made = nullptr;
-    avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr);
-    return media::FormatContextHolder(made);
+    return ComponentRef<IAVInformer_LibavExport>(codecs::makeFormatManager()->createInformer(code, {}));
 }
 
 struct Packed {
@@ -38,173 +40,96 @@ struct Packed {
     QByteArray bytes;  // the packet's data, null when none
 };
 
-Packed pack(IAVInformer_LibavExport *informer, const QByteArray &block, bool key)
+Packed pack(IAVInformer_LibavExport &informer, const QByteArray &block, bool key)
 {
-    media::PacketHolder packet(av_packet_alloc());
     Packed result;
-    result.ok = informer->fillPacket(block, key, packet.get(), &result.startNewFile);
-    if (packet->data)
-        result.bytes = QByteArray(reinterpret_cast<const char *>(packet->data), packet->size);
+    media::PacketHolder packet(av_packet_alloc());
+    result.ok = informer.fillPacket(block, key, packet.get(), &result.startNewFile);
+    result.bytes = packet->data ? QByteArray(reinterpret_cast<const char *>(packet->data), packet->size) : QByteArray();
     return result;
 }
 
-QByteArray withCode(uint32_t code, const QByteArray &block)
-{
-    return fourcc::bytes(code) + block.mid(fourcc::kSizeBytes);
-}
+// A block that follows a described stream, and what packing it gives. In
+// order: the MJPEG informer keeps the last picture size it read.
+struct Next {
+    const char *what;
+    QByteArray block;
+    bool key, ok, startNewFile;
+};
 
-TEST(FormatManagerTest, PublishedManagerMakesInformersForKnownCodesOnly)
+TEST(InformerTest, DescribesItsStreamPacksItsBlocksAndAsksForANewFileWhenOneNoLongerFits)
 {
-    velt::ComponentManager manager;
-    codecs::publish(manager);
-    ComponentRef<IAVFormatManager> formats(manager.getComponent(guids::kAVFormatManager));
-    ASSERT_TRUE(formats);
-    for (uint32_t code : kAllCodes) {
-        ComponentRef<IAVInformer_LibavExport> informer(formats->createInformer(code, QByteArray()));
-        ASSERT_TRUE(informer) << fourcc::bytes(code).constData();
-        EXPECT_FALSE(informer->isReady());
-    }
-    EXPECT_FALSE(formats->createInformer(fourcc::make('V', 'P', '8', '0'), QByteArray()));
-    EXPECT_FALSE(formats->createInformer(0, QByteArray()));
-}
-
-TEST(InformerTest, RefusesBlocksThatAreNotOfItsCodec)
-{
-    const QByteArray garbage = QByteArray(200, '\x5a');
-    for (uint32_t code : kAllCodes) {
-        SCOPED_TRACE(fourcc::bytes(code).constData());
-        const std::vector<Block> blocks = samplesOf(code);
-        ASSERT_FALSE(blocks.empty());
-        ComponentRef<IAVInformer_LibavExport> informer = samples::informerFor(code);
-        EXPECT_FALSE(informer->addBlock(fourcc::bytes(code).left(3), true));
-        EXPECT_FALSE(informer->addBlock(fourcc::bytes(code), true));
-        const uint32_t other = code == fourcc::kH264 ? fourcc::kHevc : fourcc::kH264;
-        EXPECT_FALSE(informer->addBlock(withCode(other, blocks[0].payload), true));
-        const bool anyBytesDo = code == fourcc::kUlaw || code == fourcc::kAlaw;
-        EXPECT_EQ(informer->addBlock(fourcc::bytes(code) + garbage, true), anyBytesDo);
-        if (code == fourcc::kMjpeg || code == fourcc::kAac) {
-            EXPECT_FALSE(informer->addBlock(fourcc::bytes(code) + garbage, false));
-        }
+    const QByteArray unreadable(300, '\x11');
+    QByteArray brokenAdts = audio("aac")[1].payload;
+    brokenAdts[fourcc::kSizeBytes] = 0;
+    const struct {
+        const char *what;
+        std::vector<Block> blocks;
+        AVCodecID codecId;
+        int width, height, rateHz, channels, extradataBytes;  // extradata -1: some
+        int64_t bitRate;
+        int blockAlign, headerBytes;  // headerBytes: stripped from each block
+        std::vector<Next> next;
+    } cases[] = {
+        {"H.264", video("h264"), AV_CODEC_ID_H264, 160, 120, 0, 0, -1, 0, 0, 0,
+         {{"a key frame of another size", video("h264", "128x96")[0].payload, true, true, true},
+          {"a block of another code", video("mjpeg")[1].payload, false, true, true},
+          {"a key frame that tells nothing: kept", fourcc::bytes(fourcc::kH264) + unreadable, true, true, false}}},
+        {"HEVC", video("hevc"), AV_CODEC_ID_HEVC, 160, 120, 0, 0, -1, 0, 0, 0,
+         {{"a key frame of another size", video("hevc", "128x96")[0].payload, true, true, true}}},
+        {"MJPEG", video("mjpeg"), AV_CODEC_ID_MJPEG, 160, 120, 0, 0, 0, 0, 0, 0,
+         {{"a picture that tells nothing: kept", fourcc::bytes(fourcc::kMjpeg) + unreadable, true, true, false},
+          {"a picture of another size", video("mjpeg", "128x96")[0].payload, true, true, true}}},
+        {"AAC mono", audio("aac"), AV_CODEC_ID_AAC, 0, 0, 16000, 1, 2, 0, 0, 7,
+         {{"another rate", audio("aac", "8000")[0].payload, true, true, true},
+          {"another channel count", audio("aac", "16000", "2")[0].payload, true, true, true},
+          {"no ADTS header", brokenAdts, true, false, false}}},
+        {"AAC stereo", audio("aac", "8000", "2"), AV_CODEC_ID_AAC, 0, 0, 8000, 2, 2, 0, 0, 7, {}},
+        {"mu-law", audio("ulaw"), AV_CODEC_ID_PCM_MULAW, 0, 0, 8000, 1, 0, 64000, 1, 0,
+         {{"A-law", audio("alaw")[0].payload, true, true, true}}},
+        {"A-law", audio("alaw"), AV_CODEC_ID_PCM_ALAW, 0, 0, 8000, 1, 0, 64000, 1, 0, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_GE(c.blocks.size(), 6u);
+        const QByteArray first = c.blocks[0].payload, code = first.left(fourcc::kSizeBytes);
+        ComponentRef<IAVInformer_LibavExport> informer = informerFor(fourcc::of(code));
+        ASSERT_TRUE(informer);
+        const QByteArray otherCode = fourcc::bytes(fourcc::of(code) == fourcc::kH264 ? fourcc::kHevc : fourcc::kH264);
+        for (const QByteArray &refused : {code.left(3), code, otherCode + first.mid(fourcc::kSizeBytes)})
+            EXPECT_FALSE(informer->addBlock(refused, true));
+        const bool anyBytesDo = c.codecId == AV_CODEC_ID_PCM_MULAW || c.codecId == AV_CODEC_ID_PCM_ALAW;
+        EXPECT_EQ(informer->addBlock(code + QByteArray(200, '\x5a'), true), anyBytesDo);
         EXPECT_EQ(informer->isReady(), anyBytesDo);
+        EXPECT_FALSE(pack(*informer, first, true).ok) << "packed before its stream was added";
 
-        // Not described in a file yet: nothing can be packed.
-        EXPECT_FALSE(pack(informer.get(), blocks[0].payload, blocks[0].key).ok);
-    }
-}
-
-TEST(InformerTest, DamagedBlocksAreRefusedOrPackedWhole)
-{
-    std::mt19937 random(20240503);
-    for (uint32_t code : kAllCodes) {
-        SCOPED_TRACE(fourcc::bytes(code).constData());
-        const std::vector<Block> blocks = samplesOf(code);
-        ComponentRef<IAVInformer_LibavExport> described = samples::describedBy(code, blocks);
-        ASSERT_TRUE(described && described->isReady());
-        media::FormatContextHolder context = matroskaContext();
-        ASSERT_TRUE(described->fillStream(context.get()));
-        EXPECT_FALSE(pack(described.get(), fourcc::bytes(code).left(3), true).ok);
-        EXPECT_FALSE(pack(described.get(), fourcc::bytes(code), true).ok);
-        for (int round = 0; round < 60; ++round) {
-            QByteArray block = blocks[random() % blocks.size()].payload;
-            block.truncate(fourcc::kSizeBytes + qsizetype(random() % (block.size() - fourcc::kSizeBytes + 1)));
-            for (int flips = random() % 8; flips > 0 && block.size() > fourcc::kSizeBytes; --flips)
-                block[fourcc::kSizeBytes + qsizetype(random() % (block.size() - fourcc::kSizeBytes))] = char(random());
-            const bool key = random() % 2;
-            samples::informerFor(code)->addBlock(block, key);
-            const Packed packed = pack(described.get(), block, key);
-            if (packed.ok && !packed.startNewFile && code != fourcc::kAac) {
-                EXPECT_EQ(packed.bytes, block.mid(fourcc::kSizeBytes));
-            }
+        // Described from its first block, in a Matroska muxer context (no file opened).
+        informer = informerFor(fourcc::of(code));
+        AVFormatContext *made = nullptr;
+        avformat_alloc_output_context2(&made, nullptr, "matroska", nullptr);
+        const media::FormatContextHolder context(made);
+        ASSERT_TRUE(informer->addBlock(first, true) && informer->isReady() && informer->fillStream(made));
+        ASSERT_EQ(context->nb_streams, 1u);
+        const AVCodecParameters *par = context->streams[0]->codecpar;
+        EXPECT_EQ((std::vector<int64_t>{par->codec_id, par->width, par->height, par->sample_rate,
+                                        par->ch_layout.nb_channels, par->bit_rate, par->block_align}),
+                  (std::vector<int64_t>{c.codecId, c.width, c.height, c.rateHz, c.channels, c.bitRate, c.blockAlign}));
+        EXPECT_TRUE(c.extradataBytes < 0 ? par->extradata_size > 0 : par->extradata_size == c.extradataBytes)
+            << par->extradata_size;
+        for (const Block &b : c.blocks) {
+            const Packed packed = pack(*informer, b.payload, b.key);
+            EXPECT_TRUE(packed.ok && !packed.startNewFile) << b;
+            EXPECT_EQ(packed.bytes, b.payload.mid(fourcc::kSizeBytes + c.headerBytes)) << b;
+        }
+        for (const Next &next : c.next) {
+            const Packed packed = pack(*informer, next.block, next.key);
+            EXPECT_TRUE(packed.ok == next.ok && packed.startNewFile == next.startNewFile) << next.what;
+            EXPECT_EQ(packed.bytes, next.ok && !next.startNewFile ? next.block.mid(fourcc::kSizeBytes) : QByteArray())
+                << next.what;
         }
     }
-}
-
-class VideoChangeTest : public testing::TestWithParam<uint32_t> {};
-
-TEST_P(VideoChangeTest, KeyFrameOfAnotherSizeOrCodeStartsNewFile)
-{
-    const uint32_t code = GetParam();
-    const std::vector<Block> first = samples::video(code, 160, 120, 6, 3);
-    const std::vector<Block> resized = samples::video(code, 128, 96, 2, 3);
-    ASSERT_EQ(first.size(), 6u);
-    ASSERT_TRUE(first[3].key);
-    ComponentRef<IAVInformer_LibavExport> informer = samples::describedBy(code, first);
-    ASSERT_TRUE(informer && informer->isReady());
-    media::FormatContextHolder context = matroskaContext();
-    ASSERT_TRUE(informer->fillStream(context.get()));
-    EXPECT_EQ(context->streams[0]->codecpar->width, 160);
-
-    for (const Block &block : first) {
-        const Packed packed = pack(informer.get(), block.payload, block.key);
-        EXPECT_TRUE(packed.ok && !packed.startNewFile);
-        EXPECT_EQ(packed.bytes, block.payload.mid(fourcc::kSizeBytes));
-    }
-    // A key frame that tells nothing is taken as unchanged and kept whole.
-    const QByteArray unreadable = fourcc::bytes(code) + QByteArray(300, '\x11');
-    const Packed garbage = pack(informer.get(), unreadable, true);
-    EXPECT_TRUE(garbage.ok && !garbage.startNewFile);
-    EXPECT_EQ(garbage.bytes, unreadable.mid(fourcc::kSizeBytes));
-
-    const Packed resizedKey = pack(informer.get(), resized[0].payload, true);
-    EXPECT_TRUE(resizedKey.ok && resizedKey.startNewFile);
-    EXPECT_TRUE(resizedKey.bytes.isNull());
-
-    const uint32_t other = code == fourcc::kMjpeg ? fourcc::kH264 : fourcc::kMjpeg;
-    const Packed otherCode = pack(informer.get(), withCode(other, first[1].payload), false);
-    EXPECT_TRUE(otherCode.ok && otherCode.startNewFile);
-    EXPECT_TRUE(otherCode.bytes.isNull());
-}
-
-INSTANTIATE_TEST_SUITE_P(Codecs, VideoChangeTest, testing::Values(fourcc::kH264, fourcc::kHevc, fourcc::kMjpeg),
-                         [](const testing::TestParamInfo<uint32_t> &info) {
-                             return fourcc::bytes(info.param).toStdString();
-                         });
-
-TEST(AudioChangeTest, AacPacketsAreRawAndAnotherConfigurationStartsNewFile)
-{
-    const std::vector<Block> mono16k = samples::audio(fourcc::kAac, 300, 16000, 1);
-    ComponentRef<IAVInformer_LibavExport> informer = samples::describedBy(fourcc::kAac, mono16k);
-    ASSERT_TRUE(informer && informer->isReady());
-    media::FormatContextHolder context = matroskaContext();
-    ASSERT_TRUE(informer->fillStream(context.get()));
-    const AVCodecParameters *par = context->streams[0]->codecpar;
-    EXPECT_EQ(par->sample_rate, 16000);
-    EXPECT_EQ(par->ch_layout.nb_channels, 1);
-    EXPECT_EQ(par->extradata_size, 2);
-
-    const int adtsHeaderBytes = 7;
-    for (const Block &block : mono16k) {
-        const Packed packed = pack(informer.get(), block.payload, block.key);
-        EXPECT_TRUE(packed.ok && !packed.startNewFile);
-        EXPECT_EQ(packed.bytes, block.payload.mid(fourcc::kSizeBytes + adtsHeaderBytes));
-    }
-    for (const std::vector<Block> &other : {samples::audio(fourcc::kAac, 100, 8000, 1),
-                                            samples::audio(fourcc::kAac, 100, 16000, 2)}) {
-        const Packed packed = pack(informer.get(), other[0].payload, true);
-        EXPECT_TRUE(packed.ok && packed.startNewFile);
-    }
-    QByteArray broken = mono16k[1].payload;
-    broken[fourcc::kSizeBytes] = 0;
-    EXPECT_FALSE(pack(informer.get(), broken, false).ok);
-    EXPECT_FALSE(pack(informer.get(), broken, true).ok);
-}
-
-TEST(AudioChangeTest, G711PacketsAreUnchangedAndTheOtherLawStartsNewFile)
-{
-    const std::vector<Block> ulaw = samples::audio(fourcc::kUlaw, 100);
-    ComponentRef<IAVInformer_LibavExport> informer = samples::describedBy(fourcc::kUlaw, ulaw);
-    media::FormatContextHolder context = matroskaContext();
-    ASSERT_TRUE(informer->fillStream(context.get()));
-    const AVCodecParameters *par = context->streams[0]->codecpar;
-    EXPECT_EQ(par->codec_id, AV_CODEC_ID_PCM_MULAW);
-    EXPECT_EQ(par->bit_rate, 64000);
-    EXPECT_EQ(par->block_align, 1);
-
-    const Packed same = pack(informer.get(), ulaw[1].payload, true);
-    EXPECT_TRUE(same.ok && !same.startNewFile);
-    EXPECT_EQ(same.bytes, ulaw[1].payload.mid(fourcc::kSizeBytes));
-    const Packed alaw = pack(informer.get(), samples::audio(fourcc::kAlaw, 20)[0].payload, true);
-    EXPECT_TRUE(alaw.ok && alaw.startNewFile);
+    EXPECT_FALSE(informerFor(fourcc::make('V', 'P', '8', '0')));
+    EXPECT_FALSE(informerFor(0));
 }
 
 }  // namespace
