@@ -8,7 +8,7 @@ EncodedDataQueue::~EncodedDataQueue()
         std::lock_guard<std::mutex> lock(_mutex);
         _quit = true;
     }
-    _changed.notify_all();
+    _room.notify_all();
     if (_thread.joinable())
         _thread.join();
 }
@@ -25,7 +25,8 @@ void EncodedDataQueue::attach(std::unique_ptr<BlockCursor> cursor)
         if (!_thread.joinable())
             _thread = std::thread(&EncodedDataQueue::readAhead, this);
     }
-    _changed.notify_all();
+    _room.notify_all();
+    _blocks.notify_all();
 }
 
 bool EncodedDataQueue::full() const
@@ -36,6 +37,11 @@ bool EncodedDataQueue::full() const
 bool EncodedDataQueue::halfEmpty() const
 {
     return _aheadBytes < kMaxAheadBytes / 2 && _ahead.size() < kMaxAheadBlocks / 2;
+}
+
+bool EncodedDataQueue::worthTaking() const
+{
+    return !_fed || _aheadBytes >= kMaxAheadBytes / 4 || _ahead.size() >= kMaxAheadBlocks / 16;
 }
 
 void EncodedDataQueue::readAhead()
@@ -49,12 +55,14 @@ void EncodedDataQueue::readAhead()
             feed = _feed;
         }
         if (!cursor) {
-            _changed.wait(lock);
+            _room.wait(lock);
             continue;
         }
         if (full()) {
             // Read on only once half is taken: one wake-up for many blocks.
-            _changed.wait(lock, [this] { return _quit || _attached || halfEmpty(); });
+            _reading = false;
+            _room.wait(lock, [this] { return _quit || _attached || halfEmpty(); });
+            _reading = true;
             continue;
         }
         // The archive is read and checked outside the lock: the reader takes
@@ -73,7 +81,8 @@ void EncodedDataQueue::readAhead()
             cursor.reset();
             _fed = false;
         }
-        _changed.notify_all();
+        if (_taking && worthTaking())
+            _blocks.notify_one();
     }
 }
 
@@ -83,14 +92,20 @@ bool EncodedDataQueue::readBlock(QByteArray *data, uint32_t *streamNumber, bool 
     Ahead ahead;
     {
         std::unique_lock<std::mutex> lock(_mutex);
-        _changed.wait(lock, [this] { return !_ahead.empty() || !_fed; });
+        if (_ahead.empty() && _fed) {
+            // Woken once a batch is read, not for every block.
+            _taking = true;
+            _blocks.wait(lock, [this] { return worthTaking(); });
+            _taking = false;
+        }
         if (_ahead.empty())
             return false;
         ahead = std::move(_ahead.front());
         _ahead.pop_front();
         _aheadBytes -= ahead.block.payload.size();
+        if (!_reading && halfEmpty())
+            _room.notify_one();
     }
-    _changed.notify_all();  // costs nothing while the read-ahead thread is not waiting
     if (data)
         *data = std::move(ahead.block.payload);
     if (streamNumber)

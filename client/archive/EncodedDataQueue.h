@@ -59,15 +59,20 @@ private:
     void readAhead();
     bool full() const;
     bool halfEmpty() const;
+    // Enough is read ahead to wake a waiting reader, or all there is.
+    bool worthTaking() const;
 
     std::mutex _mutex;
-    std::condition_variable _changed;  // a block came or went, a cursor came, or the end
+    std::condition_variable _blocks;  // for readBlock: a batch was read ahead, or the feed's end
+    std::condition_variable _room;    // for the thread: room was made, a cursor came, or the end
     // Guarded by _mutex:
     std::unique_ptr<BlockCursor> _attached;  // handed to the thread at its next turn
     uint64_t _feed = 0;                      // attaches so far; a block of an older feed is dropped
     std::deque<Ahead> _ahead;
     int64_t _aheadBytes = 0;
     bool _fed = false;       // a cursor is attached (or being read) whose marker has not been read
+    bool _taking = false;    // readBlock waits for blocks
+    bool _reading = true;    // the thread is not waiting for room
     bool _quit = false;
     std::thread _thread;     // started by the first attach
 };
