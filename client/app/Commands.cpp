@@ -143,7 +143,8 @@ bool prepareTarget(const QString &dir)
 
 // Without a screen, the terminal is the user's: the plug-in's and Qt's
 // diagnostic lines are shown only with a debug level, and the offscreen
-// platform's note that it has no window manager not at all.
+// platform's note that it has no window manager (when it is chosen) not at
+// all.
 bool g_showDiagnostics = false;
 
 void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
@@ -179,8 +180,11 @@ int runExportCommand(int argc, char **argv)
     if (!archiveFolderExists(options.archiveDir) || !prepareTarget(options.outDir))
         return kBadArguments;
 
+    // No screen, and no text is ever drawn: the minimal platform, whose font
+    // database is empty, spares reading fontconfig's configuration and
+    // caches (some 2 MB and 10 ms) that the offscreen platform loads.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", "minimal");
     g_showDiagnostics = options.debugLevel > 0;
     qInstallMessageHandler(quietMessages);
     QApplication app(argc, argv);

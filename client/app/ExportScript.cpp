@@ -122,6 +122,11 @@ void ExportScript::fillDialog()
     connect(_model, &QAbstractItemModel::rowsInserted, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::dataChanged, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::modelReset, this, &ExportScript::readRows);
+    // The dialog turns its buttons after it has changed its rows: looked at
+    // once the change is handled, the export's end is seen at once rather
+    // than at the next poll.
+    connect(_model, &QAbstractItemModel::dataChanged, this, &ExportScript::concludeWhenEnded, Qt::QueuedConnection);
+    connect(_model, &QAbstractItemModel::rowsInserted, this, &ExportScript::concludeWhenEnded, Qt::QueuedConnection);
     QPushButton *ok = _buttons->button(QDialogButtonBox::Ok);
     if (!ok || !ok->isEnabled()) {
         giveUp(QStringLiteral("the export dialog did not accept the folder and period"));
@@ -232,9 +237,14 @@ void ExportScript::poll()
     // learn of a little later; what was written never shrinks.
     _bytesShown = std::max(_bytesShown, _bytesInFiles + openBytes);
     _report.progress(_percent, int(_reported.size()), _bytesShown);
+    concludeWhenEnded();
+}
+
+void ExportScript::concludeWhenEnded()
+{
     // The dialog shows its Close button alone once every file is done or an
     // error ended the export.
-    if (_buttons && _buttons->standardButtons() == QDialogButtonBox::Close)
+    if (_dialog && !_concluded && _buttons && _buttons->standardButtons() == QDialogButtonBox::Close)
         conclude();
 }
 

@@ -45,6 +45,7 @@ private:
     void fillDialog();
     bool fillForm();
     void poll();
+    void concludeWhenEnded();
     void readRows();
     void conclude();
     void giveUp(const QString &why);

@@ -15,8 +15,10 @@ namespace {
 // Reads of this size keep the system calls few and the window in the
 // processor's cache while its blocks are checked and copied out. Reading
 // (rather than mapping the file) also spares a page-table update for every
-// page read, which costs more than the copy on virtual machines.
-constexpr int64_t kWindowBytes = 1 << 20;
+// page read, which costs more than the copy on virtual machines. The reads
+// run on the queue's own thread, so their number matters less than the
+// memory they hold.
+constexpr int64_t kWindowBytes = 256 << 10;
 }  // namespace
 
 BlockCursor::BlockCursor(std::shared_ptr<const ArchiveFolder> archive, int64_t timeMs)

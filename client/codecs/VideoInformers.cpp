@@ -1,6 +1,8 @@
 #include "client/codecs/VideoInformers.h"
 
+#include "client/codecs/LengthPrefixed.h"
 #include "client/codecs/Libav.h"
+#include "client/media/FourCC.h"
 
 #include <QDebug>
 
@@ -32,8 +34,18 @@ Informer::Learned AnnexBInformer::describe(QByteArrayView payload, bool key, Str
     params->codecId = _codecId;
     params->width = signature->width;
     params->height = signature->height;
-    params->extradata = signature->config;
+    params->extradata = lengthPrefixedConfig(_codecId, signature->width, signature->height, signature->config);
+    _lengthPrefixed = !params->extradata.isEmpty();
+    if (!_lengthPrefixed)
+        params->extradata = signature->config;
     return Learned::Described;
+}
+
+bool AnnexBInformer::pack(const QByteArray &block, AVPacket *packet)
+{
+    if (!_lengthPrefixed)
+        return Informer::pack(block, packet);
+    return packLengthPrefixed(QByteArrayView(block).sliced(fourcc::kSizeBytes), packet);
 }
 
 bool AnnexBInformer::signatureOf(QByteArrayView payload, Signature *signature)

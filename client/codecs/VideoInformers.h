@@ -4,7 +4,8 @@
 // H.264/HEVC learn the parameter sets (VPS/SPS/PPS, Annex-B, through the
 // extract_extradata filter) and the picture size (through FFmpeg's parser)
 // from a key frame; a key frame without parameter sets is invalid, since
-// the archive stores them with every key frame. MJPEG decodes its first
+// the archive stores them with every key frame. They hand the stream over
+// as Matroska stores it, length-prefixed (LengthPrefixed.h). MJPEG decodes its first
 // picture for its size, and reads only the headers of later pictures.
 //
 // One thread at a time; each informer owns its parser, filter and decoder.
@@ -23,9 +24,14 @@ public:
 protected:
     Learned describe(QByteArrayView payload, bool key, StreamParams *params, Signature *signature) override;
     bool signatureOf(QByteArrayView payload, Signature *signature) override;
+    bool pack(const QByteArray &block, AVPacket *packet) override;
 
 private:
     const AVCodecID _codecId;
+    // The stream is handed over length-prefixed, with an avcC/hvcC record
+    // (LengthPrefixed.h); false when the muxer made no record of the
+    // parameter sets, and it gets Annex B as stored.
+    bool _lengthPrefixed = false;
     media::CodecContextHolder _parserContext;  // what the parser reports into
     media::ParserHolder _parser;               // keeps the last SPS between key frames
     media::BsfHolder _extractor;               // extract_extradata

@@ -1,8 +1,7 @@
 #include "plugin/export/ChunkFile.h"
 
 #include "plugin/export/Events.h"
-#include "plugin/export/ExportRecord.h"
-#include "plugin/export/FFmpeg.h"
+#include "plugin/export/FileCloser.h"
 #include "plugin/export/StreamInfo.h"
 #include "plugin/export/TemporaryFile.h"
 
@@ -21,12 +20,6 @@ constexpr int64_t kMaxPauseMs = 2000;
 constexpr int64_t kPauseReplacementMs = 40;
 // Names tried for one file before giving up: "name.mkv", "name (2).mkv", ...
 constexpr int kMaxNameAttempts = 1000;
-
-void post(QObject *receiver, uint32_t kind, int64_t time)
-{
-    if (receiver)
-        QCoreApplication::postEvent(receiver, new ControllerEvent(kind, 0, -1.0, time));
-}
 
 // Gives `file` the name `to`, or one beside it as "to (N).mkv" when that
 // name (or its checksum file) is taken: a finished file is never
@@ -86,9 +79,9 @@ bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *in
 
 }  // namespace
 
-ChunkFile::ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver,
+ChunkFile::ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamInfo *info, QObject *receiver,
                      std::unique_ptr<TemporaryFile> file)
-    : dir(dir), context(context), info(info), receiver(receiver), firstTime(-1), lastTime(-1), skipped(0),
+    : dir(dir), context(std::move(context)), info(info), receiver(receiver), firstTime(-1), lastTime(-1), skipped(0),
       _file(std::move(file))
 {
 }
@@ -107,7 +100,7 @@ ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *r
         file->discard();
         return nullptr;
     }
-    return new ChunkFile(dir, context.release(), info, receiver, std::move(file));
+    return new ChunkFile(dir, std::move(context), info, receiver, std::move(file));
 }
 
 bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bool *startNewFile)
@@ -116,7 +109,13 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
     const int64_t t = header.time;
     if (firstTime == -1) {
         firstTime = t;
-        post(receiver, ControllerEvent::FileStarted, firstTime);
+        auto *started = new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, firstTime);
+        if (_closer)
+            _closer->post(started);
+        else if (receiver)
+            QCoreApplication::postEvent(receiver, started);
+        else
+            delete started;
         evidence.markWallClock(0, t);
     }
     if (lastTime != -1 && t > lastTime + kMaxPauseMs) {
@@ -135,7 +134,7 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
     packet.flags = header.isKey() ? AV_PKT_FLAG_KEY : 0;
     packet.pts = t - firstTime - skipped;
     packet.dts = packet.pts;
-    const int result = av_write_frame(context, &packet);
+    const int result = av_write_frame(context.get(), &packet);
     if (result < 0) {
         qWarning() << "ChunkFile: writing" << QString::fromUtf8(context->url) << "at" << packet.pts << "ms:"
                    << ffmpeg::errorText(result);
@@ -150,42 +149,51 @@ QString ChunkFile::finalName(int64_t firstMs, int64_t lastMs)
            QDateTime::fromMSecsSinceEpoch(lastMs).toString(QLatin1String(kNameFormat)) + QStringLiteral(".mkv");
 }
 
-void ChunkFile::enterInRecord(const QString &name, const QByteArray &sha256) const
+ExportRecord::File ChunkFile::recordEntry(const QString &name) const
 {
     ExportRecord::File file;
     file.name = QFileInfo(name).fileName();
     file.firstMs = firstTime;
     file.lastMs = lastTime;
     file.sizeBytes = QFileInfo(name).size();
-    file.sha256 = sha256;
     // The first mark is the file's start; the others are its cut pauses.
     for (size_t i = 1; i < evidence.marks().size(); ++i)
         file.pauses.push_back({evidence.marks()[i].fileMs, evidence.marks()[i].wallClockMs});
-    _record->addFile(file);
+    return file;
+}
+
+bool ChunkFile::finishMuxing()
+{
+    if (firstTime != -1)
+        evidence.addChapters(context.get(), lastTime - firstTime - skipped);
+    const int trailer = av_write_trailer(context.get());
+    const int closed = avio_closep(&context->pb);
+    context.reset();
+    if (trailer >= 0 && closed >= 0)
+        return true;
+    qWarning() << "ChunkFile: finishing" << _file->name() << ffmpeg::errorText(trailer < 0 ? trailer : closed);
+    return false;
 }
 
 ChunkFile::~ChunkFile()
 {
-    const QString temporary = _file->name();
-    if (firstTime != -1)
-        evidence.addChapters(context, lastTime - firstTime - skipped);
-    const int trailer = av_write_trailer(context);
-    const int closed = avio_closep(&context->pb);
-    avformat_free_context(context);
-    if (trailer < 0 || closed < 0)
-        qWarning() << "ChunkFile: finishing" << temporary << ffmpeg::errorText(trailer < 0 ? trailer : closed);
-    if (firstTime != -1) {
-        Evidence::patchHeader(temporary, firstTime, lastTime);
-        const QString name = publishWithoutOverwriting(*_file, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
-        // Only a file that was finished completely gets a checksum.
-        QByteArray sha256;
-        if (!name.isEmpty() && trailer >= 0 && closed >= 0 && Evidence::checksumsEnabled())
-            sha256 = Evidence::writeChecksum(name);
-        if (_record && !name.isEmpty())
-            enterInRecord(name, sha256);
-        post(receiver, ControllerEvent::FileClosed, lastTime);
-    } else {
+    const bool complete = finishMuxing();
+    if (firstTime == -1) {
         _file->discard();
+        return;
     }
-    // Only now, with the file finished and named, does _file release its lock.
+    Evidence::patchHeader(_file->name(), firstTime, lastTime);
+    FileCloser::Closed closed;
+    closed.name = publishWithoutOverwriting(*_file, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
+    closed.complete = complete;
+    closed.record = _record;
+    closed.entry = recordEntry(closed.name);
+    closed.lastMs = lastTime;
+    closed.file = std::move(_file);
+    if (_closer) {
+        _closer->close(std::move(closed));
+    } else {
+        FileCloser now(receiver, false);
+        now.close(std::move(closed));
+    }
 }

@@ -5,23 +5,28 @@
 // destroyed, never over an existing file.
 //
 // Made by openChunk once the StreamInfo is ready; written block by block in
-// archive order; finalized by its destructor, which posts FileClosed. Reports
-// FileStarted when the first block is offered. Owned by the Controller;
-// worker thread only. `info` is not owned and outlives the ChunkFile.
+// archive order; finalized by its destructor: trailer, header patch, final
+// name, then checksum, record entry and FileClosed through a FileCloser (the
+// export's, which may make the checksum while the next file is written, or
+// one of its own). Reports FileStarted when the first block is offered.
+// Owned by the Controller; worker thread only. `info` is not owned and
+// outlives the ChunkFile; it owns its muxer context and its file.
 #ifndef PLUGIN_EXPORT_CHUNKFILE_H_
 #define PLUGIN_EXPORT_CHUNKFILE_H_
 
 #include "plugin/export/BlockHeader.h"
 #include "plugin/export/Evidence.h"
+#include "plugin/export/ExportRecord.h"
+#include "plugin/export/FFmpeg.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <memory>
 
-struct AVFormatContext;
 class QObject;
 class ExportRecord;
+class FileCloser;
 class StreamInfo;
 class TemporaryFile;
 
@@ -42,14 +47,19 @@ public:
 
     // Where the finished file is entered (not owned; may be null).
     void setRecord(ExportRecord *record) { _record = record; }
+    // The export's closer, through which reports go and which finishes the
+    // file (not owned; may be null: the file is then finished at once).
+    void setCloser(FileCloser *closer) { _closer = closer; }
 
 private:
-    ChunkFile(const QString &dir, AVFormatContext *context, StreamInfo *info, QObject *receiver,
+    ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamInfo *info, QObject *receiver,
               std::unique_ptr<TemporaryFile> file);
-    void enterInRecord(const QString &name, const QByteArray &sha256) const;
+    // Chapters, trailer, closing: false when the muxer did not finish.
+    bool finishMuxing();
+    ExportRecord::File recordEntry(const QString &name) const;
 
     QString dir;
-    AVFormatContext *context;  // owned
+    ffmpeg::OutputContext context;
     StreamInfo *info;
     QObject *receiver;
     int64_t firstTime;
@@ -59,6 +69,7 @@ private:
     // The file on disk; locked until it is finished, named and checksummed.
     std::unique_ptr<TemporaryFile> _file;
     ExportRecord *_record = nullptr;
+    FileCloser *_closer = nullptr;
 };
 
 #endif  // PLUGIN_EXPORT_CHUNKFILE_H_

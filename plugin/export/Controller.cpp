@@ -7,7 +7,6 @@
 #include "plugin/host/Secure.h"
 #include "plugin/host/Translation.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QMutexLocker>
 #include <QtDebug>
@@ -64,7 +63,8 @@ Controller::Controller(IComponentManager *manager, const ComponentRef<IArchiveRe
       _limitEnabled(limitEnabled),
       _limitMb(limitMb),
       _bytesWritten(0),
-      _debugLevel(debugLevel)
+      _debugLevel(debugLevel),
+      _closer(receiver, true)
 {
     makeQueue();
 }
@@ -202,6 +202,8 @@ void Controller::createRecord(int64_t fromMs, int64_t toMs)
 
 void Controller::endRecord()
 {
+    // The record ends after the entries of all files, and so do the reports.
+    _closer.drain();
     if (!_record || _record->ended())
         return;
     if (!_endingReported)
@@ -222,7 +224,7 @@ void Controller::postReport(uint32_t kind, uint32_t code)
     }
     if (!_receiver)
         return;
-    QCoreApplication::postEvent(_receiver, new ControllerEvent(kind, code, -1.0, -1));
+    _closer.post(new ControllerEvent(kind, code, -1.0, -1));
 }
 
 void Controller::postProgress(double fraction)
@@ -236,6 +238,6 @@ void Controller::postProgress(double fraction)
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (now <= _lastProgressPost + 99)
         return;
-    QCoreApplication::postEvent(_receiver, new ControllerEvent(ControllerEvent::Progress, 0, fraction, -1));
+    _closer.post(new ControllerEvent(ControllerEvent::Progress, 0, fraction, -1));
     _lastProgressPost = now;
 }

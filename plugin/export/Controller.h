@@ -7,6 +7,9 @@
 // events run the read pump (timerEvent). Reports go to the receiver as posted
 // ControllerEvents.
 //
+// A closed file's checksum is made on a thread of the FileCloser's while the
+// worker thread goes on; the reports stay in the order they were made.
+//
 // Ownership: the controller owns _streamInfo and _currentFile. _manager and
 // _receiver belong to the dialog and outlive the controller, since the dialog
 // waits for the worker thread before it goes.
@@ -15,6 +18,7 @@
 
 #include "plugin/export/BlockHeader.h"
 #include "plugin/export/ExportRecord.h"
+#include "plugin/export/FileCloser.h"
 #include "plugin/host/Archive.h"
 #include "plugin/host/Component.h"
 #include "plugin/host/Sources.h"
@@ -145,6 +149,9 @@ private:
     bool _endingReported = false;  // the first Finished or Error was posted
     uint32_t _endingKind = 0;
     uint32_t _endingCode = 0;
+    // Finishes the closed files (checksum, record entry, FileClosed) while
+    // the next is written; every report goes through it, in order.
+    FileCloser _closer;
 };
 
 #endif  // PLUGIN_EXPORT_CONTROLLER_H_

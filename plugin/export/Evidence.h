@@ -9,7 +9,8 @@
 // (and the element's CRC-32) after the muxer's trailer, before the file is
 // hashed. None of this changes the streams, their time stamps or the names.
 //
-// Owned by its ChunkFile; worker thread only.
+// Owned by its ChunkFile; worker thread only, but for the checksum functions
+// (any thread).
 #ifndef PLUGIN_EXPORT_EVIDENCE_H_
 #define PLUGIN_EXPORT_EVIDENCE_H_
 
@@ -38,10 +39,14 @@ public:
     // Writes the true DateUTC and title into the closed file at `path`.
     static bool patchHeader(const QString &path, int64_t firstMs, int64_t lastMs);
 
-    // Writes "<file>.sha256" beside the finished file at `path`, as
-    // `sha256sum -c` reads it; never replaces an existing file. Returns the
-    // checksum in hex, or empty when none was written.
-    static QByteArray writeChecksum(const QString &path);
+    // The SHA-256 of the finished file at `path` in hex; empty when it cannot
+    // be read, or when its checksum file exists already (it is never
+    // replaced).
+    static QByteArray checksumOf(const QString &path);
+    // Writes "<file>.sha256" with that checksum beside the file, as
+    // `sha256sum -c` reads it; never replaces an existing file. Both touch
+    // nothing but the two files: they run on any thread.
+    static bool publishChecksum(const QString &path, const QByteArray &sha256);
 
     // The checksum file that belongs to `path`.
     static QString checksumPath(const QString &path);

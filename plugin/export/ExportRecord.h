@@ -10,8 +10,9 @@
 // record, so that a killed export still leaves a valid record of the files
 // it finished.
 //
-// Owned by the Controller; worker thread only, except the constructor,
-// which runs where the Controller is made.
+// Owned by the Controller; used by one thread at a time: the worker thread,
+// or the FileCloser's checksum thread while it enters a finished file. The
+// constructor runs where the Controller is made.
 #ifndef PLUGIN_EXPORT_EXPORTRECORD_H_
 #define PLUGIN_EXPORT_EXPORTRECORD_H_
 

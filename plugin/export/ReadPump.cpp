@@ -25,6 +25,7 @@ void Controller::timerEvent(QTimerEvent *event)
             killTimer(_timerId);
         _timerId = 0;
         closeCurrentFile();
+        _closer.drain();
         return;
     }
 
@@ -41,6 +42,7 @@ void Controller::timerEvent(QTimerEvent *event)
             exitPump(data);
             return;
         }
+        _closer.poll();
         Pass pass = Pass::Next;
         if (!_blockRead)
             pass = read(data, header);
@@ -149,8 +151,10 @@ Controller::Pass Controller::gather(const BlockHeader &header, const QByteArray 
 Controller::Pass Controller::openAndRewind()
 {
     _currentFile = ChunkFile::openChunk(_dir, _streamInfo, _receiver);
-    if (_currentFile)
+    if (_currentFile) {
         _currentFile->setRecord(_record.get());
+        _currentFile->setCloser(&_closer);
+    }
     if (!_currentFile) {
         delete _streamInfo;
         _streamInfo = nullptr;
