@@ -1,29 +1,60 @@
 #include "tests/support/FakeArchive.h"
 
 #include "client/runtime/Runtime.h"
+#include "plugin/host/Codecs.h"
 #include "plugin/host/Guids.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+}
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-namespace testsupport {
+namespace fakes {
 
 namespace {
 
-class FakeHold : public IPolymorph {};
+using ArchivePtr = std::shared_ptr<Archive>;
 
-class FakeFragmentIndex : public IFragmentIndex {
+class Queue : public IEncodedDataQueue {
 public:
-    explicit FakeFragmentIndex(std::vector<Fragment> fragments) : _fragments(std::move(fragments)) {}
+    Archive::Generator next;
 
+    bool readBlock(QByteArray *data, uint32_t *streamNumber, bool *key, int64_t *timeMs, int64_t *scratch,
+                   ReadCursor *cursor, int32_t a, int32_t b, int64_t *reserved1, int64_t *reserved2) override
+    {
+        // The engine always passes these; anything else is a broken call.
+        if (!cursor || a != 0 || b != 1 || reserved1 || reserved2 || !scratch)
+            std::abort();
+        Block block;
+        if (!next || !next(&block))
+            return false;
+        *data = block.data;
+        *streamNumber = block.streamNumber;
+        *key = block.key;
+        *timeMs = block.timeMs;
+        *scratch = 0;
+        cursor->offset++;
+        return true;
+    }
+    void setMaxBlocks(int32_t) override {}
+    void setMaxBytes(int32_t) override {}
+    void setMode(int32_t) override {}
+};
+
+class Index : public IFragmentIndex {
+public:
+    explicit Index(const ArchivePtr &archive) : _archive(archive) {}
     void fragments(std::vector<Fragment> *out, int *) override
     {
-        out->insert(out->end(), _fragments.begin(), _fragments.end());
+        out->insert(out->end(), _archive->fragments.begin(), _archive->fragments.end());
     }
     bool fragmentAt(int64_t timeMs, Fragment *out) override
     {
-        for (const Fragment &fragment : _fragments) {
+        for (const Fragment &fragment : _archive->fragments) {
             if (fragment.start <= timeMs && timeMs < fragment.end) {
                 *out = fragment;
                 return true;
@@ -33,217 +64,198 @@ public:
     }
     bool timeBounds(int64_t *firstMs, int64_t *lastMs, int32_t *count) override
     {
-        if (_fragments.empty())
+        *firstMs = _archive->firstMs;
+        *lastMs = _archive->lastMs;
+        *count = int32_t(_archive->fragments.size());
+        return !_archive->fragments.empty();
+    }
+
+private:
+    ArchivePtr _archive;
+};
+
+class BlockSource : public IBlockSource {
+public:
+    explicit BlockSource(const ArchivePtr &archive) : _archive(archive) {}
+    void feed(int64_t fromMs, ComponentRef<IEncodedDataQueue> queue) override
+    {
+        auto *fake = dynamic_cast<Queue *>(queue.get());
+        if (!fake)
+            return;
+        if (_archive->feed) {
+            fake->next = _archive->feed(fromMs);
+            return;
+        }
+        auto blocks = std::make_shared<std::vector<Block>>();
+        for (const Block &block : _archive->script) {
+            if (block.atMs >= fromMs)
+                blocks->push_back(block);
+        }
+        fake->next = [blocks, i = size_t(0)](Block *out) mutable {
+            if (i == blocks->size())
+                return false;
+            *out = (*blocks)[i++];
+            return true;
+        };
+    }
+
+private:
+    ArchivePtr _archive;
+};
+
+class Hold : public IPolymorph {};
+
+class Reader : public IArchiveReader {
+public:
+    explicit Reader(const ArchivePtr &archive) : _archive(archive) {}
+    int64_t beginTime() override { return _archive->firstMs; }
+    int64_t endTime() override { return _archive->lastMs; }
+    ComponentRef<IPolymorph> hold() override { return velt::makeRef<IPolymorph>(new Hold, "fakes::Hold"); }
+    ComponentRef<IFragmentIndex> fragmentIndex() override
+    {
+        if (!_archive->hasIndex)
+            return ComponentRef<IFragmentIndex>();
+        return velt::makeRef<IFragmentIndex>(new Index(_archive), "fakes::Index");
+    }
+    ComponentRef<IBlockSource> blockSource() override
+    {
+        if (!_archive->hasBlockSource)
+            return ComponentRef<IBlockSource>();
+        return velt::makeRef<IBlockSource>(new BlockSource(_archive), "fakes::BlockSource");
+    }
+
+private:
+    ArchivePtr _archive;
+};
+
+// The archive video source, and (as its video source) the same class again.
+class Source : public IArchiveVideoSource {
+public:
+    explicit Source(const ArchivePtr &archive) : _archive(archive) {}
+    QString channelName() const override { return QStringLiteral("fake"); }
+    ComponentRef<IArchiveReader> archiveReader() override
+    {
+        if (!_archive->hasReader)
+            return ComponentRef<IArchiveReader>();
+        return velt::makeRef<IArchiveReader>(new Reader(_archive), "fakes::Reader");
+    }
+    ComponentRef<IVideoSource> videoSource() override
+    {
+        return velt::makeRef<IVideoSource>(new Source(_archive), "fakes::Video");
+    }
+
+private:
+    ArchivePtr _archive;
+};
+
+constexpr int kCodeBytes = 4;
+
+class Informer : public IAVInformer_LibavExport {
+public:
+    explicit Informer(int readyAfterKeyBlocks) : _readyAfter(readyAfterKeyBlocks) {}
+
+    bool addBlock(QByteArray block, bool key) override
+    {
+        _keyBlocks += key;
+        return block.size() >= kCodeBytes;
+    }
+    bool isReady() override { return _readyAfter >= 0 && _keyBlocks >= _readyAfter; }
+
+    bool fillStream(AVFormatContext *context) override
+    {
+        AVStream *stream = avformat_new_stream(context, nullptr);
+        if (!stream)
             return false;
-        *firstMs = _fragments.front().start;
-        *lastMs = _fragments.back().end;
-        *count = int32_t(_fragments.size());
+        AVCodecParameters *parameters = stream->codecpar;
+        parameters->codec_type = AVMEDIA_TYPE_AUDIO;
+        parameters->codec_id = AV_CODEC_ID_PCM_MULAW;
+        parameters->sample_rate = 8000;
+        av_channel_layout_default(&parameters->ch_layout, 1);
+        parameters->bit_rate = 64000;
+        parameters->block_align = 1;
+        _streamIndex = stream->index;
+        return true;
+    }
+
+    bool fillPacket(const QByteArray &block, bool, AVPacket *packet, bool *startNewFile) override
+    {
+        packet->data = nullptr;
+        if (block.startsWith("FAIL"))
+            return false;
+        if (block.startsWith("NEWF") && _packed > 0) {
+            *startNewFile = true;
+            return true;
+        }
+        ++_packed;
+        const int sizeBytes = int(block.size()) - kCodeBytes;
+        if (sizeBytes <= 0)
+            return true;
+        auto *buffer = static_cast<uint8_t *>(av_mallocz(size_t(sizeBytes) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!buffer)
+            return false;
+        std::memcpy(buffer, block.constData() + kCodeBytes, size_t(sizeBytes));
+        if (av_packet_from_data(packet, buffer, sizeBytes) < 0) {
+            av_free(buffer);
+            return false;
+        }
+        packet->stream_index = _streamIndex;
         return true;
     }
 
 private:
-    const std::vector<Fragment> _fragments;
+    const int _readyAfter;
+    int _keyBlocks = 0;
+    int _streamIndex = -1;
+    int _packed = 0;
 };
 
-class FakeBlockSource : public IBlockSource {
+class FormatManager : public IAVFormatManager {
 public:
-    explicit FakeBlockSource(FakeArchive *archive) : _archive(archive) {}
-    void feed(int64_t timeMs, ComponentRef<IEncodedDataQueue> queue) override { _archive->recordFeed(timeMs, queue); }
-
-private:
-    FakeArchive *_archive;
-};
-
-class FakeReader : public IArchiveReader {
-public:
-    explicit FakeReader(FakeArchive *archive) : _archive(archive) {}
-
-    int64_t beginTime() override { return _archive->beginTimeMs; }
-    int64_t endTime() override { return _archive->endTimeMs; }
-    ComponentRef<IPolymorph> hold() override { return velt::makeRef<IPolymorph>(new FakeHold, "fake archive hold"); }
-    ComponentRef<IFragmentIndex> fragmentIndex() override
+    explicit FormatManager(int readyAfterKeyBlocks) : _readyAfter(readyAfterKeyBlocks) {}
+    ComponentRef<IAVInformer> createInformer(uint32_t, const QByteArray &) override
     {
-        if (!_archive->hasFragmentIndex)
-            return ComponentRef<IFragmentIndex>();
-        return velt::makeRef<IFragmentIndex>(new FakeFragmentIndex(_archive->fragments), "fake fragment index");
-    }
-    ComponentRef<IBlockSource> blockSource() override
-    {
-        _archive->recordBlockSource();
-        if (!_archive->hasBlockSource)
-            return ComponentRef<IBlockSource>();
-        return velt::makeRef<IBlockSource>(new FakeBlockSource(_archive), "fake block source");
+        return velt::makeRef<IAVInformer>(new Informer(_readyAfter), "fakes::Informer");
     }
 
 private:
-    FakeArchive *_archive;
-};
-
-class FakeSource : public IArchiveVideoSource {
-public:
-    explicit FakeSource(FakeArchive *archive) : _archive(archive) {}
-
-    QString channelName() const override { return QStringLiteral("fake channel"); }
-    ComponentRef<IArchiveReader> archiveReader() override
-    {
-        return _archive->hasReader ? _archive->reader() : ComponentRef<IArchiveReader>();
-    }
-    ComponentRef<IVideoSource> videoSource() override
-    {
-        return velt::makeRef<IVideoSource>(new FakeSource(_archive), "fake video source");
-    }
-
-private:
-    FakeArchive *_archive;
+    const int _readyAfter;
 };
 
 }  // namespace
 
-FakeBlock makeBlock(uint32_t streamNumber, int64_t timeMs, bool key, int sizeBytes, const char *fourcc)
+Block block(uint32_t streamNumber, int64_t timeMs, bool key, int sizeBytes, const char *fourcc)
 {
     QByteArray data(sizeBytes, char(timeMs & 0x7f));
     const char *code = fourcc ? fourcc : (streamNumber == 0 ? "VID1" : "AUD1");
-    std::memcpy(data.data(), code, std::min<size_t>(4, size_t(sizeBytes)));
-    return FakeBlock{data, streamNumber, key, timeMs, timeMs};
+    std::memcpy(data.data(), code, std::min<size_t>(kCodeBytes, size_t(sizeBytes)));
+    return Block{data, streamNumber, key, timeMs, timeMs};
 }
 
-FakeBlock makeMarker(int64_t timeMs, int64_t atMs) { return FakeBlock{QByteArray(), 0, false, timeMs, atMs}; }
-
-FakeArchive::FakeArchive()
-{
-    velt::registerFactory(guids::kEncodedDataQueue, [this] {
-        std::lock_guard<std::mutex> lock(_mutex);
-        auto *queue = new FakeEncodedDataQueue(this, ++_queuesMade);
-        return static_cast<void *>(static_cast<IEncodedDataQueue *>(queue));
-    });
-}
-
-FakeArchive::~FakeArchive() { velt::unregisterFactory(guids::kEncodedDataQueue); }
-
-void FakeArchive::setFragments(const std::vector<std::pair<int64_t, int64_t>> &ranges)
+void Archive::setFragments(const std::vector<std::pair<int64_t, int64_t>> &ranges)
 {
     fragments.clear();
     for (const auto &range : ranges)
         fragments.push_back(Fragment{range.first, range.second, int64_t(fragments.size()), 0, 0});
     if (!ranges.empty()) {
-        beginTimeMs = ranges.front().first;
-        endTimeMs = ranges.back().second;
+        firstMs = ranges.front().first;
+        lastMs = ranges.back().second;
     }
 }
 
-ComponentRef<IArchiveVideoSource> FakeArchive::source()
+ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive)
 {
-    return velt::makeRef<IArchiveVideoSource>(new FakeSource(this), "fake archive video source");
+    return velt::makeRef<IArchiveVideoSource>(new Source(archive), "fakes::Source");
 }
 
-ComponentRef<IArchiveReader> FakeArchive::reader()
+void registerQueue()
 {
-    return velt::makeRef<IArchiveReader>(new FakeReader(this), "fake archive reader");
+    velt::registerFactory(guids::kEncodedDataQueue,
+                          [] { return static_cast<void *>(static_cast<IEncodedDataQueue *>(new Queue)); });
 }
 
-std::vector<int64_t> FakeArchive::feedTimes() const
+ComponentRef<IPolymorph> formatManager(int readyAfterKeyBlocks)
 {
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _feedTimes;
+    return velt::makeRef<IPolymorph>(new FormatManager(readyAfterKeyBlocks), "fakes::FormatManager");
 }
 
-int FakeArchive::blockSourceCalls() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _blockSourceCalls;
-}
-
-int FakeArchive::queuesMade() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _queuesMade;
-}
-
-std::string FakeArchive::firstQueueSetup() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _firstQueueSetup;
-}
-
-void FakeArchive::recordFeed(int64_t timeMs, const ComponentRef<IEncodedDataQueue> &queue)
-{
-    int feedIndex;
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        feedIndex = int(_feedTimes.size());
-        _feedTimes.push_back(timeMs);
-    }
-    auto *fake = dynamic_cast<FakeEncodedDataQueue *>(queue.get());
-    if (!fake)
-        return;
-    if (feedPolicy) {
-        feedPolicy(timeMs, feedIndex, *fake);
-        return;
-    }
-    for (const FakeBlock &block : script) {
-        if (block.atMs >= timeMs)
-            fake->push(block);
-    }
-}
-
-void FakeArchive::recordBlockSource()
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    ++_blockSourceCalls;
-}
-
-void FakeArchive::recordSetup(int queueSerial, const std::string &call)
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    if (queueSerial != 1)
-        return;
-    if (!_firstQueueSetup.empty())
-        _firstQueueSetup += ' ';
-    _firstQueueSetup += call;
-}
-
-void FakeArchive::recordRead(bool delivered)
-{
-    ++_reads;
-    if (delivered)
-        ++_delivered;
-}
-
-bool FakeEncodedDataQueue::readBlock(QByteArray *data, uint32_t *streamNumber, bool *key, int64_t *timeMs,
-                                     int64_t *scratch, ReadCursor *cursor, int32_t a, int32_t b,
-                                     int64_t *reserved1, int64_t *reserved2)
-{
-    // The engine always passes these; anything else is a broken call.
-    if (!cursor || a != 0 || b != 1 || reserved1 || reserved2 || !scratch)
-        std::abort();
-    FakeBlock block;
-    if (!_blocks.empty()) {
-        block = _blocks.front();
-        _blocks.pop_front();
-    } else if (!_generator || !_generator(&block)) {
-        _archive->recordRead(false);
-        return false;
-    }
-    *data = block.data;
-    *streamNumber = block.streamNumber;
-    *key = block.key;
-    *timeMs = block.timeMs;
-    *scratch = 0;
-    cursor->offset++;
-    _archive->recordRead(true);
-    return true;
-}
-
-void FakeEncodedDataQueue::setMaxBlocks(int32_t value)
-{
-    _archive->recordSetup(_serial, "maxBlocks(" + std::to_string(value) + ")");
-}
-
-void FakeEncodedDataQueue::setMaxBytes(int32_t value)
-{
-    _archive->recordSetup(_serial, "maxBytes(" + std::to_string(value) + ")");
-}
-
-void FakeEncodedDataQueue::setMode(int32_t value) { _archive->recordSetup(_serial, "mode(" + std::to_string(value) + ")"); }
-
-}  // namespace testsupport
+}  // namespace fakes

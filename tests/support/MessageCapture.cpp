@@ -42,12 +42,6 @@ QStringList MessageCapture::warnings() const
     return _warnings;
 }
 
-bool MessageCapture::debugStartsWith(const QString &prefix) const
-{
-    const QStringList lines = debug();
-    return std::any_of(lines.begin(), lines.end(), [&](const QString &line) { return line.startsWith(prefix); });
-}
-
 bool MessageCapture::warningsContain(const QString &text) const
 {
     const QStringList lines = warnings();

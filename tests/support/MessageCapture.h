@@ -20,7 +20,6 @@ public:
 
     QStringList debug() const;
     QStringList warnings() const;
-    bool debugStartsWith(const QString &prefix) const;
     bool warningsContain(const QString &text) const;
 
 private:

@@ -1,216 +1,165 @@
-// The read pump against scripted blocks: debug output, dropped and empty
-// video blocks, stepping over a stretch without video, gathering and the
-// rewind, files split by a gap, the end of the period while gathering, and
-// an output folder that cannot be written.
-#include "tests/plugin/export/ExportFixture.h"
+// The read pump against scripted blocks, judged by what the files hold: video
+// going back, markers and stretches without video, gathering the stream
+// description and the rewind after it, the period ending while gathering,
+// blocks the writer refuses; and the lines the engine prints.
+#include "tests/plugin/export/Harness.h"
+#include "tests/support/MessageCapture.h"
 
-#include <QFile>
+#include <QDir>
+#include <QSet>
+#include <set>
 
-namespace exporttest {
+namespace harness {
 namespace {
 
-class ReadPumpTest : public ExportTest {
-protected:
-    // Eleven blocks of one stream from 1000 to 1400, then one past the end:
-    // the period ends while the description still waits for the other
-    // stream, and all eleven are written into one file.
-    void expectSingleStreamFile(uint32_t streamNumber)
-    {
-        for (int64_t t = 1000; t <= 1400; t += 40)
-            archive.script.push_back(makeBlock(streamNumber, t));
-        archive.script.push_back(makeBlock(streamNumber, 5000));
-        EXPECT_EQ(exportToEnd(request(1000, 1400)), QStringLiteral("started@1000 finished closed@1400"));
-        const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
-        ASSERT_EQ(packets.size(), 1u);
-        EXPECT_EQ(packets[0].size(), 11u);
+using fakes::audio;
+using fakes::video;
+
+// Video and audio every 40 ms from `fromMs` to `toMs`, audio 1 ms after video.
+std::vector<fakes::Block> both(int64_t fromMs, int64_t toMs)
+{
+    std::vector<fakes::Block> blocks;
+    for (int64_t t = fromMs; t <= toMs; t += 40) {
+        blocks.push_back(video(t));
+        blocks.push_back(audio(t + 1));
     }
-};
-
-class DebugOutputTest : public ExportTest, public testing::WithParamInterface<int> {};
-
-TEST_P(DebugOutputTest, EngineLinesOnlyWithDebugLevel)
-{
-    const int debugLevel = GetParam();
-    addVideoAndAudio(1000, 1040);
-    archive.script.push_back(makeMarker(0, 1042));
-    ExportRequest r = request(1000, 1060);
-    r.debugLevel = debugLevel;
-    MessageCapture messages;
-    EXPECT_EQ(exportToEnd(r), QStringLiteral("started@1000 finished closed@1041"));
-
-    const QStringList engineLines{QStringLiteral("!DATA SIZE="), QStringLiteral("!streamNo && data.isEmpty()"),
-                                  QStringLiteral("_gatheringInfo && _blockRead time="),
-                                  QStringLiteral("Info gathered, fragment start=")};
-    for (const QString &line : engineLines)
-        EXPECT_EQ(messages.debugStartsWith(line), debugLevel != 0) << line.toStdString();
-    // The chunk writer's lines do not depend on the level.
-    EXPECT_TRUE(messages.debug().contains(QStringLiteral("writing header")));
-    if (debugLevel != 0) {
-        const QStringList debug = messages.debug();
-        EXPECT_TRUE(debug.contains(QStringLiteral("!DATA SIZE= 16  dts= 1000  key= true  prev= 1000  StreamNo 0")))
-            << debug.join(QLatin1Char('\n')).toStdString();
-        EXPECT_TRUE(debug.contains(QStringLiteral("Info gathered, fragment start= 1000  , cur abs= 1000")));
-        EXPECT_TRUE(debug.contains(QStringLiteral("_gatheringInfo && _blockRead time= 1001  data.size= 16")));
-    }
+    return blocks;
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadPump, DebugOutputTest, testing::Values(0, 1));
-
-TEST_F(ReadPumpTest, BackwardVideoBlockIsDroppedAndFeedingRestarts40msLater)
+std::vector<fakes::Block> operator+(std::vector<fakes::Block> a, const std::vector<fakes::Block> &b)
 {
-    addVideoAndAudio(1000, 1080);
-    archive.script.push_back(testsupport::FakeBlock{makeBlock(0, 1020).data, 0, true, 1020, 1082});
-    addVideoAndAudio(1120, 1120);
-    archive.script.push_back(makeBlock(0, 5000));
-    EXPECT_EQ(exportToEnd(request(1000, 1200)), QStringLiteral("started@1000 finished closed@1121"));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000, 1120}));
-    const auto files = mkvFiles(dir.path());
-    ASSERT_EQ(files.size(), 1);
-    const auto packets = packetTimes(filePath(files[0]));
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40, 80, 120}));
-    EXPECT_EQ(packets[1], (std::vector<int64_t>{1, 41, 81, 121}));
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST_F(ReadPumpTest, EmptyVideoBlockAtTheEndFinishesWithoutFeeding)
+// Eleven blocks of one stream from 1000 to 1400, then one past the end.
+std::vector<fakes::Block> oneStream(uint32_t streamNumber)
 {
-    archive.script = {makeBlock(0, 1000), makeBlock(8, 1001), makeBlock(0, 1040), makeMarker(0, 1041)};
-    EXPECT_EQ(exportToEnd(request(1000, 1040)), QStringLiteral("started@1000 finished closed@1040"));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000}));
-    EXPECT_EQ(archive.blockSourceCalls(), 1);
-}
-
-TEST_F(ReadPumpTest, StretchWithoutVideoIsSteppedWithAFreshSourceEach40ms)
-{
-    addVideoAndAudio(1000, 1040);
-    for (int64_t at : {1042, 1080, 1120, 1160})
-        archive.script.push_back(makeMarker(0, at));
-    addVideoAndAudio(1200, 1240);
-    archive.script.push_back(makeBlock(0, 1280));
-    EXPECT_EQ(exportToEnd(request(1000, 1260)), QStringLiteral("started@1000 finished closed@1241"));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000, 1080, 1120, 1160, 1200}));
-    EXPECT_EQ(archive.blockSourceCalls(), 5);
-    const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40, 200, 240}));
-}
-
-TEST_F(ReadPumpTest, AudioOnlyPeriodEndsWhenABlockPassesTheEnd)
-{
-    expectSingleStreamFile(8);
-}
-
-TEST_F(ReadPumpTest, GapOfThreeSecondsGivesTwoFilesInReportOrder)
-{
-    addVideoAndAudio(1000, 1080);
-    addVideoAndAudio(4080, 4160);
-    archive.script.push_back(makeBlock(0, 5000));
-    EXPECT_EQ(exportToEnd(request(1000, 4200)),
-              QStringLiteral("started@1000 closed@1081 started@4080 finished closed@4161"));
-    // The first file's first block always brings a progress report.
-    EXPECT_TRUE(run.log.summary(true).startsWith(QStringLiteral("started@1000 progress ")));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000, 4080}));
-    QStringList expected{ChunkFile::finalName(1000, 1081), ChunkFile::finalName(4080, 4161)};
-    expected.sort();
-    const QStringList files = mkvFiles(dir.path());
-    ASSERT_EQ(files, expected);
-    for (const QString &file : files) {
-        const auto packets = packetTimes(filePath(file));
-        ASSERT_EQ(packets.size(), 2u);
-        EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40, 80}));
-        EXPECT_EQ(packets[1], (std::vector<int64_t>{1, 41, 81}));
-    }
-}
-
-TEST_F(ReadPumpTest, BlocksUsedForGatheringAreWrittenAfterTheRewind)
-{
-    codecs.readyAfterKeyBlocks = 3;
-    addVideoAndAudio(1000, 1200);
-    archive.script.push_back(makeBlock(0, 5000));
-    EXPECT_EQ(exportToEnd(request(1000, 1300)), QStringLiteral("started@1000 finished closed@1201"));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000}));
-    const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40, 80, 120, 160, 200}));
-}
-
-TEST_F(ReadPumpTest, ShortVideoOnlyRecordingIsWrittenWhenThePeriodEndsWhileGathering)
-{
-    expectSingleStreamFile(0);
-}
-
-TEST_F(ReadPumpTest, LongVideoOnlyRecordingIsDescribedAfter150BlocksAndWrittenWhole)
-{
-    for (int64_t t = 1000; t < 1000 + 200 * 40; t += 40)
-        archive.script.push_back(makeBlock(0, t));
-    archive.script.push_back(makeBlock(0, 90000));
-    EXPECT_EQ(exportToEnd(request(1000, 50000)), QStringLiteral("started@1000 finished closed@8960"));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000}));
-    // Described by the 151st block, before the period's end was seen.
-    EXPECT_EQ(archive.blocksDelivered(), 151 + 201);
-    const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].size(), 200u);
-}
-
-TEST_F(ReadPumpTest, PeriodEndingWhileGatheringWithoutReadyInformerJustFinishes)
-{
-    codecs.readyAfterKeyBlocks = -1;
+    std::vector<fakes::Block> blocks;
     for (int64_t t = 1000; t <= 1400; t += 40)
-        archive.script.push_back(makeBlock(0, t));
-    archive.script.push_back(makeBlock(0, 5000));
-    EXPECT_EQ(exportToEnd(request(1000, 1400)), QStringLiteral("finished"));
-    EXPECT_GE(codecs.informersMade(), 1);
-    // Nothing but the export's record.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter(QStringLiteral(".json")).size(), 1);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+        blocks.push_back(fakes::block(streamNumber, t));
+    blocks.push_back(fakes::block(streamNumber, 5000));
+    return blocks;
 }
 
-TEST_F(ReadPumpTest, BlockThatCannotBeWrittenEndsWithErrorThenClosesTheFile)
+using ReadPumpTest = FakeExportTest;
+
+TEST_F(ReadPumpTest, FilesHoldTheBlocksOfThePeriod)
 {
-    archive.script = {makeBlock(0, 1000), makeBlock(8, 1001), makeBlock(0, 1040), makeBlock(0, 1080, false, 16, "FAIL"),
-                      makeBlock(8, 1081), makeBlock(0, 5000)};
-    // The refused block still counts as the file's last one.
-    EXPECT_EQ(exportToEnd(request(1000, 2000)), QStringLiteral("started@1000 error1000002 closed@1080"));
-    EXPECT_EQ(mkvFiles(dir.path()), QStringList{ChunkFile::finalName(1000, 1080)});
-    const auto packets = packetTimes(filePath(mkvFiles(dir.path()).value(0)));
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40}));
+    const QString eleven = QStringLiteral("0 40 80 120 160 200 240 280 320 360 400");
+    const struct {
+        const char *name;
+        std::vector<fakes::Block> blocks;
+        int64_t toMs;
+        int readyAfterKeyBlocks;
+        QString summary;
+        QString layout;
+        QStringList lines;  // printed at debug level 1
+    } cases[] = {
+        {"video going back is dropped; the feed goes on 40 ms after the last video",
+         both(1000, 1080) + std::vector<fakes::Block>{fakes::storedAt(video(1020), 1082)} + both(1120, 1120) +
+             std::vector<fakes::Block>{video(5000)},
+         1200,
+         1,
+         "started@1000 finished closed@1121",
+         "0 40 80 120; 1 41 81 121",
+         {"!DATA SIZE= 16  dts= 1000  key= true  prev= 1000  StreamNo 0",
+          "_gatheringInfo && _blockRead time= 1001  data.size= 16",
+          "Info gathered, fragment start= 1000  , cur abs= 1000", "setting time base", "writing header"}},
+        {"a marker at the end of the period finishes",
+         {video(1000), audio(1001), video(1040), fakes::marker(0, 1041)},
+         1040,
+         1,
+         "started@1000 finished closed@1040",
+         "0 40; 1",
+         {"!streamNo && data.isEmpty()"}},
+        {"a stretch without video is stepped over",
+         both(1000, 1040) +
+             std::vector<fakes::Block>{fakes::marker(0, 1042), fakes::marker(0, 1080), fakes::marker(0, 1120),
+                                       fakes::marker(0, 1160)} +
+             both(1200, 1240) + std::vector<fakes::Block>{video(1280)},
+         1260,
+         1,
+         "started@1000 finished closed@1241",
+         "0 40 200 240; 1 41 201 241",
+         {}},
+        {"audio only, the period ends while gathering", oneStream(8), 1400, 1, "started@1000 finished closed@1400",
+         eleven, {}},
+        {"video only, the period ends while gathering", oneStream(0), 1400, 1, "started@1000 finished closed@1400",
+         eleven, {}},
+        {"blocks used for gathering are written after the rewind",
+         both(1000, 1200) + std::vector<fakes::Block>{video(5000)},
+         1300,
+         3,
+         "started@1000 finished closed@1201",
+         "0 40 80 120 160 200; 1 41 81 121 161 201",
+         {}},
+        {"no informer ready when the period ends", oneStream(0), 1400, -1, "finished", "", {}},
+        // The refused block still counts as the file's last one.
+        {"a block that cannot be written ends the export, the file closed",
+         {video(1000), audio(1001), video(1040), video(1080, false, 16, "FAIL"), audio(1081), video(5000)},
+         2000,
+         1,
+         "started@1000 error1000002 closed@1080",
+         "0 40; 1",
+         {}},
+        // The block the writer refused begins the next file.
+        {"the writer asks for a new file",
+         {video(1000), audio(1001), video(1040), video(2000, false, 16, "NEWF"), audio(2001), video(2040),
+          video(5000)},
+         3000,
+         1,
+         "started@1000 closed@2000 started@2000 finished closed@2040",
+         "0 40; 1 | 0 40; 1",
+         {"startNewFile by !_currentFile->writeBlock(header, data, startNewFile)"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        archive->script = c.blocks;
+        Request r = request(1000, c.toMs, QString::number(&c - cases));
+        r.debugLevel = 1;
+        testsupport::MessageCapture messages;
+        EXPECT_EQ(exportToEnd(r, c.readyAfterKeyBlocks), c.summary);
+        EXPECT_EQ(layout(r.dir), c.layout);
+        for (const QString &line : c.lines)
+            EXPECT_TRUE(messages.debug().contains(line)) << line.toStdString();
+    }
 }
 
-TEST_F(ReadPumpTest, WriterAskingForANewFileStartsItWithTheSameBlock)
+// The gathering ends at the 150th block: a stream whose first block comes
+// later is not described and cannot be written.
+TEST_F(ReadPumpTest, StreamsAreDescribedFromTheFirst150Blocks)
 {
-    archive.script = {makeBlock(0, 1000), makeBlock(8, 1001), makeBlock(0, 1040), makeBlock(0, 2000, false, 16, "NEWF"),
-                      makeBlock(8, 2001), makeBlock(0, 2040), makeBlock(0, 5000)};
-    ExportRequest r = request(1000, 3000);
-    r.debugLevel = 1;
-    MessageCapture messages;
-    // The refused block still counts as the first file's last one.
-    EXPECT_EQ(exportToEnd(r), QStringLiteral("started@1000 closed@2000 started@2000 finished closed@2040"));
-    EXPECT_EQ(archive.feedTimes(), (std::vector<int64_t>{1000, 1000, 2000}));
-    EXPECT_TRUE(messages.debug().contains(QStringLiteral("startNewFile by !_currentFile->writeBlock(header, data, startNewFile)")));
-    QStringList expected{ChunkFile::finalName(1000, 2000), ChunkFile::finalName(2000, 2040)};
-    expected.sort();
-    ASSERT_EQ(mkvFiles(dir.path()), expected);
-    // The second file begins with the block the first one refused.
-    const auto packets = packetTimes(filePath(ChunkFile::finalName(2000, 2040)));
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0], (std::vector<int64_t>{0, 40}));
-    EXPECT_EQ(packets[1], (std::vector<int64_t>{1}));
+    for (int audioAt : {150, 151}) {
+        SCOPED_TRACE(audioAt);
+        archive->script.clear();
+        for (int i = 1; i < audioAt; ++i)
+            archive->script.push_back(video(1000 + 40 * i));
+        archive->script.push_back(audio(1000 + 40 * audioAt));
+        archive->script.push_back(video(90000));
+        const Request r = request(1000, 50000, QString::number(audioAt));
+        const QString summary = exportToEnd(r);
+        const QStringList files = mkvFiles(r.dir);
+        ASSERT_EQ(files.size(), 1) << summary.toStdString();
+        std::set<int> streams;
+        for (const Packet &packet : readFile(QDir(r.dir).filePath(files[0])).packets)
+            streams.insert(packet.stream);
+        EXPECT_EQ(streams.size(), audioAt == 150 ? 2u : 1u) << summary.toStdString();
+    }
 }
 
-TEST_F(ReadPumpTest, UnwritableFolderReportsAnErrorAndWritesNothing)
+// Only the controller's and the pump's lines depend on the debug level.
+TEST_F(ReadPumpTest, AtDebugLevel0OnlyTheWriterSpeaks)
 {
-    QFile blocker(filePath(QStringLiteral("not-a-folder")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    addVideoAndAudio(1000, 1200);
-    ExportRequest r = request(1000, 5000);
-    r.dir = blocker.fileName() + QStringLiteral("/out");
-    EXPECT_EQ(exportToEnd(r), QStringLiteral("error1000002"));
-    EXPECT_EQ(run.log.reports.at(0).code, kWriteErrorCode);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("not-a-folder")});
+    archive->script = both(1000, 1040) + std::vector<fakes::Block>{fakes::marker(0, 1042)} + both(4000, 4040) +
+                      std::vector<fakes::Block>{video(4080, true, 16, "VID2"), audio(4081), video(9000)};
+    testsupport::MessageCapture messages;
+    EXPECT_EQ(exportToEnd(request(1000, 5000)),
+              "started@1000 closed@1041 started@4000 closed@4041 started@4080 finished closed@4081");
+    const QStringList debug = messages.debug();
+    EXPECT_EQ(QSet<QString>(debug.begin(), debug.end()),
+              (QSet<QString>{QStringLiteral("setting time base"), QStringLiteral("writing header")}));
 }
 
 }  // namespace
-}  // namespace exporttest
+}  // namespace harness

@@ -1,0 +1,185 @@
+// Runs exports the way the export dialog does (the controller made on the
+// test thread, moved to a worker thread of its own, started with a posted
+// ExportEvent, stopped with stop(), deleteLater() and the thread's end) and
+// reads back what they wrote: the .mkv files through libavformat and
+// libavcodec, their checksum files and the export records. Archives come from
+// the fake archive or, made with the velt-archive tool, from the stand-in
+// client's archive components.
+#ifndef TESTS_PLUGIN_EXPORT_HARNESS_H_
+#define TESTS_PLUGIN_EXPORT_HARNESS_H_
+
+#include "client/runtime/Components.h"
+#include "plugin/export/Controller.h"
+#include "plugin/export/Events.h"
+#include "tests/support/FakeArchive.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <gtest/gtest.h>
+#include <limits>
+#include <ostream>
+#include <vector>
+
+// Lets GoogleTest print QStrings in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace harness {
+
+// An export period without an end.
+constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
+
+struct Report {
+    uint32_t kind;
+    uint32_t code;
+    double progress;
+    int64_t timeMs;
+};
+
+// Receives the controller's reports on the thread it lives on.
+class ReportLog : public QObject {
+public:
+    std::vector<Report> reports;
+    int count(uint32_t kind) const;
+    // The reports in order without progress, e.g.
+    // "started@1000 closed@1081 error1000002 finished".
+    QString summary() const;
+
+protected:
+    void customEvent(QEvent *event) override;
+};
+
+struct Request {
+    QString dir;
+    int64_t fromMs = 0;
+    int64_t toMs = kOpenEnd;
+    bool limitEnabled = false;
+    int limitMb = 0;
+    int debugLevel = 0;
+    bool nullReceiver = false;
+};
+
+class ExportRun {
+public:
+    ExportRun() = default;
+    ~ExportRun() { finish(); }
+    ExportRun(const ExportRun &) = delete;
+    ExportRun &operator=(const ExportRun &) = delete;
+
+    // Creates the controller, starts its thread and posts the start request.
+    // False when create() gives no controller.
+    bool begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request,
+               bool postStart = true);
+    // Processes the test thread's events until `done` holds; false after the
+    // guard time (a hung export).
+    bool waitFor(const std::function<bool()> &done, int guardMs = 120000);
+    // Finished or Error has been reported.
+    bool ended() const;
+    // Stops and destroys the controller as the dialog does, waits for the
+    // thread and collects the reports posted until then.
+    void finish();
+
+    Controller *controller = nullptr;
+    ReportLog log;
+    QThread thread;
+};
+
+// Runs `velt-archive synth DIR args...`; fails the test on a non-zero exit.
+void synth(const QString &dir, const QStringList &args);
+// A local time "yyyy-MM-ddTHH:mm:ss" in ms since the epoch.
+int64_t localMs(const QString &text);
+
+struct Result {
+    std::vector<Report> reports;
+    QStringList files;  // paths of the *.mkv in the output folder, sorted
+    int count(uint32_t kind) const;
+    // The kinds of the reports in order, progress left out.
+    std::vector<uint32_t> kinds() const;
+};
+
+// Exports each archive folder with its request, all at the same time, each
+// with components of its own (as two clients would), and waits for the ends.
+std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Request>> &jobs);
+inline Result runExport(const QString &archiveDir, const Request &request)
+{
+    return runExportsAtOnce({{archiveDir, request}}).front();
+}
+
+struct Packet {
+    int stream;  // index in the file
+    bool video;
+    int64_t ptsMs;
+    bool key;
+    QByteArray data;
+};
+
+struct FileContents {
+    QString videoCodec;  // libavcodec's name; empty without video
+    int width = 0;
+    std::vector<Packet> packets;
+    std::vector<QByteArray> frames;  // MD5 of each decoded picture
+    QString creationTime;
+    QString title;
+    std::vector<std::pair<int64_t, QString>> chapters;  // start ms, title
+};
+
+FileContents readFile(const QString &path);
+std::vector<FileContents> readFiles(const QStringList &paths);
+// The decoded pictures of all `files`, in order.
+std::vector<QByteArray> framesOf(const std::vector<FileContents> &files);
+// The .mkv files in `dir`, sorted by name.
+QStringList mkvFiles(const QString &dir);
+// `path`.sha256 holds exactly the line sha256sum writes for the file.
+testing::AssertionResult hasChecksum(const QString &path);
+// The export records (export-*.json) in `dir`, parsed, sorted by name.
+std::vector<QJsonObject> recordsIn(const QString &dir);
+
+struct ArchiveBlock {
+    int stream;  // 0 or 8
+    int64_t timeMs;
+    bool key;
+    QByteArray payload;  // with its four-character code
+};
+
+// Every block of the archive in delivery order (markers left out).
+std::vector<ArchiveBlock> readArchive(const QString &archiveDir);
+struct Piece {
+    std::vector<ArchiveBlock> blocks;
+    int64_t startMs;
+};
+// Records `pieces` into a new archive in `dir`, each moved to begin at its
+// start: a fragment each, or all in one.
+void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool oneFragment);
+// MD5 of each decoded video picture of `blocks`, from the first key frame on.
+std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks);
+// The bytes a file stores of a block: no code, no ADTS header.
+QByteArray storedBytes(const ArchiveBlock &block);
+
+// The export engine against the fake archive and fake codecs; the output
+// goes to a temporary folder.
+class FakeExportTest : public testing::Test {
+protected:
+    FakeExportTest();
+    ~FakeExportTest() override;
+
+    // A request into the temporary folder, or into its sub-folder `subdir`.
+    Request request(int64_t fromMs, int64_t toMs, const QString &subdir = QString()) const;
+    // Runs the export to its end (the reports of an earlier run forgotten);
+    // the report summary ("hung: ..." when it did not end).
+    QString exportToEnd(const Request &r, int readyAfterKeyBlocks = 1);
+    // The files in `outDir` in name order, each as its streams' time stamps:
+    // "0 40 80; 1 41 81 | 0 40; 1".
+    static QString layout(const QString &outDir);
+
+    std::shared_ptr<fakes::Archive> archive = std::make_shared<fakes::Archive>();
+    velt::ComponentManager components;
+    QTemporaryDir dir;
+    ExportRun run;  // declared last: finished before the rest goes
+};
+
+}  // namespace harness
+
+#endif  // TESTS_PLUGIN_EXPORT_HARNESS_H_
