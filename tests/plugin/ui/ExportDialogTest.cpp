@@ -1,24 +1,23 @@
-// The export dialog's behaviour: texts, enabling rule, periods, archive
-// bounds, directory chooser, reports from the engine and the end of an
-// export, with the real engine behind OK where the archive lets it end at
-// once.
-#include "client/services/Services.h"
+// The export dialog as the operator uses it: its texts and limits, when OK
+// may be pressed, the periods, the folder chooser, the status list the
+// engine's reports make, how an export ends, and whole exports of the fake
+// archive through the real engine.
 #include "client/runtime/Components.h"
+#include "client/services/Services.h"
 #include "plugin/export/Events.h"
-#include "plugin/host/Translation.h"
-#include "tests/support/LocalZone.h"
-#include "tests/plugin/ui/FakeSource.h"
+#include "plugin/host/Guids.h"
 #include "plugin/ui/ExportDialog.h"
-#include "plugin/ui/StatusListModel.h"
+#include "plugin/ui/StatusRoles.h"
+#include "tests/plugin/export/Harness.h"
+#include "tests/support/LocalZone.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QHeaderView>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,288 +25,250 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace {
 
-// The yesterday test's dates are the days after daylight-saving changes: a
-// day of 23 or 25 hours shows only in a zone that has them.
+// Rows and names show local times; yesterday spans a daylight-saving change
+// only in a zone that has them.
 const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
+
+// The reports' kinds as numbers: every receiver of the engine's reports
+// relies on them, not only this dialog.
+enum Kind : uint32_t { Started = 0, Closed = 1, Finished = 2, Error = 3, Progress = 4 };
+
+const int64_t t0 = QDateTime(QDate(2023, 6, 1), QTime(10, 0, 0)).toMSecsSinceEpoch();
 
 class ExportDialogTest : public testing::Test {
 protected:
     void SetUp() override
     {
         velt::registerTranslator();
+        fakes::registerQueue();
         services.publish(&manager);
-        bounds->firstMs = QDateTime(QDate(2023, 6, 1), QTime(8, 30, 15)).toMSecsSinceEpoch();
-        bounds->lastMs = QDateTime(QDate(2023, 6, 3), QTime(19, 45, 50)).toMSecsSinceEpoch();
+        manager.setComponent(guids::kAVFormatManager, fakes::formatManager());
+        // Two recordings of a second, a minute apart, and a block long after.
+        archive->setFragments({{t0, t0 + 1000}, {t0 + 60000, t0 + 61000}});
+        for (const Fragment &fragment : archive->fragments) {
+            for (int64_t t = fragment.start; t < fragment.end; t += 40) {
+                archive->script.push_back(fakes::video(t));
+                archive->script.push_back(fakes::audio(t + 1));
+            }
+        }
+        archive->script.push_back(fakes::video(t0 + 7200000));
     }
-    void TearDown() override { manager.clear(); }
+    void TearDown() override
+    {
+        manager.clear();
+        velt::unregisterFactory(guids::kEncodedDataQueue);
+    }
 
     std::unique_ptr<ExportDialog> makeDialog()
     {
-        return std::make_unique<ExportDialog>(&manager, fakes::archiveSource(bounds), 0, nullptr);
+        auto dialog = std::make_unique<ExportDialog>(&manager, fakes::archiveSource(archive), 0, nullptr);
+        dialog->show();
+        return dialog;
     }
-
-    template <class W>
+    template <class W = QWidget>
     static W *widget(QWidget *dialog, const char *name)
     {
         W *w = dialog->findChild<W *>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    static QPushButton *okButton(QWidget *dialog)
+    static QDialogButtonBox *buttons(QWidget *dialog) { return widget<QDialogButtonBox>(dialog, "buttonBox"); }
+    static QPushButton *ok(QWidget *dialog) { return buttons(dialog)->button(QDialogButtonBox::Ok); }
+    static QDateTimeEdit *from(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeFrom"); }
+    static QDateTimeEdit *to(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeTo"); }
+    static QAbstractItemModel *model(QWidget *dialog) { return widget<QTreeView>(dialog, "statusView")->model(); }
+    // Each row of the status list as "from - to: state", or its one cell.
+    static QStringList rows(QWidget *dialog)
     {
-        return widget<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok);
+        QAbstractItemModel *m = model(dialog);
+        QStringList rows;
+        for (int row = 0; row < m->rowCount(); ++row) {
+            const auto cell = [&](int column) { return m->data(m->index(row, column)).toString(); };
+            rows << (m->columnCount() == 1 ? cell(0) : cell(0) + " - " + cell(1) + ": " + cell(2));
+        }
+        return rows;
     }
-    static QDateTime from(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeFrom")->dateTime(); }
-    static QDateTime to(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeTo")->dateTime(); }
-    static StatusListModel *model(QWidget *dialog)
+    static void post(QObject *receiver, uint32_t kind, int64_t time = -1, double progress = -1.0)
     {
-        return qobject_cast<StatusListModel *>(widget<QTreeView>(dialog, "statusView")->model());
-    }
-    static QString statusCell(QWidget *dialog, int row, int column)
-    {
-        StatusListModel *m = model(dialog);
-        return m->data(m->index(row, column)).toString();
-    }
-    // Sets a target directory and a period, then presses OK.
-    void startExport(QWidget *dialog)
-    {
-        ASSERT_TRUE(exportDir.isValid());
-        widget<QLineEdit>(dialog, "dirNameEdit")->setText(exportDir.path());
-        widget<QRadioButton>(dialog, "radioButtonRange")->click();
-        ASSERT_TRUE(okButton(dialog)->isEnabled());
-        okButton(dialog)->click();
-    }
-    static void post(QObject *receiver, QEvent *event)
-    {
-        QCoreApplication::postEvent(receiver, event);
+        QCoreApplication::postEvent(receiver,
+                                    new ControllerEvent(kind, kind == Error ? kWriteErrorCode : 0, progress, time));
         QCoreApplication::sendPostedEvents(receiver);
+    }
+    // Chooses the folder and `period`, and presses OK.
+    void start(QWidget *dialog, const char *period, const QString &folder)
+    {
+        widget<QLineEdit>(dialog, "dirNameEdit")->setText(folder);
+        widget<QRadioButton>(dialog, period)->click();
+        ASSERT_TRUE(ok(dialog)->isEnabled());
+        ok(dialog)->click();
+        // The settings give way to the list, and OK cannot start another.
+        EXPECT_EQ(widget<QStackedWidget>(dialog, "stackedWidget")->currentIndex(), 1);
+        QPushButton *again = ok(dialog);
+        EXPECT_TRUE(!again || !again->isEnabled());
+    }
+    static bool waitForEnd(QWidget *dialog)
+    {
+        return QTest::qWaitFor([&] { return buttons(dialog)->standardButtons() == QDialogButtonBox::Close; }, 30000);
     }
 
     velt::ComponentManager manager;
     clientui::Services services;
-    std::shared_ptr<fakes::ArchiveBounds> bounds = std::make_shared<fakes::ArchiveBounds>();
-    QTemporaryDir exportDir;  // where startExport exports to
+    std::shared_ptr<fakes::Archive> archive = std::make_shared<fakes::Archive>();
+    QTemporaryDir out;
 };
 
-TEST_F(ExportDialogTest, ConstructionTranslatesAndShowsTheArchiveBounds)
+TEST_F(ExportDialogTest, TextsArchiveBoundsAndSizeLimit)
 {
     auto dialog = makeDialog();
-    EXPECT_EQ(dialog->windowTitle(), zkTranslation("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_NE(dialog->windowTitle(), QStringLiteral("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_EQ(widget<QLabel>(dialog.get(), "label")->text(), zkTranslation("MSGS_TARGET_DIR"));
-    EXPECT_EQ(widget<QLabel>(dialog.get(), "label_2")->text(), zkTranslation("MSGS_TIME_FROM"));
-    EXPECT_EQ(widget<QLabel>(dialog.get(), "label_3")->text(), zkTranslation("MSGS_TIME_TO"));
-    EXPECT_EQ(widget<QRadioButton>(dialog.get(), "radioButtonAll")->text(), zkTranslation("MSGS_EXPORT_ALL"));
-    EXPECT_EQ(widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->text(),
-              zkTranslation("MSGS_EXPORT_YESTERDAY"));
-    EXPECT_EQ(widget<QRadioButton>(dialog.get(), "radioButtonRange")->text(), zkTranslation("MSGS_EXPORT_RANGE"));
-    EXPECT_EQ(widget<QCheckBox>(dialog.get(), "closeAfterFinish")->text(), zkTranslation("MSGS_CLOSE_AFTER_FINISH"));
-    auto *limitation = widget<QCheckBox>(dialog.get(), "checkBoxLimitation");
-    EXPECT_EQ(limitation->text(), zkTranslation("MSGS_FILE_SIZE_LIMITATION"));
-    EXPECT_EQ(limitation->toolTip(), zkTranslation("MSGI_FILE_SIZE_LIMITATION_TOOLTIP"));
-    EXPECT_EQ(widget<QToolButton>(dialog.get(), "toolButton")->text(), QStringLiteral("..."));
-    EXPECT_EQ(widget<QSpinBox>(dialog.get(), "spinBoxLimitation")->suffix(), QStringLiteral(" MB"));
-
-    auto *view = widget<QTreeView>(dialog.get(), "statusView");
-    ASSERT_NE(model(dialog.get()), nullptr);
-    EXPECT_EQ(model(dialog.get())->parent(), dialog.get());
-    EXPECT_EQ(view->header()->sectionResizeMode(0), QHeaderView::Stretch);
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Export archive"));
+    const std::pair<const char *, const char *> texts[] = {
+        {"label", "Target folder:"},           {"label_2", "From"},
+        {"label_3", "To"},                     {"radioButtonAll", "Whole archive"},
+        {"radioButtonYesterday", "Yesterday"}, {"radioButtonRange", "Period"},
+        {"closeAfterFinish", "Close when the export has finished"},
+        {"checkBoxLimitation", "Limit file size"},
+    };
+    for (const auto &[name, text] : texts)
+        EXPECT_EQ(widget(dialog.get(), name)->property("text").toString(), QLatin1String(text)) << name;
+    EXPECT_EQ(widget(dialog.get(), "checkBoxLimitation")->toolTip(),
+              QStringLiteral("Start a new file when this size is reached (0 means no limit)"));
     EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 0);
+    EXPECT_EQ(from(dialog.get())->dateTime().toMSecsSinceEpoch(), t0);
+    EXPECT_EQ(to(dialog.get())->dateTime().toMSecsSinceEpoch(), t0 + 61000);
 
-    EXPECT_EQ(from(dialog.get()).toMSecsSinceEpoch(), bounds->firstMs);
-    EXPECT_EQ(to(dialog.get()).toMSecsSinceEpoch(), bounds->lastMs);
-    // No period and no directory yet.
-    EXPECT_FALSE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(widget<QWidget>(dialog.get(), "dateTime")->isEnabled());
+    // The limit is switched on apart from its value, from 0 to 1024 MB.
+    auto *limit = widget<QSpinBox>(dialog.get(), "spinBoxLimitation");
+    EXPECT_FALSE(limit->isEnabled());
+    widget<QCheckBox>(dialog.get(), "checkBoxLimitation")->click();
+    EXPECT_TRUE(limit->isEnabled());
+    for (const auto &[typed, kept] : {std::pair{1024, 1024}, {1025, 1024}, {0, 0}, {-1, 0}}) {
+        limit->setValue(typed);
+        EXPECT_EQ(limit->value(), kept) << typed;
+    }
+    EXPECT_EQ(limit->suffix(), QStringLiteral(" MB"));
 }
 
-TEST_F(ExportDialogTest, OkNeedsADirectoryAndAPeriod)
+TEST_F(ExportDialogTest, OkNeedsAFolderAndAPeriod)
 {
     auto dialog = makeDialog();
-    auto *dir = widget<QLineEdit>(dialog.get(), "dirNameEdit");
-    auto *group = widget<QWidget>(dialog.get(), "dateTime");
-
-    // A period without a directory.
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_FALSE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(group->isEnabled());
-
-    // Each period with a directory; only the range opens the editors.
-    dir->setText(QStringLiteral("/tmp"));
-    widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(group->isEnabled());
-    widget<QRadioButton>(dialog.get(), "radioButtonRange")->click();
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-    EXPECT_TRUE(group->isEnabled());
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(group->isEnabled());
-
-    // A directory without a period.
-    auto fresh = makeDialog();
-    widget<QLineEdit>(fresh.get(), "dirNameEdit")->setText(QStringLiteral("/tmp"));
-    ASSERT_TRUE(QMetaObject::invokeMethod(fresh.get(), "updateButtons"));
-    EXPECT_FALSE(okButton(fresh.get())->isEnabled());
+    auto *folder = widget<QLineEdit>(dialog.get(), "dirNameEdit");
+    auto *editors = widget(dialog.get(), "dateTime");
+    const struct {
+        const char *period;  // clicked; null: none
+        const char *folder;
+        bool ok;
+        bool editors;
+    } steps[] = {
+        {nullptr, "/tmp", false, false},         {"radioButtonAll", "", false, false},
+        {"radioButtonYesterday", "/tmp", true, false}, {"radioButtonRange", "/tmp", true, true},
+        {"radioButtonAll", "/tmp", true, false}, {"radioButtonRange", "", false, true},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(testing::Message() << (step.period ? step.period : "no period") << " '" << step.folder << "'");
+        folder->setText(QLatin1String(step.folder));
+        if (step.period)
+            widget<QRadioButton>(dialog.get(), step.period)->click();
+        QMetaObject::invokeMethod(dialog.get(), "updateButtons");
+        EXPECT_EQ(ok(dialog.get())->isEnabled(), step.ok);
+        EXPECT_EQ(editors->isEnabled(), step.editors);
+    }
 }
 
-TEST_F(ExportDialogTest, LimitationSwitchOnlyEnablesTheValue)
+TEST_F(ExportDialogTest, PeriodsYesterdayAndAll)
 {
-    auto dialog = makeDialog();
-    auto *box = widget<QCheckBox>(dialog.get(), "checkBoxLimitation");
-    auto *value = widget<QSpinBox>(dialog.get(), "spinBoxLimitation");
-    box->click();
-    EXPECT_TRUE(value->isEnabled());
-    value->setValue(35);
-    box->click();
-    EXPECT_FALSE(value->isEnabled());
-    EXPECT_EQ(value->value(), 35);
-    box->setChecked(true);
-    EXPECT_TRUE(value->isEnabled());
-}
-
-TEST_F(ExportDialogTest, YesterdayIsFromLocalMidnightToLocalMidnight)
-{
-    const QDate dates[] = {QDate(2024, 3, 1), QDate(2024, 1, 1), QDate(2023, 3, 27), QDate(2023, 10, 30)};
-    for (const QDate &today : dates) {
+    // Yesterday runs from local midnight to local midnight, also over
+    // daylight-saving changes and the end of February.
+    for (const QDate &today : {QDate(2024, 3, 1), QDate(2024, 1, 1), QDate(2023, 3, 27), QDate(2023, 10, 30)}) {
         const DayPeriod p = yesterdayOf(today);
-        EXPECT_EQ(p.from.date(), today.addDays(-1));
-        EXPECT_EQ(p.from.time(), QTime(0, 0, 0, 0));
-        EXPECT_EQ(p.to.date(), today);
-        EXPECT_EQ(p.to.time(), QTime(0, 0, 0, 0));
-        EXPECT_EQ(p.from.timeSpec(), Qt::LocalTime);
-        EXPECT_EQ(p.to.timeSpec(), Qt::LocalTime);
+        EXPECT_EQ(p.from, QDateTime(today.addDays(-1), QTime(0, 0))) << today.toString().toStdString();
+        EXPECT_EQ(p.to, QDateTime(today, QTime(0, 0))) << today.toString().toStdString();
     }
     EXPECT_EQ(yesterdayOf(QDate(2024, 3, 1)).from.date(), QDate(2024, 2, 29));
-
+    const DayPeriod yesterday = yesterdayOf(QDate::currentDate());
     auto dialog = makeDialog();
     widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    const DayPeriod expected = yesterdayOf(QDate::currentDate());
-    EXPECT_EQ(from(dialog.get()), expected.from);
-    EXPECT_EQ(to(dialog.get()), expected.to);
-
-    // The range keeps what the editors show.
-    widget<QRadioButton>(dialog.get(), "radioButtonRange")->click();
-    EXPECT_EQ(from(dialog.get()), expected.from);
-    EXPECT_EQ(to(dialog.get()), expected.to);
-}
-
-TEST_F(ExportDialogTest, AllReadsTheBoundsAgain)
-{
-    auto dialog = makeDialog();
-    widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    bounds->lastMs += 3600 * 1000;
+    EXPECT_EQ(from(dialog.get())->dateTime(), yesterday.from);
+    EXPECT_EQ(to(dialog.get())->dateTime(), yesterday.to);
+    // The whole archive asks for its bounds again; without bounds the
+    // editors stay as they are.
+    archive->lastMs += 3600 * 1000;
     widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_EQ(from(dialog.get()).toMSecsSinceEpoch(), bounds->firstMs);
-    EXPECT_EQ(to(dialog.get()).toMSecsSinceEpoch(), bounds->lastMs);
-}
-
-TEST_F(ExportDialogTest, MissingBoundsLeaveTheEditorsAlone)
-{
-    const std::vector<std::function<void(fakes::ArchiveBounds &)>> breakers = {
-        [](fakes::ArchiveBounds &b) { b.hasReader = false; },
-        [](fakes::ArchiveBounds &b) { b.hasIndex = false; },
-        [](fakes::ArchiveBounds &b) { b.boundsKnown = false; }};
-    for (size_t i = 0; i < breakers.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << "breaker " << i);
-        const auto &breakBounds = breakers[i];
-        *bounds = fakes::ArchiveBounds{};
-        bounds->firstMs = 1000;
-        bounds->lastMs = 2000;
-        breakBounds(*bounds);
-        auto dialog = makeDialog();
-        QDateTimeEdit reference;  // an editor nobody wrote to
-        EXPECT_EQ(from(dialog.get()), reference.dateTime());
-        EXPECT_EQ(to(dialog.get()), reference.dateTime());
-
-        widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-        widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-        const DayPeriod yesterday = yesterdayOf(QDate::currentDate());
-        EXPECT_EQ(from(dialog.get()), yesterday.from);
-        EXPECT_EQ(to(dialog.get()), yesterday.to);
+    EXPECT_EQ(to(dialog.get())->dateTime().toMSecsSinceEpoch(), archive->lastMs);
+    for (const auto &breakIt : std::vector<std::function<void(fakes::Archive &)>>{
+             [](fakes::Archive &a) { a.hasReader = false; }, [](fakes::Archive &a) { a.hasIndex = false; },
+             [](fakes::Archive &a) { a.fragments.clear(); }}) {
+        breakIt(*archive);
+        auto broken = makeDialog();
+        EXPECT_EQ(from(broken.get())->dateTime(), QDateTimeEdit().dateTime());
+        widget<QRadioButton>(broken.get(), "radioButtonYesterday")->click();
+        widget<QRadioButton>(broken.get(), "radioButtonAll")->click();
+        EXPECT_EQ(from(broken.get())->dateTime(), yesterday.from);
+        EXPECT_EQ(to(broken.get())->dateTime(), yesterday.to);
+        *archive = fakes::Archive();
     }
 }
 
-TEST_F(ExportDialogTest, DirectoryChooser)
+TEST_F(ExportDialogTest, FolderChooserStartsAtHomeThenAtTheChoice)
 {
-    QTemporaryDir target;
-    ASSERT_TRUE(target.isValid());
-    const QString targetPath = QDir(target.path()).canonicalPath();
+    const QString target = QDir(out.path()).canonicalPath();
     auto dialog = makeDialog();
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    auto *dir = widget<QLineEdit>(dialog.get(), "dirNameEdit");
-
-    // First choice: starts at home, titled like the dialog, directories only; pick the target.
-    QString startDir, caption, chooserParent;
-    bool dirsOnly = false;
-    QTimer::singleShot(0, [&] {
-        auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(chooser, nullptr);
-        startDir = chooser->directory().absolutePath();
-        caption = chooser->windowTitle();
-        dirsOnly = chooser->testOption(QFileDialog::ShowDirsOnly) && chooser->fileMode() == QFileDialog::Directory;
-        chooserParent = chooser->parentWidget() ? chooser->parentWidget()->objectName() : QString();
-        chooser->setDirectory(targetPath);
-        QMetaObject::invokeMethod(chooser, "accept");
-    });
-    widget<QToolButton>(dialog.get(), "toolButton")->click();
-    EXPECT_EQ(startDir, QDir(QDir::homePath()).absolutePath());
-    EXPECT_EQ(caption, zkTranslation("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_TRUE(dirsOnly);
-    EXPECT_EQ(chooserParent, QStringLiteral("ExportDialog"));
-    EXPECT_EQ(QDir(dir->text()).canonicalPath(), targetPath);
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-
-    // Second choice starts where the first ended; cancelling keeps it.
-    startDir.clear();
-    QTimer::singleShot(0, [&] {
-        auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(chooser, nullptr);
-        startDir = chooser->directory().canonicalPath();
-        chooser->reject();
-    });
-    widget<QToolButton>(dialog.get(), "toolButton")->click();
-    EXPECT_EQ(startDir, targetPath);
-    EXPECT_EQ(QDir(dir->text()).canonicalPath(), targetPath);
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
+    auto *folder = widget<QLineEdit>(dialog.get(), "dirNameEdit");
+    QString startedAt;
+    // Picks the target the first time, cancels the second.
+    for (bool pick : {true, false}) {
+        QTimer::singleShot(0, [&] {
+            auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(chooser, nullptr);
+            EXPECT_EQ(chooser->windowTitle(), QStringLiteral("Export archive"));
+            EXPECT_TRUE(chooser->testOption(QFileDialog::ShowDirsOnly) && chooser->fileMode() == QFileDialog::Directory);
+            startedAt = chooser->directory().canonicalPath();
+            chooser->setDirectory(target);
+            if (pick)
+                QMetaObject::invokeMethod(chooser, "accept");
+            else
+                chooser->reject();
+        });
+        widget<QToolButton>(dialog.get(), "toolButton")->click();
+        EXPECT_EQ(startedAt, pick ? QDir::home().canonicalPath() : target);
+        EXPECT_EQ(QDir(folder->text()).canonicalPath(), target);
+    }
 }
 
 TEST_F(ExportDialogTest, ReportsBecomeRows)
 {
     auto dialog = makeDialog();
     const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
-    const int64_t t2 = QDateTime(QDate(2023, 6, 1), QTime(9, 30, 0)).toMSecsSinceEpoch();
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, t1));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::Progress, 0, 0.25, -1));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), QStringLiteral("01.06.2023 09:00:00"));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 2), QStringLiteral("25.0 %"));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileClosed, 0, -1.0, t2));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 1), QStringLiteral("01.06.2023 09:30:00"));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 2), zkTranslation("MSGI_COMPLETE"));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, t2));
-    EXPECT_EQ(statusCell(dialog.get(), 1, 2), QStringLiteral("0.0 %"));
-
-    // Unknown kinds, other events of the same type and other custom events change nothing.
-    post(dialog.get(), new ControllerEvent(5, 0, 0.5, t1));
-    post(dialog.get(), new ControllerEvent(99, 0, 0.5, t1));
-    post(dialog.get(), new ExportEvent(0, t1, t2));
-    post(dialog.get(), new QEvent(QEvent::Type(1000)));
-    post(dialog.get(), new QEvent(QEvent::User));
-    EXPECT_EQ(model(dialog.get())->rowCount(), 2);
-    EXPECT_EQ(statusCell(dialog.get(), 1, 2), QStringLiteral("0.0 %"));
-    EXPECT_EQ(widget<QDialogButtonBox>(dialog.get(), "buttonBox")->standardButtons(),
-              QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    const int64_t t2 = t1 + 1800 * 1000 + 999;
+    post(dialog.get(), Started, t1);
+    const std::pair<double, const char *> progress[] = {
+        {0.0004, "0.0 %"}, {0.05, "5.0 %"}, {0.4252, "42.5 %"}, {0.99999, "100.0 %"}, {1.0, "100.0 %"}};
+    for (const auto &[fraction, text] : progress) {
+        post(dialog.get(), Progress, -1, fraction);
+        EXPECT_EQ(rows(dialog.get()), QStringList{QStringLiteral("01.06.2023 09:00:00 - : ") + text});
+    }
+    post(dialog.get(), Closed, t2);
+    post(dialog.get(), Started, t2);
+    // Other kinds and other events of the same type change nothing.
+    for (uint32_t kind : {5u, 99u})
+        post(dialog.get(), kind, t1, 0.5);
+    QCoreApplication::postEvent(dialog.get(), new ExportEvent(0, t1, t2));
+    QCoreApplication::postEvent(dialog.get(), new QEvent(kExportEventType));
+    QCoreApplication::sendPostedEvents(dialog.get());
+    EXPECT_EQ(rows(dialog.get()), (QStringList{"01.06.2023 09:00:00 - 01.06.2023 09:30:00: Complete",
+                                               "01.06.2023 09:30:00 - : 0.0 %"}));
+    EXPECT_EQ(model(dialog.get())->headerData(0, Qt::Horizontal).toString(), QStringLiteral("From"));
+    EXPECT_EQ(model(dialog.get())->headerData(1, Qt::Horizontal).toString(), QStringLiteral("To"));
+    EXPECT_EQ(model(dialog.get())->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Status"));
+    EXPECT_EQ(buttons(dialog.get())->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 }
 
 // How the end of an export reaches the operator, report by report: the
@@ -316,153 +277,146 @@ TEST_F(ExportDialogTest, ReportsBecomeRows)
 // which it never closes away.
 TEST_F(ExportDialogTest, HowAnExportEnds)
 {
-    using K = ControllerEvent;
     const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
-    const int64_t t2 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 40)).toMSecsSinceEpoch();
-    const QString noData = zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE");
-    const QString complete = zkTranslation("MSGI_COMPLETE");
-    const QString error = zkTranslation("MSGE_KALMIX_1000002");
-    const QString endTime = QStringLiteral("01.06.2023 09:00:40");
-    struct Report {
-        uint32_t kind;
-        int64_t time;
-    };
-    struct Row {
-        QString state;
-        QString to;
-    };
+    const int64_t t2 = t1 + 40000;
+    const QString error = QStringLiteral("01.06.2023 09:00:00 - 01.06.2023 09:00:40: Error: the file cannot be created or written");
     const struct {
         const char *name;
         bool closeAfterFinish;
-        std::vector<Report> reports;
-        size_t endsAt;  // index of the report after which the end shows
+        std::vector<std::pair<uint32_t, int64_t>> reports;
+        size_t endsAt;  // the report after which the end shows
         bool closes;
-        std::vector<Row> rows;
+        QStringList rows;
     } cases[] = {
-        {"nothing in the period", false, {{K::Finished, -1}}, 0, false, {{noData, {}}}},
-        {"nothing in the period, close asked", true, {{K::Finished, -1}}, 0, true, {{noData, {}}}},
-        {"the last file closes after the end",
-         false,
-         {{K::FileStarted, t1}, {K::Progress, -1}, {K::Finished, -1}, {K::FileClosed, t2}},
-         3,
-         false,
-         {{complete, endTime}}},
-        {"the last file closes after the end, close asked",
-         true,
-         {{K::FileStarted, t1}, {K::Finished, -1}, {K::FileClosed, t2}},
-         2,
-         true,
-         {{complete, endTime}}},
-        {"an error before any file", true, {{K::Error, -1}}, 0, false, {{error, {}}}},
-        {"an error before any file, then the end", true, {{K::Error, -1}, {K::Finished, -1}}, 0, false,
-         {{error, {}}}},
-        {"an error while writing; the failed file closes after it",
-         true,
-         {{K::FileStarted, t1}, {K::Error, -1}, {K::FileClosed, t2}, {K::Finished, -1}},
-         1,
-         false,
-         {{error, endTime}}},
-        {"a file that cannot be opened after a finished one",
-         true,
-         {{K::FileStarted, t1}, {K::FileClosed, t2}, {K::Error, -1}},
-         2,
-         false,
-         {{error, endTime}}},
+        {"nothing in the period", false, {{Finished, -1}}, 0, false, {"No recorded data in the chosen period"}},
+        {"nothing in the period, close asked", true, {{Finished, -1}}, 0, true, {"No recorded data in the chosen period"}},
+        {"the last file closes after the end", false, {{Started, t1}, {Progress, -1}, {Finished, -1}, {Closed, t2}}, 3,
+         false, {"01.06.2023 09:00:00 - 01.06.2023 09:00:40: Complete"}},
+        {"the last file closes after the end, close asked", true, {{Started, t1}, {Finished, -1}, {Closed, t2}}, 2,
+         true, {"01.06.2023 09:00:00 - 01.06.2023 09:00:40: Complete"}},
+        {"an error before any file, then the end", true, {{Error, -1}, {Finished, -1}}, 0, false,
+         {" - : Error: the file cannot be created or written"}},
+        {"an error while writing; the failed file closes after it", true,
+         {{Started, t1}, {Error, -1}, {Closed, t2}, {Finished, -1}}, 1, false, {error}},
+        {"a file that cannot be opened after a finished one", true, {{Started, t1}, {Closed, t2}, {Error, -1}}, 2,
+         false, {error}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         auto dialog = makeDialog();
-        dialog->show();
-        auto *box = widget<QDialogButtonBox>(dialog.get(), "buttonBox");
         auto *closeAfterFinish = widget<QCheckBox>(dialog.get(), "closeAfterFinish");
         closeAfterFinish->setChecked(c.closeAfterFinish);
         QSignalSpy finished(dialog.get(), &QDialog::finished);
-        QSignalSpy resets(model(dialog.get()), &QAbstractItemModel::modelReset);
         for (size_t i = 0; i < c.reports.size(); ++i) {
-            const Report &r = c.reports[i];
-            post(dialog.get(), new ControllerEvent(r.kind, r.kind == K::Error ? kWriteErrorCode : 0,
-                                                   r.kind == K::Progress ? 0.5 : -1.0, r.time));
+            post(dialog.get(), c.reports[i].first, c.reports[i].second, 0.5);
             SCOPED_TRACE(testing::Message() << "after report " << i);
             if (i < c.endsAt) {
-                EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+                EXPECT_EQ(buttons(dialog.get())->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
                 EXPECT_TRUE(closeAfterFinish->isEnabled());
-            } else if (c.closes) {
-                EXPECT_FALSE(dialog->isVisible());
             } else {
-                EXPECT_TRUE(dialog->isVisible());
-                EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Close);
-                EXPECT_FALSE(closeAfterFinish->isEnabled());
+                EXPECT_EQ(dialog->isVisible(), !c.closes);
+                EXPECT_TRUE(c.closes || buttons(dialog.get())->standardButtons() == QDialogButtonBox::Close);
+                EXPECT_FALSE(!c.closes && closeAfterFinish->isEnabled());
             }
         }
-        // The end shows once; an end report after an error changes nothing.
         EXPECT_EQ(finished.count(), c.closes ? 1 : 0);
-        EXPECT_EQ(resets.count(), c.rows.front().state == noData ? 1 : 0);
-        ASSERT_EQ(model(dialog.get())->rowCount(), int(c.rows.size()));
-        const int stateColumn = model(dialog.get())->columnCount() - 1;
-        for (size_t row = 0; row < c.rows.size(); ++row) {
-            EXPECT_EQ(statusCell(dialog.get(), int(row), stateColumn), c.rows[row].state);
-            if (stateColumn > 0) {
-                EXPECT_EQ(statusCell(dialog.get(), int(row), 1), c.rows[row].to);
-            }
-        }
+        EXPECT_EQ(rows(dialog.get()), c.rows);
         if (!c.closes) {
-            box->button(QDialogButtonBox::Close)->click();
+            buttons(dialog.get())->button(QDialogButtonBox::Close)->click();
             EXPECT_FALSE(dialog->isVisible());
-            EXPECT_EQ(dialog->result(), int(QDialog::Rejected));
         }
     }
 }
 
-TEST_F(ExportDialogTest, SourceWithoutReaderCannotStart)
+// Whole exports through the engine: the rows they end with, and the files.
+TEST_F(ExportDialogTest, ExportsWithTheEngine)
 {
-    bounds->hasReader = false;
-    auto dialog = makeDialog();
-    dialog->show();
-    startExport(dialog.get());
-    EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 1);
-    ASSERT_EQ(model(dialog.get())->rowCount(), 1);
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), QString());
-    EXPECT_EQ(statusCell(dialog.get(), 0, 2), zkTranslation("MSGE_KALMIX_1000002"));
-    EXPECT_EQ(widget<QDialogButtonBox>(dialog.get(), "buttonBox")->standardButtons(), QDialogButtonBox::Close);
-    EXPECT_TRUE(dialog->isVisible());
-    // Nothing was started.
-    EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
-
-    // An export that cannot start is an error: it stays to be read.
-    auto closing = makeDialog();
-    closing->show();
-    widget<QCheckBox>(closing.get(), "closeAfterFinish")->setChecked(true);
-    startExport(closing.get());
-    EXPECT_TRUE(closing->isVisible());
-    EXPECT_EQ(widget<QDialogButtonBox>(closing.get(), "buttonBox")->standardButtons(), QDialogButtonBox::Close);
+    const QString first = QStringLiteral("01.06.2023 10:00:00 - 01.06.2023 10:00:00: Complete");
+    const QString second = QStringLiteral("01.06.2023 10:01:00 - 01.06.2023 10:01:00: Complete");
+    const QString noData = QStringLiteral("No recorded data in the chosen period");
+    const struct {
+        const char *name;
+        const char *period;
+        int64_t fromMs, toMs;  // of a range
+        QStringList rows;
+        QStringList files;
+    } cases[] = {
+        {"whole archive", "radioButtonAll", t0, t0 + 61000, {first, second},
+         {"2023.06.01.10.00.00-2023.06.01.10.00.00.mkv", "2023.06.01.10.01.00-2023.06.01.10.01.00.mkv"}},
+        {"from the gap on", "radioButtonRange", t0 + 30000, t0 + 3600000, {second},
+         {"2023.06.01.10.01.00-2023.06.01.10.01.00.mkv"}},
+        {"ending before it starts", "radioButtonRange", t0 + 60000, t0, {noData}, {}},
+        // A period whose start is its end: the blocks at that instant.
+        {"the first block's instant", "radioButtonRange", t0, t0, {first},
+         {"2023.06.01.10.00.00-2023.06.01.10.00.00.mkv"}},
+        {"an instant in the gap", "radioButtonRange", t0 + 30000, t0 + 30000, {noData}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = out.filePath(QString::number(&c - cases));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        auto dialog = makeDialog();
+        from(dialog.get())->setDateTime(QDateTime::fromMSecsSinceEpoch(c.fromMs));
+        to(dialog.get())->setDateTime(QDateTime::fromMSecsSinceEpoch(c.toMs));
+        ASSERT_NO_FATAL_FAILURE(start(dialog.get(), c.period, folder));
+        ASSERT_TRUE(waitForEnd(dialog.get()));
+        EXPECT_EQ(rows(dialog.get()), c.rows);
+        if (c.fromMs == c.toMs && !c.files.isEmpty()) {
+            EXPECT_EQ(model(dialog.get())->index(0, 0).data(statusrole::Progress).toDouble(), 1.0);
+        }
+        dialog.reset();
+        EXPECT_EQ(harness::mkvFiles(folder), c.files);
+    }
+    EXPECT_EQ(services.archivePanel->exportsStarted(), 5);
 }
 
-TEST_F(ExportDialogTest, EmptyArchiveRunsTheEngineToItsEnd)
+TEST_F(ExportDialogTest, AnExportThatCannotStartIsAnErrorThatStaysOpen)
 {
-    // The reader has no fragment index: the engine reports Finished at once.
-    bounds->hasIndex = false;
-    auto dialog = makeDialog();
-    dialog->show();
-    startExport(dialog.get());
-    EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 1);
-    EXPECT_FALSE(okButton(dialog.get())->isEnabled());
-    EXPECT_EQ(services.archivePanel->exportsStarted(), 1);
-    auto *box = widget<QDialogButtonBox>(dialog.get(), "buttonBox");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return box->standardButtons() == QDialogButtonBox::Close; }, 10000));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE"));
-    dialog.reset();  // joins the worker thread
+    for (bool panel : {true, false}) {
+        if (!panel)
+            services.unpublish(&manager);
+        auto dialog = makeDialog();
+        widget<QCheckBox>(dialog.get(), "closeAfterFinish")->setChecked(true);
+        archive->hasReader = !panel;  // without a reader no engine can start
+        archive->hasIndex = false;    // ... with one but no index, the archive is empty
+        ASSERT_NO_FATAL_FAILURE(start(dialog.get(), "radioButtonRange", out.path()));
+        if (panel) {
+            EXPECT_EQ(rows(dialog.get()), QStringList{" - : Error: the file cannot be created or written"});
+            EXPECT_TRUE(dialog->isVisible());
+            EXPECT_EQ(buttons(dialog.get())->standardButtons(), QDialogButtonBox::Close);
+        } else {
+            // Without the archive panel the export still runs, and closes as asked.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 30000));
+        }
+    }
+    EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
 }
 
-TEST_F(ExportDialogTest, ExportStartsWithoutArchivePanel)
+// Closing the dialog stops the export: the file being written is finished,
+// named and recorded, and the record says the export was stopped.
+TEST_F(ExportDialogTest, ClosingDuringAnExportLeavesACompleteFile)
 {
-    services.unpublish(&manager);
-    bounds->hasIndex = false;
+    archive->feed = [](int64_t fromMs) {
+        return [next = fromMs](fakes::Block *block) mutable {
+            *block = fakes::block((next % 2) ? 8 : 0, next);
+            next += (next % 2) ? 39 : 1;
+            return true;
+        };
+    };
     auto dialog = makeDialog();
-    dialog->show();
-    widget<QCheckBox>(dialog.get(), "closeAfterFinish")->setChecked(true);
-    startExport(dialog.get());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 10000));
-    EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
+    to(dialog.get())->setDateTime(QDateTime::fromMSecsSinceEpoch(t0 + 864000000));
+    ASSERT_NO_FATAL_FAILURE(start(dialog.get(), "radioButtonRange", out.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model(dialog.get())->rowCount() > 0; }, 30000));
+    dialog.reset();  // stops the engine and waits for its thread
+    EXPECT_EQ(QDir(out.path()).entryList({QStringLiteral("tmpchunk*")}, QDir::Files), QStringList());
+    const QStringList files = harness::mkvFiles(out.path());
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(files[0].startsWith(QStringLiteral("2023.06.01.10.00.00-")));
+    EXPECT_TRUE(harness::hasChecksum(out.filePath(files[0])));
+    const std::vector<QJsonObject> records = harness::recordsIn(out.path());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].value("ended").toObject().value("how").toString(), QStringLiteral("stopped"));
+    EXPECT_EQ(records[0].value("files").toArray().size(), 1);
 }
 
 }  // namespace

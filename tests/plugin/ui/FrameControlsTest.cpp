@@ -1,14 +1,13 @@
-// The video frame's export button and export action: enabled state from the
-// frame's source and the permission, the client's posted events, show
-// requests, listener registration, and the dialog each of them opens.
+// The video frame's export button and export action: enabled only while the
+// frame plays an archive and the signed-in user may export, following the
+// client's posted events; shown as the frame asks; opening the dialog.
+#include "client/runtime/Components.h"
 #include "client/services/Services.h"
 #include "client/services/VideoFrame.h"
-#include "client/runtime/Components.h"
 #include "plugin/host/Guids.h"
-#include "plugin/host/Translation.h"
-#include "tests/plugin/ui/FakeSource.h"
 #include "plugin/ui/ControlButton.h"
 #include "plugin/ui/MenuAction.h"
+#include "tests/support/FakeArchive.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -62,15 +61,27 @@ protected:
         frame->addPluginObject(control);
     }
     static void deliver() { QCoreApplication::sendPostedEvents(); }
-    bool enabled() const { return control->isEnabled(); }
-    bool visible() const { return Kind::visible(control); }
-    void showArchive() { frame->showArchive(fakes::archiveSource(std::make_shared<fakes::ArchiveBounds>())); }
-    // Changes alice's permission while dropping the managers' own events, so
-    // that only the events a test posts itself can tell the control.
-    void revokeSilently()
+    // Posts `event` to the control alone, the managers' own events dropped.
+    void postOnly(QEvent *event)
     {
-        services.security->revoke(QStringLiteral("alice"), kPermission);
         QCoreApplication::removePostedEvents(control);
+        QCoreApplication::postEvent(control, event);
+        deliver();
+    }
+    void showArchive() { frame->showArchive(fakes::archiveSource(std::make_shared<fakes::Archive>())); }
+    // Opens the control's dialog; its class and parent, if one opened.
+    std::pair<QString, QObject *> open()
+    {
+        std::pair<QString, QObject *> opened;
+        QTimer::singleShot(0, [&] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                opened = {QString::fromLatin1(modal->metaObject()->className()), modal->parentWidget()};
+                static_cast<QDialog *>(modal)->reject();
+            }
+        });
+        QMetaObject::invokeMethod(control, "onClicked");
+        QCoreApplication::processEvents();
+        return opened;
     }
 
     velt::ComponentManager manager;
@@ -83,124 +94,66 @@ protected:
 using Kinds = testing::Types<ButtonKind, ActionKind>;
 TYPED_TEST_SUITE(FrameControlsTest, Kinds);
 
-TYPED_TEST(FrameControlsTest, NeedsAnArchiveSource)
+TYPED_TEST(FrameControlsTest, EnabledOnlyForAnArchiveAndTheExportPermission)
 {
-    this->make();
-    EXPECT_FALSE(this->enabled());  // no source
-    this->frame->showLive(QStringLiteral("cam 1"));
-    this->deliver();
-    EXPECT_FALSE(this->enabled());  // live video
-    this->showArchive();
-    EXPECT_FALSE(this->enabled());  // not told yet
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-    this->frame->showNothing();
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-}
-
-TYPED_TEST(FrameControlsTest, FollowsThePermissionOfTheCurrentSession)
-{
-    this->showArchive();
-    this->make();
-    EXPECT_TRUE(this->enabled());
-    this->services.security->revoke(QStringLiteral("alice"), kPermission);
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-    this->services.security->grant(QStringLiteral("alice"), kPermission);
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-    // Changes for another user's session are not asked about.
-    this->services.security->grant(QStringLiteral("bob"), kPermission);
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-}
-
-TYPED_TEST(FrameControlsTest, SecureEventOfAnotherSessionIsIgnored)
-{
-    this->showArchive();
-    this->make();
-    this->revokeSilently();
-    const secure::SessionId current = this->services.sessions->currentSessionId();
-    for (int i = 0; i < 16; ++i) {
-        secure::SessionId other = current;
-        other.bytes[i] ^= 0x01;
-        QCoreApplication::postEvent(this->control, new secure::SecureEvent(other));
+    auto &t = *this;
+    const QString alice = QStringLiteral("alice");
+    const auto permission = [&](bool granted) {
+        if (granted)
+            t.services.security->grant(alice, kPermission);
+        else
+            t.services.security->revoke(alice, kPermission);
+    };
+    const struct {
+        const char *what;
+        std::function<void()> step;
+        bool enabled;
+    } steps[] = {
+        {"no source", [] {}, false},
+        {"live video", [&] { t.frame->showLive(QStringLiteral("cam 1")); }, false},
+        {"an archive", [&] { t.showArchive(); }, true},
+        {"permission withdrawn", [&] { permission(false); }, false},
+        {"permission granted", [&] { permission(true); }, true},
+        {"another user signs in", [&] { t.services.sessions->logIn(QStringLiteral("bob")); }, false},
+        {"alice signs in again", [&] { t.services.sessions->logIn(alice); }, true},
+        // From here the managers' own events are dropped: only the test's count.
+        {"withdrawn, told another session's change",
+         [&] {
+             permission(false);
+             for (int i = 0; i < 16; ++i) {
+                 secure::SessionId other = t.services.sessions->currentSessionId();
+                 other.bytes[i] ^= 0x01;
+                 t.postOnly(new secure::SecureEvent(other));
+             }
+         },
+         true},
+        {"told this session's change by a subclass",
+         [&] { t.postOnly(new DerivedSecureEvent(t.services.sessions->currentSessionId())); }, false},
+        {"granted, told a subclass of the user-session event",
+         [&] {
+             permission(true);
+             t.postOnly(new DerivedUserSessionEvent);
+         },
+         false},
+        {"told the user-session event", [&] { t.postOnly(new secure::UserSessionEvent); }, true},
+        {"nothing shown, told a subclass of the frame's event",
+         [&] {
+             t.frame->showNothing();
+             t.postOnly(new DerivedFrameEvent);
+             t.postOnly(new QEvent(QEvent::Type(vo::VideoFrameGuiPluginEventType + 50)));
+         },
+         true},
+        {"told the frame's event", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, false},
+    };
+    t.make();
+    for (const auto &s : steps) {
+        s.step();
+        t.deliver();
+        EXPECT_EQ(t.control->isEnabled(), s.enabled) << s.what;
     }
-    this->deliver();
-    EXPECT_TRUE(this->enabled()) << "a session differing in one byte was taken for the current one";
-    // A subclass of SecureEvent for the current session counts.
-    QCoreApplication::postEvent(this->control, new DerivedSecureEvent(current));
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
 }
 
-TYPED_TEST(FrameControlsTest, UserChangeAsksAgain)
-{
-    this->showArchive();
-    this->make();
-    this->services.sessions->logIn(QStringLiteral("bob"));
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-    this->services.sessions->logIn(QStringLiteral("alice"));
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-}
-
-TYPED_TEST(FrameControlsTest, ExactEventTypesOnly)
-{
-    this->make();
-    this->showArchive();
-    QCoreApplication::removePostedEvents(this->control);
-    QCoreApplication::postEvent(this->control, new DerivedFrameEvent);
-    QCoreApplication::postEvent(this->control, new QEvent(QEvent::Type(vo::VideoFrameGuiPluginEventType + 50)));
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-    QCoreApplication::postEvent(this->control, new vo::QEvent_VideoFrameGuiPlugin);
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-
-    this->revokeSilently();
-    QCoreApplication::postEvent(this->control, new DerivedUserSessionEvent);
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-    QCoreApplication::postEvent(this->control, new secure::UserSessionEvent);
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-}
-
-TYPED_TEST(FrameControlsTest, WithoutSecurityManagerNeverEnabled)
-{
-    this->manager.removeComponent(guids::kSecureManager);
-    this->showArchive();
-    this->make();
-    EXPECT_FALSE(this->enabled());
-    EXPECT_EQ(this->services.security->listenerCount(), 0);
-    EXPECT_EQ(this->services.sessions->listenerCount(), 1);
-    this->services.sessions->logIn(QStringLiteral("bob"));
-    this->services.sessions->logIn(QStringLiteral("alice"));
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-}
-
-TYPED_TEST(FrameControlsTest, WithoutSessionManagerSecureEventsAreIgnored)
-{
-    this->manager.removeComponent(guids::kUserSessionManager);
-    this->showArchive();
-    this->make();
-    EXPECT_TRUE(this->enabled());
-    EXPECT_EQ(this->services.sessions->listenerCount(), 0);
-    this->services.security->revoke(QStringLiteral("alice"), kPermission);
-    QCoreApplication::postEvent(this->control, new secure::SecureEvent(this->services.sessions->currentSessionId()));
-    this->deliver();
-    EXPECT_TRUE(this->enabled());
-    // A user-session event still asks again.
-    QCoreApplication::postEvent(this->control, new secure::UserSessionEvent);
-    this->deliver();
-    EXPECT_FALSE(this->enabled());
-}
-
-TYPED_TEST(FrameControlsTest, ListensFromConstructionToDestruction)
+TYPED_TEST(FrameControlsTest, ListensToTheManagersThereAre)
 {
     this->make();
     EXPECT_EQ(this->services.security->listenerCount(), 1);
@@ -209,59 +162,74 @@ TYPED_TEST(FrameControlsTest, ListensFromConstructionToDestruction)
     this->control = nullptr;
     EXPECT_EQ(this->services.security->listenerCount(), 0);
     EXPECT_EQ(this->services.sessions->listenerCount(), 0);
+
+    // Without a security manager never enabled.
+    this->showArchive();
+    this->manager.removeComponent(guids::kSecureManager);
+    this->make();
+    EXPECT_FALSE(this->control->isEnabled());
+    EXPECT_EQ(this->services.sessions->listenerCount(), 1);
+    delete this->control;
+
+    // Without a session manager security events are not asked about; a
+    // user-session event still is.
+    this->services.publish(&this->manager);
+    this->manager.removeComponent(guids::kUserSessionManager);
+    this->make();
+    EXPECT_TRUE(this->control->isEnabled());
+    EXPECT_EQ(this->services.sessions->listenerCount(), 0);
+    this->services.security->revoke(QStringLiteral("alice"), kPermission);
+    this->postOnly(new secure::SecureEvent(this->services.sessions->currentSessionId()));
+    EXPECT_TRUE(this->control->isEnabled());
+    this->postOnly(new secure::UserSessionEvent);
+    EXPECT_FALSE(this->control->isEnabled());
 }
 
 TYPED_TEST(FrameControlsTest, VisibleAsTheFrameSays)
 {
     this->frame->setPluginGuiVisible(false);
     this->make();
-    EXPECT_FALSE(this->visible());
+    EXPECT_FALSE(TypeParam::visible(this->control));
     this->frame->setPluginGuiVisible(true);
-    QCoreApplication::removePostedEvents(this->control);
-    QCoreApplication::postEvent(this->control, new vo::QEvent_VideoFrameGuiPlugin);
-    this->deliver();
-    EXPECT_TRUE(this->visible());
+    this->postOnly(new vo::QEvent_VideoFrameGuiPlugin);
+    EXPECT_TRUE(TypeParam::visible(this->control));
+    // Show requests move the button only; the action ignores them.
+    this->postOnly(new vo::GuiPluginShowEvent(false));
+    EXPECT_EQ(TypeParam::visible(this->control), (std::is_same<TypeParam, ActionKind>::value));
 }
 
-using ButtonControlsTest = FrameControlsTest<ButtonKind>;
-using ActionControlsTest = FrameControlsTest<ActionKind>;
+TYPED_TEST(FrameControlsTest, OpensTheDialogForAnArchiveOnly)
+{
+    this->frame->showLive(QStringLiteral("cam 1"));
+    this->make();
+    EXPECT_EQ(this->open().first, QString());
+    this->showArchive();
+    const auto opened = this->open();
+    EXPECT_EQ(opened.first, QStringLiteral("ExportDialog"));
+    // The button is the dialog's parent; the action has no widget to offer.
+    EXPECT_EQ(opened.second, (std::is_same<TypeParam, ButtonKind>::value ? this->control : nullptr));
+}
 
-TEST_F(ButtonControlsTest, ShowRequests)
+using ButtonTest = FrameControlsTest<ButtonKind>;
+
+TEST_F(ButtonTest, ShowRequestsWithinWhatTheFrameAllows)
 {
     make();
-    EXPECT_FALSE(control->isHidden());
-    frame->setPluginGuiVisible(false);
-    deliver();
-    EXPECT_TRUE(control->isHidden());
-    frame->setPluginGuiVisible(true);
-    deliver();
-    EXPECT_FALSE(control->isHidden());
     // Asked to show while the frame keeps its controls hidden: stays hidden.
     frame->setPluginGuiVisible(false);
     deliver();
-    QCoreApplication::postEvent(control, new vo::GuiPluginShowEvent(true));
-    deliver();
+    postOnly(new vo::GuiPluginShowEvent(true));
     EXPECT_TRUE(control->isHidden());
     // Asked to hide while the frame shows them: hidden until the next update.
     frame->setPluginGuiVisible(true);
-    QCoreApplication::removePostedEvents(control);
-    QCoreApplication::postEvent(control, new vo::GuiPluginShowEvent(false));
-    deliver();
+    postOnly(new vo::GuiPluginShowEvent(false));
     EXPECT_TRUE(control->isHidden());
     frame->showNothing();
     deliver();
     EXPECT_FALSE(control->isHidden());
 }
 
-TEST_F(ActionControlsTest, ShowRequestsAreIgnored)
-{
-    make();
-    frame->setPluginGuiVisible(false);
-    deliver();
-    EXPECT_TRUE(control->isVisible());
-}
-
-TEST(FrameControlsLookTest, ButtonAndActionTexts)
+TEST(FrameControlsLook, TranslatedTextAndIcon)
 {
     velt::registerTranslator();
     velt::ComponentManager manager;
@@ -270,68 +238,14 @@ TEST(FrameControlsLookTest, ButtonAndActionTexts)
     // The icon is found relative to the client's working directory.
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(velt::dataDir()));
-    auto *button = new ControlButton(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
+    ControlButton button(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
     QDir::setCurrent(previous);
-    EXPECT_TRUE(button->autoRaise());
-    EXPECT_EQ(button->toolTip(), zkTranslation("MSGS_EXPORT_ARCHIVE"));
-    ASSERT_FALSE(button->icon().isNull());
-    EXPECT_TRUE(button->icon().availableSizes().contains(QSize(16, 16)));
-    EXPECT_EQ(button->parentWidget(), &host);
-
-    auto *action = new MenuAction(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
-    EXPECT_EQ(action->text(), zkTranslation("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_TRUE(action->icon().isNull());
-    EXPECT_TRUE(action->toolTip() == action->text());  // Qt's default: no tool tip of its own
-    EXPECT_EQ(action->parent(), &host);
-    EXPECT_TRUE(host.actions().contains(action));
-    delete action;
-    delete button;
-}
-
-// Opens the dialog and reports what it found: its class and its parent.
-struct CaughtDialog {
-    bool found = false;
-    QString className;
-    QObject *parent = nullptr;
-};
-
-void catchDialog(CaughtDialog *caught)
-{
-    QTimer::singleShot(0, [caught] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        caught->found = true;
-        caught->className = QString::fromLatin1(modal->metaObject()->className());
-        caught->parent = modal->parentWidget();
-        static_cast<QDialog *>(modal)->reject();
-    });
-}
-
-TYPED_TEST(FrameControlsTest, OpensTheDialogForTheArchiveSource)
-{
-    this->showArchive();
-    this->make();
-    CaughtDialog caught;
-    catchDialog(&caught);
-    ASSERT_TRUE(QMetaObject::invokeMethod(this->control, "onClicked"));
-    ASSERT_TRUE(caught.found);
-    EXPECT_EQ(caught.className, QStringLiteral("ExportDialog"));
-    if (std::is_same<TypeParam, ButtonKind>::value)
-        EXPECT_EQ(caught.parent, this->control);
-    else
-        EXPECT_EQ(caught.parent, nullptr);
-}
-
-TYPED_TEST(FrameControlsTest, OpensNothingWithoutArchiveSource)
-{
-    this->frame->showLive(QStringLiteral("cam 1"));
-    this->make();
-    CaughtDialog caught;
-    catchDialog(&caught);
-    ASSERT_TRUE(QMetaObject::invokeMethod(this->control, "onClicked"));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(caught.found);
+    EXPECT_EQ(button.toolTip(), QStringLiteral("Export archive"));
+    EXPECT_TRUE(button.icon().availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(button.autoRaise());
+    MenuAction action(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
+    EXPECT_EQ(action.text(), QStringLiteral("Export archive"));
+    EXPECT_TRUE(host.actions().contains(&action));
 }
 
 }  // namespace
