@@ -6,7 +6,6 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/mem.h>
 }
 
 #include <algorithm>
@@ -52,16 +51,7 @@ public:
     {
         out->insert(out->end(), _archive->fragments.begin(), _archive->fragments.end());
     }
-    bool fragmentAt(int64_t timeMs, Fragment *out) override
-    {
-        for (const Fragment &fragment : _archive->fragments) {
-            if (fragment.start <= timeMs && timeMs < fragment.end) {
-                *out = fragment;
-                return true;
-            }
-        }
-        return false;
-    }
+    bool fragmentAt(int64_t, Fragment *) override { return false; }  // the plug-in does not ask
     bool timeBounds(int64_t *firstMs, int64_t *lastMs, int32_t *count) override
     {
         *firstMs = _archive->firstMs;
@@ -103,14 +93,12 @@ private:
     ArchivePtr _archive;
 };
 
-class Hold : public IPolymorph {};
-
 class Reader : public IArchiveReader {
 public:
     explicit Reader(const ArchivePtr &archive) : _archive(archive) {}
     int64_t beginTime() override { return _archive->firstMs; }
     int64_t endTime() override { return _archive->lastMs; }
-    ComponentRef<IPolymorph> hold() override { return velt::makeRef<IPolymorph>(new Hold, "fakes::Hold"); }
+    ComponentRef<IPolymorph> hold() override { return ComponentRef<IPolymorph>(); }
     ComponentRef<IFragmentIndex> fragmentIndex() override
     {
         if (!_archive->hasIndex)
@@ -166,13 +154,10 @@ public:
         AVStream *stream = avformat_new_stream(context, nullptr);
         if (!stream)
             return false;
-        AVCodecParameters *parameters = stream->codecpar;
-        parameters->codec_type = AVMEDIA_TYPE_AUDIO;
-        parameters->codec_id = AV_CODEC_ID_PCM_MULAW;
-        parameters->sample_rate = 8000;
-        av_channel_layout_default(&parameters->ch_layout, 1);
-        parameters->bit_rate = 64000;
-        parameters->block_align = 1;
+        stream->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+        stream->codecpar->codec_id = AV_CODEC_ID_PCM_MULAW;
+        stream->codecpar->sample_rate = 8000;
+        av_channel_layout_default(&stream->codecpar->ch_layout, 1);
         _streamIndex = stream->index;
         return true;
     }
@@ -190,14 +175,9 @@ public:
         const int sizeBytes = int(block.size()) - kCodeBytes;
         if (sizeBytes <= 0)
             return true;
-        auto *buffer = static_cast<uint8_t *>(av_mallocz(size_t(sizeBytes) + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!buffer)
+        if (av_new_packet(packet, sizeBytes) < 0)
             return false;
-        std::memcpy(buffer, block.constData() + kCodeBytes, size_t(sizeBytes));
-        if (av_packet_from_data(packet, buffer, sizeBytes) < 0) {
-            av_free(buffer);
-            return false;
-        }
+        std::memcpy(packet->data, block.constData() + kCodeBytes, size_t(sizeBytes));
         packet->stream_index = _streamIndex;
         return true;
     }

@@ -1,19 +1,17 @@
-// A scripted stand-in for a channel's recorded archive and for the codecs that
-// describe its blocks, as the plug-in sees them through the client's
+// A scripted stand-in for a channel's recorded archive and for the codecs
+// that describe its blocks, as the plug-in sees them through the client's
 // interfaces.
 //
-// The archive: an archive video source, its reader, fragment index and block
-// source. It is held through a shared pointer that every component made from
-// it keeps, so a test may change it (fragments, bounds, blocks) after handing
-// out a source. A feed from t delivers the script's blocks with atMs >= t, in
-// script order, into a queue made by registerQueue()'s factory.
+// The archive is held through a shared pointer that every component made
+// from it keeps, so a test may change it after handing out a source. A feed
+// from t delivers the script's blocks with atMs >= t, in script order, into
+// a queue made by registerQueue()'s factory.
 //
-// The codecs: informers that are ready after a set number of key blocks,
-// describe every stream as 8 kHz mono mu-law audio (which the Matroska muxer
-// takes without extradata) and pack a block's bytes after its four-character
-// code unchanged. A block beginning with "FAIL" cannot be packed; one
-// beginning with "NEWF" asks for a new file unless it is the first the
-// informer packs.
+// The informers are ready after a set number of key blocks, describe every
+// stream as 8 kHz mono mu-law audio (which the Matroska muxer takes as it
+// is) and pack a block's bytes after its four-character code unchanged. A
+// block beginning with "FAIL" cannot be packed; one beginning with "NEWF"
+// asks for a new file unless it is the first the informer packs.
 #ifndef TESTS_SUPPORT_FAKEARCHIVE_H_
 #define TESTS_SUPPORT_FAKEARCHIVE_H_
 
@@ -54,20 +52,17 @@ inline Block storedAt(Block b, int64_t atMs)
     b.atMs = atMs;
     return b;
 }
-// A video block without data that reports `timeMs`, placed at `atMs`.
 inline Block marker(int64_t timeMs, int64_t atMs) { return Block{QByteArray(), 0, false, timeMs, atMs}; }
 
-class Archive {
-public:
+struct Archive {
     // Gives the next block of a feed; false when there is nothing more now.
     using Generator = std::function<bool(Block *)>;
 
-    // One fragment per [start, end) pair; the reader's bounds from the first
-    // and last. The fragment index's time bounds are the same.
+    // One fragment per [start, end) pair; the bounds from the first and last.
     void setFragments(const std::vector<std::pair<int64_t, int64_t>> &ranges);
 
     std::vector<Fragment> fragments;
-    int64_t firstMs = 0;
+    int64_t firstMs = 0;  // the reader's and the fragment index's bounds
     int64_t lastMs = 0;
     bool hasReader = true;
     bool hasIndex = true;
@@ -77,13 +72,12 @@ public:
     std::function<Generator(int64_t fromMs)> feed;
 };
 
-// The archive video source of `archive`, which its components keep alive.
 ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive);
 // Publishes the encoded data queue in the runtime under its GUID (until
 // velt::unregisterFactory).
 void registerQueue();
-// A new format manager whose informers are ready after `readyAfterKeyBlocks`
-// key blocks (negative: never).
+// A format manager whose informers are ready after `readyAfterKeyBlocks` key
+// blocks (negative: never).
 ComponentRef<IPolymorph> formatManager(int readyAfterKeyBlocks = 1);
 
 }  // namespace fakes

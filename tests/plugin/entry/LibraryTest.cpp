@@ -8,6 +8,7 @@
 #include "tests/support/FakeArchive.h"
 
 #include <QAction>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QToolButton>
@@ -95,19 +96,27 @@ protected:
 
 TEST_F(FactoryTest, ButtonsAndActionsForAFrame)
 {
-    QWidget *first = factory->createButton(ComponentRef<IVideoFrame>(frame), host, nullptr);
+    // The button's icon is found relative to the client's working directory.
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(velt::dataDir()));
+    auto *first = qobject_cast<QToolButton *>(factory->createButton(ComponentRef<IVideoFrame>(frame), host, nullptr));
+    QDir::setCurrent(previous);
     QWidget *second = factory->createButton(ComponentRef<IVideoFrame>(frame), host, nullptr);
-    ASSERT_NE(qobject_cast<QToolButton *>(first), nullptr);
+    ASSERT_NE(first, nullptr);
     ASSERT_NE(first, second);
     EXPECT_STREQ(first->metaObject()->className(), "ControlButton");
     EXPECT_EQ(first->parentWidget(), host);
     EXPECT_TRUE(first->isEnabled());
+    EXPECT_EQ(first->toolTip(), QStringLiteral("Export archive"));
+    EXPECT_TRUE(first->icon().availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(first->autoRaise());
 
     const QList<QAction *> actions = factory->createActions(ComponentRef<IVideoFrame>(frame), host, nullptr);
     ASSERT_EQ(actions.size(), 1);
     EXPECT_STREQ(actions.first()->metaObject()->className(), "MenuAction");
     EXPECT_TRUE(host->actions().contains(actions.first()));
     EXPECT_TRUE(actions.first()->isEnabled());
+    EXPECT_EQ(actions.first()->text(), QStringLiteral("Export archive"));
 
     // The controls outlive the factory and still follow their frame on their own.
     lib.deleteObject(&component, 1721);

@@ -15,74 +15,59 @@ extern "C" {
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
-#include <algorithm>
 #include <memory>
 
 namespace harness {
 
 namespace {
 
-struct PacketFreer {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-struct FrameFreer {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct CodecContextFreer {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct FormatContextCloser {
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
-
-QByteArray pictureMd5(const AVFrame *frame)
-{
-    const auto format = AVPixelFormat(frame->format);
-    const int size = av_image_get_buffer_size(format, frame->width, frame->height, 1);
-    QByteArray bytes(size, Qt::Uninitialized);
-    av_image_copy_to_buffer(reinterpret_cast<uint8_t *>(bytes.data()), size, frame->data, frame->linesize, format,
-                            frame->width, frame->height, 1);
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
-}
-
-// Decodes packets pushed in order and collects picture checksums.
+// Decodes packets pushed in order and collects the MD5 of each picture.
 class Decoder {
 public:
     Decoder(AVCodecID id, const AVCodecParameters *parameters)
+        : _context(avcodec_alloc_context3(avcodec_find_decoder(id))), _packet(av_packet_alloc()), _frame(av_frame_alloc())
     {
-        const AVCodec *codec = avcodec_find_decoder(id);
-        _context.reset(avcodec_alloc_context3(codec));
         if (parameters)
-            avcodec_parameters_to_context(_context.get(), parameters);
+            avcodec_parameters_to_context(_context, parameters);
         _context->thread_count = 1;
-        avcodec_open2(_context.get(), codec, nullptr);
+        avcodec_open2(_context, avcodec_find_decoder(id), nullptr);
+    }
+    ~Decoder()
+    {
+        av_frame_free(&_frame);
+        av_packet_free(&_packet);
+        avcodec_free_context(&_context);
     }
 
-    // A null `data` drains the decoder.
+    // Null `data` drains the decoder.
     void push(const uint8_t *data, int size)
     {
-        std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
         if (data) {
-            av_new_packet(packet.get(), size);
-            memcpy(packet->data, data, size_t(size));
+            av_new_packet(_packet, size);
+            memcpy(_packet->data, data, size_t(size));
         }
-        avcodec_send_packet(_context.get(), data ? packet.get() : nullptr);
-        std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
-        while (avcodec_receive_frame(_context.get(), frame.get()) == 0)
-            frames.push_back(pictureMd5(frame.get()));
+        avcodec_send_packet(_context, data ? _packet : nullptr);
+        av_packet_unref(_packet);
+        while (avcodec_receive_frame(_context, _frame) == 0) {
+            const auto format = AVPixelFormat(_frame->format);
+            QByteArray bytes(av_image_get_buffer_size(format, _frame->width, _frame->height, 1), Qt::Uninitialized);
+            av_image_copy_to_buffer(reinterpret_cast<uint8_t *>(bytes.data()), int(bytes.size()), _frame->data,
+                                    _frame->linesize, format, _frame->width, _frame->height, 1);
+            frames.push_back(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+        }
     }
 
     std::vector<QByteArray> frames;
 
 private:
-    std::unique_ptr<AVCodecContext, CodecContextFreer> _context;
+    AVCodecContext *_context;
+    AVPacket *_packet;
+    AVFrame *_frame;
 };
 
 QString metadata(const AVDictionary *dictionary, const char *key)
@@ -91,33 +76,28 @@ QString metadata(const AVDictionary *dictionary, const char *key)
     return entry ? QString::fromUtf8(entry->value) : QString();
 }
 
+int64_t toMs(int64_t value, AVRational base) { return av_rescale_q(value, base, AVRational{1, 1000}); }
+
 }  // namespace
 
-int ReportLog::count(uint32_t kind) const
+int Reports::count(uint32_t kind) const
 {
-    return int(std::count_if(reports.begin(), reports.end(), [kind](const Report &r) { return r.kind == kind; }));
+    return int(std::count_if(begin(), end(), [kind](const Report &r) { return r.kind == kind; }));
 }
 
-QString ReportLog::summary() const
+QString Reports::summary(bool times) const
 {
+    static const char *const names[] = {"started", "closed", "finished", "error", "progress"};
     QStringList parts;
-    for (const Report &report : reports) {
-        switch (report.kind) {
-        case ControllerEvent::FileStarted:
-            parts << QStringLiteral("started@%1").arg(report.timeMs);
-            break;
-        case ControllerEvent::FileClosed:
-            parts << QStringLiteral("closed@%1").arg(report.timeMs);
-            break;
-        case ControllerEvent::Finished:
-            parts << QStringLiteral("finished");
-            break;
-        case ControllerEvent::Error:
-            parts << QStringLiteral("error%1").arg(report.code);
-            break;
-        default:
-            break;
-        }
+    for (const Report &r : *this) {
+        if (r.kind == ControllerEvent::Progress)
+            continue;
+        QString part = QLatin1String(r.kind < 4 ? names[r.kind] : "unknown");
+        if (r.kind == ControllerEvent::Error)
+            part += QString::number(r.code);
+        else if (times && r.timeMs != -1)
+            part += QLatin1Char('@') + QString::number(r.timeMs);
+        parts << part;
     }
     return parts.join(QLatin1Char(' '));
 }
@@ -155,8 +135,6 @@ bool ExportRun::waitFor(const std::function<bool()> &done, int guardMs)
     return true;
 }
 
-bool ExportRun::ended() const { return log.count(ControllerEvent::Finished) + log.count(ControllerEvent::Error) > 0; }
-
 void ExportRun::finish()
 {
     if (controller) {
@@ -180,21 +158,6 @@ void synth(const QString &dir, const QStringList &args)
 
 int64_t localMs(const QString &text) { return QDateTime::fromString(text, Qt::ISODate).toMSecsSinceEpoch(); }
 
-int Result::count(uint32_t kind) const
-{
-    return int(std::count_if(reports.begin(), reports.end(), [kind](const Report &r) { return r.kind == kind; }));
-}
-
-std::vector<uint32_t> Result::kinds() const
-{
-    std::vector<uint32_t> out;
-    for (const Report &report : reports) {
-        if (report.kind != ControllerEvent::Progress)
-            out.push_back(report.kind);
-    }
-    return out;
-}
-
 std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Request>> &jobs)
 {
     velt::registerTranslator();
@@ -203,28 +166,25 @@ std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Reques
         velt::ComponentManager manager;
         ComponentRef<IArchiveVideoSource> source;
         ExportRun run;
-        bool created = false;
     };
     std::vector<std::unique_ptr<Running>> running;
     for (const auto &[archiveDir, request] : jobs) {
-        running.push_back(std::make_unique<Running>());
-        Running &r = *running.back();
+        auto &r = *running.emplace_back(std::make_unique<Running>());
         codecs::publish(r.manager);
         QString error;
         r.source = archive::openSource(archiveDir, &error);
         EXPECT_TRUE(r.source) << error.toStdString();
-        r.created = r.run.begin(r.source, &r.manager, request);
+        EXPECT_TRUE(r.run.begin(r.source, &r.manager, request));
     }
     std::vector<Result> results;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        Running &r = *running[i];
-        EXPECT_TRUE(!r.created || r.run.waitFor([&] { return r.run.ended(); })) << "the export did not end";
-        r.run.finish();
-        r.manager.clear();
-        r.source.reset();
-        results.push_back(Result{r.run.log.reports, {}});
+    for (const auto &r : running) {
+        EXPECT_TRUE(r->run.waitFor([&] { return !r->run.controller || r->run.ended(); })) << "the export did not end";
+        r->run.finish();
+        r->manager.clear();
+        r->source.reset();
+        results.push_back(Result{r->run.log.reports, {}});
     }
-    // Once every export has ended: the files of one may take names another wanted.
+    // Only now: the files of one may take the names another wanted.
     for (size_t i = 0; i < jobs.size(); ++i) {
         for (const QString &name : mkvFiles(jobs[i].second.dir))
             results[i].files << QDir(jobs[i].second.dir).filePath(name);
@@ -235,19 +195,17 @@ std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Reques
 FileContents readFile(const QString &path)
 {
     FileContents contents;
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, path.toUtf8().constData(), nullptr, nullptr) < 0) {
+    AVFormatContext *input = nullptr;
+    if (avformat_open_input(&input, path.toUtf8().constData(), nullptr, nullptr) < 0) {
         ADD_FAILURE() << "cannot open " << path.toStdString();
         return contents;
     }
-    std::unique_ptr<AVFormatContext, FormatContextCloser> input(raw);
-    avformat_find_stream_info(input.get(), nullptr);
+    avformat_find_stream_info(input, nullptr);
     contents.creationTime = metadata(input->metadata, "creation_time");
     contents.title = metadata(input->metadata, "title");
     for (unsigned i = 0; i < input->nb_chapters; ++i) {
         const AVChapter *chapter = input->chapters[i];
-        contents.chapters.emplace_back(av_rescale_q(chapter->start, chapter->time_base, AVRational{1, 1000}),
-                                       metadata(chapter->metadata, "title"));
+        contents.chapters.emplace_back(toMs(chapter->start, chapter->time_base), metadata(chapter->metadata, "title"));
     }
     std::unique_ptr<Decoder> decoder;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
@@ -258,18 +216,19 @@ FileContents readFile(const QString &path)
             decoder = std::make_unique<Decoder>(par->codec_id, par);
         }
     }
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
+    AVPacket *packet = av_packet_alloc();
+    while (av_read_frame(input, packet) >= 0) {
         const AVStream *stream = input->streams[packet->stream_index];
         const bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        contents.packets.push_back(Packet{packet->stream_index, video,
-                                          av_rescale_q(packet->pts, stream->time_base, AVRational{1, 1000}),
+        contents.packets.push_back(Packet{packet->stream_index, video, toMs(packet->pts, stream->time_base),
                                           (packet->flags & AV_PKT_FLAG_KEY) != 0,
                                           QByteArray(reinterpret_cast<const char *>(packet->data), packet->size)});
         if (video && decoder)
             decoder->push(packet->data, packet->size);
-        av_packet_unref(packet.get());
+        av_packet_unref(packet);
     }
+    av_packet_free(&packet);
+    avformat_close_input(&input);
     if (decoder) {
         decoder->push(nullptr, 0);
         contents.frames = decoder->frames;
@@ -293,10 +252,7 @@ std::vector<QByteArray> framesOf(const std::vector<FileContents> &files)
     return frames;
 }
 
-QStringList mkvFiles(const QString &dir)
-{
-    return QDir(dir).entryList(QStringList{QStringLiteral("*.mkv")}, QDir::Files, QDir::Name);
-}
+QStringList mkvFiles(const QString &dir) { return QDir(dir).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name); }
 
 testing::AssertionResult hasChecksum(const QString &path)
 {
@@ -306,10 +262,9 @@ testing::AssertionResult hasChecksum(const QString &path)
         return testing::AssertionFailure() << "cannot read " << path.toStdString() << " or its checksum";
     QCryptographicHash sha(QCryptographicHash::Sha256);
     sha.addData(&file);
-    const QByteArray expected = sha.result().toHex() + "  " + QFileInfo(path).fileName().toUtf8() + "\n";
     const QByteArray line = checksum.readAll();
-    if (line != expected)
-        return testing::AssertionFailure() << "checksum file holds '" << line.toStdString() << "'";
+    if (line != sha.result().toHex() + "  " + QFileInfo(path).fileName().toUtf8() + "\n")
+        return testing::AssertionFailure() << "the checksum file holds '" << line.toStdString() << "'";
     return testing::AssertionSuccess();
 }
 
@@ -338,10 +293,8 @@ std::vector<ArchiveBlock> readArchive(const QString &archiveDir)
     }
     ComponentRef<IArchiveReader> reader = static_cast<IDataSource *>(source.get())->archiveReader();
     ComponentRef<IBlockSource> blockSource = reader->blockSource();
-    int64_t feedAt = reader->beginTime();
-    const int64_t end = reader->endTime();
-    for (;;) {
-        // Read to the marker a feed ends with, then feed again at its time.
+    // Reads to the marker each feed ends with, and feeds again at its time.
+    for (int64_t feedAt = reader->beginTime();;) {
         ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
         ReadCursor cursor{0, 0, true};
         blockSource->feed(feedAt, queue);
@@ -350,18 +303,15 @@ std::vector<ArchiveBlock> readArchive(const QString &archiveDir)
         bool key = false;
         int64_t time = 0, scratch = 0;
         bool marker = false;
-        while (queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr)) {
-            if (stream == 0 && data.isEmpty()) {
-                marker = true;
-                break;
-            }
-            blocks.push_back(ArchiveBlock{int(stream), time, key, QByteArray(data.constData(), data.size())});
+        while (!marker && queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr)) {
+            marker = stream == 0 && data.isEmpty();
+            if (!marker)
+                blocks.push_back(ArchiveBlock{int(stream), time, key, QByteArray(data.constData(), data.size())});
         }
-        if (!marker || time > end)
-            break;
+        if (!marker || time > reader->endTime())
+            return blocks;
         feedAt = time;
     }
-    return blocks;
 }
 
 void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool oneFragment)
@@ -373,10 +323,11 @@ void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool on
         if (!oneFragment || &piece == &pieces.front()) {
             ASSERT_TRUE(recorder->beginFragment(&error)) << error.toStdString();
         }
-        const int64_t shift = piece.startMs - piece.blocks.front().timeMs;
-        for (const ArchiveBlock &block : piece.blocks)
-            ASSERT_TRUE(recorder->append(uint8_t(block.stream), block.timeMs + shift, block.key, block.payload, &error))
+        for (const ArchiveBlock &block : piece.blocks) {
+            const int64_t timeMs = block.timeMs - piece.blocks.front().timeMs + piece.startMs;
+            ASSERT_TRUE(recorder->append(uint8_t(block.stream), timeMs, block.key, block.payload, &error))
                 << error.toStdString();
+        }
     }
     ASSERT_TRUE(recorder->close(&error)) << error.toStdString();
 }
@@ -399,10 +350,10 @@ std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks)
 
 QByteArray storedBytes(const ArchiveBlock &block)
 {
-    QByteArray bytes = block.payload.mid(4);
-    if (fourcc::of(block.payload) == fourcc::kAac && bytes.size() >= 7)
-        bytes = bytes.mid((bytes[1] & 1) ? 7 : 9);  // protection absent: a 7-byte header
-    return bytes;
+    const QByteArray bytes = block.payload.mid(4);
+    if (fourcc::of(block.payload) != fourcc::kAac || bytes.size() < 7)
+        return bytes;
+    return bytes.mid((bytes[1] & 1) ? 7 : 9);  // protection absent: a 7-byte ADTS header
 }
 
 FakeExportTest::FakeExportTest()
@@ -437,8 +388,7 @@ QString FakeExportTest::exportToEnd(const Request &r, int readyAfterKeyBlocks)
         return QStringLiteral("no controller");
     const bool ended = run.waitFor([this] { return run.ended(); }, 10000);
     run.finish();
-    components.clear();
-    return (ended ? QString() : QStringLiteral("hung: ")) + run.log.summary();
+    return (ended ? QString() : QStringLiteral("hung: ")) + run.log.reports.summary();
 }
 
 QString FakeExportTest::layout(const QString &outDir)

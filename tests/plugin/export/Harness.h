@@ -1,10 +1,10 @@
 // Runs exports the way the export dialog does (the controller made on the
 // test thread, moved to a worker thread of its own, started with a posted
-// ExportEvent, stopped with stop(), deleteLater() and the thread's end) and
+// ExportEvent, ended with stop(), deleteLater() and the thread's end) and
 // reads back what they wrote: the .mkv files through libavformat and
-// libavcodec, their checksum files and the export records. Archives come from
-// the fake archive or, made with the velt-archive tool, from the stand-in
-// client's archive components.
+// libavcodec, the checksum files and the export records. Archives are the
+// fake archive, or real ones made with the velt-archive tool and read
+// through the stand-in client's archive components.
 #ifndef TESTS_PLUGIN_EXPORT_HARNESS_H_
 #define TESTS_PLUGIN_EXPORT_HARNESS_H_
 
@@ -14,15 +14,12 @@
 #include "tests/support/FakeArchive.h"
 
 #include <QJsonObject>
-#include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
 #include <gtest/gtest.h>
 #include <limits>
-#include <ostream>
-#include <vector>
 
 // Lets GoogleTest print QStrings in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
@@ -39,14 +36,17 @@ struct Report {
     int64_t timeMs;
 };
 
+struct Reports : std::vector<Report> {
+    int count(uint32_t kind) const;
+    // In order, progress left out: "started@1000 closed@1081 error1000002
+    // finished", or without the times "started closed error1000002 finished".
+    QString summary(bool times = true) const;
+};
+
 // Receives the controller's reports on the thread it lives on.
 class ReportLog : public QObject {
 public:
-    std::vector<Report> reports;
-    int count(uint32_t kind) const;
-    // The reports in order without progress, e.g.
-    // "started@1000 closed@1081 error1000002 finished".
-    QString summary() const;
+    Reports reports;
 
 protected:
     void customEvent(QEvent *event) override;
@@ -62,22 +62,16 @@ struct Request {
     bool nullReceiver = false;
 };
 
-class ExportRun {
-public:
-    ExportRun() = default;
+struct ExportRun {
     ~ExportRun() { finish(); }
-    ExportRun(const ExportRun &) = delete;
-    ExportRun &operator=(const ExportRun &) = delete;
-
-    // Creates the controller, starts its thread and posts the start request.
-    // False when create() gives no controller.
+    // Creates the controller, starts its thread and posts the start request
+    // (unless told not to). False when create() gives no controller.
     bool begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request,
                bool postStart = true);
     // Processes the test thread's events until `done` holds; false after the
     // guard time (a hung export).
     bool waitFor(const std::function<bool()> &done, int guardMs = 120000);
-    // Finished or Error has been reported.
-    bool ended() const;
+    bool ended() const { return log.reports.count(ControllerEvent::Finished) + log.reports.count(ControllerEvent::Error) > 0; }
     // Stops and destroys the controller as the dialog does, waits for the
     // thread and collects the reports posted until then.
     void finish();
@@ -93,13 +87,9 @@ void synth(const QString &dir, const QStringList &args);
 int64_t localMs(const QString &text);
 
 struct Result {
-    std::vector<Report> reports;
+    Reports reports;
     QStringList files;  // paths of the *.mkv in the output folder, sorted
-    int count(uint32_t kind) const;
-    // The kinds of the reports in order, progress left out.
-    std::vector<uint32_t> kinds() const;
 };
-
 // Exports each archive folder with its request, all at the same time, each
 // with components of its own (as two clients would), and waits for the ends.
 std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Request>> &jobs);
@@ -130,11 +120,11 @@ FileContents readFile(const QString &path);
 std::vector<FileContents> readFiles(const QStringList &paths);
 // The decoded pictures of all `files`, in order.
 std::vector<QByteArray> framesOf(const std::vector<FileContents> &files);
-// The .mkv files in `dir`, sorted by name.
+// The names of the .mkv files in `dir`, sorted.
 QStringList mkvFiles(const QString &dir);
 // `path`.sha256 holds exactly the line sha256sum writes for the file.
 testing::AssertionResult hasChecksum(const QString &path);
-// The export records (export-*.json) in `dir`, parsed, sorted by name.
+// The export records (export-*.json) in `dir`, parsed, in name order.
 std::vector<QJsonObject> recordsIn(const QString &dir);
 
 struct ArchiveBlock {
@@ -143,7 +133,6 @@ struct ArchiveBlock {
     bool key;
     QByteArray payload;  // with its four-character code
 };
-
 // Every block of the archive in delivery order (markers left out).
 std::vector<ArchiveBlock> readArchive(const QString &archiveDir);
 struct Piece {
@@ -155,7 +144,7 @@ struct Piece {
 void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool oneFragment);
 // MD5 of each decoded video picture of `blocks`, from the first key frame on.
 std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks);
-// The bytes a file stores of a block: no code, no ADTS header.
+// The bytes a file stores of an audio block: no code, no ADTS header.
 QByteArray storedBytes(const ArchiveBlock &block);
 
 // The export engine against the fake archive and fake codecs; the output

@@ -1,10 +1,8 @@
-// The export dialog as the operator uses it: its texts and limits, when OK
-// may be pressed, the periods, the folder chooser, the status list the
-// engine's reports make, how an export ends, and whole exports of the fake
-// archive through the real engine.
-#include "client/runtime/Components.h"
+// The export dialog as the operator uses it: texts and limits, when OK may be
+// pressed, the periods, the folder chooser, the status list the engine's
+// reports make, how an export ends, and whole exports of the fake archive
+// through the real engine.
 #include "client/services/Services.h"
-#include "plugin/export/Events.h"
 #include "plugin/host/Guids.h"
 #include "plugin/ui/ExportDialog.h"
 #include "plugin/ui/StatusRoles.h"
@@ -18,19 +16,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QJsonArray>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
-#include <gtest/gtest.h>
-#include <memory>
 
 namespace {
 
@@ -43,6 +37,8 @@ const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
 enum Kind : uint32_t { Started = 0, Closed = 1, Finished = 2, Error = 3, Progress = 4 };
 
 const int64_t t0 = QDateTime(QDate(2023, 6, 1), QTime(10, 0, 0)).toMSecsSinceEpoch();
+const QString kNoData = QStringLiteral("No recorded data in the chosen period");
+const QString kFailed = QStringLiteral("Error: the file cannot be created or written");
 
 class ExportDialogTest : public testing::Test {
 protected:
@@ -54,101 +50,93 @@ protected:
         manager.setComponent(guids::kAVFormatManager, fakes::formatManager());
         // Two recordings of a second, a minute apart, and a block long after.
         archive->setFragments({{t0, t0 + 1000}, {t0 + 60000, t0 + 61000}});
-        for (const Fragment &fragment : archive->fragments) {
-            for (int64_t t = fragment.start; t < fragment.end; t += 40) {
-                archive->script.push_back(fakes::video(t));
-                archive->script.push_back(fakes::audio(t + 1));
-            }
+        for (int64_t t = t0; t < t0 + 61000; t += t == t0 + 960 ? 59040 : 40) {
+            archive->script.push_back(fakes::video(t));
+            archive->script.push_back(fakes::audio(t + 1));
         }
         archive->script.push_back(fakes::video(t0 + 7200000));
+        remake();
     }
     void TearDown() override
     {
+        dialog.reset();
         manager.clear();
         velt::unregisterFactory(guids::kEncodedDataQueue);
     }
 
-    std::unique_ptr<ExportDialog> makeDialog()
+    void remake()
     {
-        auto dialog = std::make_unique<ExportDialog>(&manager, fakes::archiveSource(archive), 0, nullptr);
+        dialog = std::make_unique<ExportDialog>(&manager, fakes::archiveSource(archive), 0, nullptr);
         dialog->show();
-        return dialog;
     }
     template <class W = QWidget>
-    static W *widget(QWidget *dialog, const char *name)
+    W *widget(const char *name) const
     {
         W *w = dialog->findChild<W *>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    static QDialogButtonBox *buttons(QWidget *dialog) { return widget<QDialogButtonBox>(dialog, "buttonBox"); }
-    static QPushButton *ok(QWidget *dialog) { return buttons(dialog)->button(QDialogButtonBox::Ok); }
-    static QDateTimeEdit *from(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeFrom"); }
-    static QDateTimeEdit *to(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeTo"); }
-    static QAbstractItemModel *model(QWidget *dialog) { return widget<QTreeView>(dialog, "statusView")->model(); }
+    QDialogButtonBox *buttons() const { return widget<QDialogButtonBox>("buttonBox"); }
+    QPushButton *ok() const { return buttons()->button(QDialogButtonBox::Ok); }
+    QDateTimeEdit *from() const { return widget<QDateTimeEdit>("dateTimeFrom"); }
+    QDateTimeEdit *to() const { return widget<QDateTimeEdit>("dateTimeTo"); }
+    QAbstractItemModel *model() const { return widget<QTreeView>("statusView")->model(); }
     // Each row of the status list as "from - to: state", or its one cell.
-    static QStringList rows(QWidget *dialog)
+    QStringList rows() const
     {
-        QAbstractItemModel *m = model(dialog);
         QStringList rows;
-        for (int row = 0; row < m->rowCount(); ++row) {
-            const auto cell = [&](int column) { return m->data(m->index(row, column)).toString(); };
-            rows << (m->columnCount() == 1 ? cell(0) : cell(0) + " - " + cell(1) + ": " + cell(2));
+        for (int row = 0; row < model()->rowCount(); ++row) {
+            const auto cell = [&](int column) { return model()->index(row, column).data().toString(); };
+            rows << (model()->columnCount() == 1 ? cell(0) : cell(0) + " - " + cell(1) + ": " + cell(2));
         }
         return rows;
     }
-    static void post(QObject *receiver, uint32_t kind, int64_t time = -1, double progress = -1.0)
+    void post(uint32_t kind, int64_t time = -1, double progress = -1.0)
     {
-        QCoreApplication::postEvent(receiver,
-                                    new ControllerEvent(kind, kind == Error ? kWriteErrorCode : 0, progress, time));
-        QCoreApplication::sendPostedEvents(receiver);
+        QCoreApplication::postEvent(dialog.get(), new ControllerEvent(kind, kind == Error ? kWriteErrorCode : 0, progress, time));
+        QCoreApplication::sendPostedEvents(dialog.get());
     }
     // Chooses the folder and `period`, and presses OK.
-    void start(QWidget *dialog, const char *period, const QString &folder)
+    void start(const char *period, const QString &folder)
     {
-        widget<QLineEdit>(dialog, "dirNameEdit")->setText(folder);
-        widget<QRadioButton>(dialog, period)->click();
-        ASSERT_TRUE(ok(dialog)->isEnabled());
-        ok(dialog)->click();
+        widget<QLineEdit>("dirNameEdit")->setText(folder);
+        widget<QRadioButton>(period)->click();
+        ASSERT_TRUE(ok()->isEnabled());
+        ok()->click();
         // The settings give way to the list, and OK cannot start another.
-        EXPECT_EQ(widget<QStackedWidget>(dialog, "stackedWidget")->currentIndex(), 1);
-        QPushButton *again = ok(dialog);
-        EXPECT_TRUE(!again || !again->isEnabled());
+        EXPECT_EQ(widget<QStackedWidget>("stackedWidget")->currentIndex(), 1);
+        EXPECT_TRUE(!ok() || !ok()->isEnabled());
     }
-    static bool waitForEnd(QWidget *dialog)
+    bool waitForEnd() const
     {
-        return QTest::qWaitFor([&] { return buttons(dialog)->standardButtons() == QDialogButtonBox::Close; }, 30000);
+        return QTest::qWaitFor([&] { return buttons()->standardButtons() == QDialogButtonBox::Close; }, 30000);
     }
 
     velt::ComponentManager manager;
     clientui::Services services;
     std::shared_ptr<fakes::Archive> archive = std::make_shared<fakes::Archive>();
+    std::unique_ptr<ExportDialog> dialog;
     QTemporaryDir out;
 };
 
 TEST_F(ExportDialogTest, TextsArchiveBoundsAndSizeLimit)
 {
-    auto dialog = makeDialog();
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Export archive"));
     const std::pair<const char *, const char *> texts[] = {
-        {"label", "Target folder:"},           {"label_2", "From"},
-        {"label_3", "To"},                     {"radioButtonAll", "Whole archive"},
+        {"label", "Target folder:"}, {"label_2", "From"}, {"label_3", "To"}, {"radioButtonAll", "Whole archive"},
         {"radioButtonYesterday", "Yesterday"}, {"radioButtonRange", "Period"},
-        {"closeAfterFinish", "Close when the export has finished"},
-        {"checkBoxLimitation", "Limit file size"},
-    };
+        {"closeAfterFinish", "Close when the export has finished"}, {"checkBoxLimitation", "Limit file size"}};
     for (const auto &[name, text] : texts)
-        EXPECT_EQ(widget(dialog.get(), name)->property("text").toString(), QLatin1String(text)) << name;
-    EXPECT_EQ(widget(dialog.get(), "checkBoxLimitation")->toolTip(),
-              QStringLiteral("Start a new file when this size is reached (0 means no limit)"));
-    EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 0);
-    EXPECT_EQ(from(dialog.get())->dateTime().toMSecsSinceEpoch(), t0);
-    EXPECT_EQ(to(dialog.get())->dateTime().toMSecsSinceEpoch(), t0 + 61000);
+        EXPECT_EQ(widget(name)->property("text").toString(), QLatin1String(text)) << name;
+    EXPECT_EQ(widget("checkBoxLimitation")->toolTip(), "Start a new file when this size is reached (0 means no limit)");
+    EXPECT_EQ(widget<QStackedWidget>("stackedWidget")->currentIndex(), 0);
+    EXPECT_EQ(from()->dateTime().toMSecsSinceEpoch(), t0);
+    EXPECT_EQ(to()->dateTime().toMSecsSinceEpoch(), t0 + 61000);
 
     // The limit is switched on apart from its value, from 0 to 1024 MB.
-    auto *limit = widget<QSpinBox>(dialog.get(), "spinBoxLimitation");
+    auto *limit = widget<QSpinBox>("spinBoxLimitation");
     EXPECT_FALSE(limit->isEnabled());
-    widget<QCheckBox>(dialog.get(), "checkBoxLimitation")->click();
+    widget<QCheckBox>("checkBoxLimitation")->click();
     EXPECT_TRUE(limit->isEnabled());
     for (const auto &[typed, kept] : {std::pair{1024, 1024}, {1025, 1024}, {0, 0}, {-1, 0}}) {
         limit->setValue(typed);
@@ -159,116 +147,97 @@ TEST_F(ExportDialogTest, TextsArchiveBoundsAndSizeLimit)
 
 TEST_F(ExportDialogTest, OkNeedsAFolderAndAPeriod)
 {
-    auto dialog = makeDialog();
-    auto *folder = widget<QLineEdit>(dialog.get(), "dirNameEdit");
-    auto *editors = widget(dialog.get(), "dateTime");
     const struct {
-        const char *period;  // clicked; null: none
+        const char *period;  // clicked; null: none yet
         const char *folder;
-        bool ok;
-        bool editors;
-    } steps[] = {
-        {nullptr, "/tmp", false, false},         {"radioButtonAll", "", false, false},
-        {"radioButtonYesterday", "/tmp", true, false}, {"radioButtonRange", "/tmp", true, true},
-        {"radioButtonAll", "/tmp", true, false}, {"radioButtonRange", "", false, true},
-    };
+        bool ok, editors;
+    } steps[] = {{nullptr, "/tmp", false, false},       {"radioButtonAll", "", false, false},
+                 {"radioButtonYesterday", "/tmp", true, false}, {"radioButtonRange", "/tmp", true, true},
+                 {"radioButtonAll", "/tmp", true, false}, {"radioButtonRange", "", false, true}};
     for (const auto &step : steps) {
-        SCOPED_TRACE(testing::Message() << (step.period ? step.period : "no period") << " '" << step.folder << "'");
-        folder->setText(QLatin1String(step.folder));
+        widget<QLineEdit>("dirNameEdit")->setText(QLatin1String(step.folder));
         if (step.period)
-            widget<QRadioButton>(dialog.get(), step.period)->click();
+            widget<QRadioButton>(step.period)->click();
         QMetaObject::invokeMethod(dialog.get(), "updateButtons");
-        EXPECT_EQ(ok(dialog.get())->isEnabled(), step.ok);
-        EXPECT_EQ(editors->isEnabled(), step.editors);
+        EXPECT_EQ(ok()->isEnabled(), step.ok) << (step.period ? step.period : "-") << " '" << step.folder << "'";
+        EXPECT_EQ(widget("dateTime")->isEnabled(), step.editors) << (step.period ? step.period : "-");
     }
 }
 
 TEST_F(ExportDialogTest, PeriodsYesterdayAndAll)
 {
-    // Yesterday runs from local midnight to local midnight, also over
-    // daylight-saving changes and the end of February.
+    // Local midnight to local midnight, also over daylight-saving changes and
+    // the end of February.
     for (const QDate &today : {QDate(2024, 3, 1), QDate(2024, 1, 1), QDate(2023, 3, 27), QDate(2023, 10, 30)}) {
-        const DayPeriod p = yesterdayOf(today);
-        EXPECT_EQ(p.from, QDateTime(today.addDays(-1), QTime(0, 0))) << today.toString().toStdString();
-        EXPECT_EQ(p.to, QDateTime(today, QTime(0, 0))) << today.toString().toStdString();
+        EXPECT_EQ(yesterdayOf(today).from, QDateTime(today.addDays(-1), QTime(0, 0))) << today.toString().toStdString();
+        EXPECT_EQ(yesterdayOf(today).to, QDateTime(today, QTime(0, 0))) << today.toString().toStdString();
     }
     EXPECT_EQ(yesterdayOf(QDate(2024, 3, 1)).from.date(), QDate(2024, 2, 29));
     const DayPeriod yesterday = yesterdayOf(QDate::currentDate());
-    auto dialog = makeDialog();
-    widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    EXPECT_EQ(from(dialog.get())->dateTime(), yesterday.from);
-    EXPECT_EQ(to(dialog.get())->dateTime(), yesterday.to);
-    // The whole archive asks for its bounds again; without bounds the
-    // editors stay as they are.
+    widget<QRadioButton>("radioButtonYesterday")->click();
+    EXPECT_EQ(std::make_pair(from()->dateTime(), to()->dateTime()), std::make_pair(yesterday.from, yesterday.to));
+    // The whole archive asks for its bounds again; without any the editors
+    // stay as they are.
     archive->lastMs += 3600 * 1000;
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_EQ(to(dialog.get())->dateTime().toMSecsSinceEpoch(), archive->lastMs);
+    widget<QRadioButton>("radioButtonAll")->click();
+    EXPECT_EQ(to()->dateTime().toMSecsSinceEpoch(), archive->lastMs);
     for (const auto &breakIt : std::vector<std::function<void(fakes::Archive &)>>{
              [](fakes::Archive &a) { a.hasReader = false; }, [](fakes::Archive &a) { a.hasIndex = false; },
              [](fakes::Archive &a) { a.fragments.clear(); }}) {
-        breakIt(*archive);
-        auto broken = makeDialog();
-        EXPECT_EQ(from(broken.get())->dateTime(), QDateTimeEdit().dateTime());
-        widget<QRadioButton>(broken.get(), "radioButtonYesterday")->click();
-        widget<QRadioButton>(broken.get(), "radioButtonAll")->click();
-        EXPECT_EQ(from(broken.get())->dateTime(), yesterday.from);
-        EXPECT_EQ(to(broken.get())->dateTime(), yesterday.to);
         *archive = fakes::Archive();
+        breakIt(*archive);
+        remake();
+        EXPECT_EQ(from()->dateTime(), QDateTimeEdit().dateTime());
+        widget<QRadioButton>("radioButtonYesterday")->click();
+        widget<QRadioButton>("radioButtonAll")->click();
+        EXPECT_EQ(std::make_pair(from()->dateTime(), to()->dateTime()), std::make_pair(yesterday.from, yesterday.to));
     }
 }
 
 TEST_F(ExportDialogTest, FolderChooserStartsAtHomeThenAtTheChoice)
 {
     const QString target = QDir(out.path()).canonicalPath();
-    auto dialog = makeDialog();
-    auto *folder = widget<QLineEdit>(dialog.get(), "dirNameEdit");
-    QString startedAt;
-    // Picks the target the first time, cancels the second.
-    for (bool pick : {true, false}) {
+    for (const QString &startsAt : {QDir::home().canonicalPath(), target}) {
+        QString started;
+        // Picks the target the first time, cancels the second.
         QTimer::singleShot(0, [&] {
             auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             ASSERT_NE(chooser, nullptr);
             EXPECT_EQ(chooser->windowTitle(), QStringLiteral("Export archive"));
             EXPECT_TRUE(chooser->testOption(QFileDialog::ShowDirsOnly) && chooser->fileMode() == QFileDialog::Directory);
-            startedAt = chooser->directory().canonicalPath();
+            started = chooser->directory().canonicalPath();
             chooser->setDirectory(target);
-            if (pick)
-                QMetaObject::invokeMethod(chooser, "accept");
-            else
-                chooser->reject();
+            QMetaObject::invokeMethod(chooser, startsAt == target ? "reject" : "accept");
         });
-        widget<QToolButton>(dialog.get(), "toolButton")->click();
-        EXPECT_EQ(startedAt, pick ? QDir::home().canonicalPath() : target);
-        EXPECT_EQ(QDir(folder->text()).canonicalPath(), target);
+        widget<QToolButton>("toolButton")->click();
+        EXPECT_EQ(started, startsAt);
+        EXPECT_EQ(QDir(widget<QLineEdit>("dirNameEdit")->text()).canonicalPath(), target);
     }
 }
 
 TEST_F(ExportDialogTest, ReportsBecomeRows)
 {
-    auto dialog = makeDialog();
     const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
     const int64_t t2 = t1 + 1800 * 1000 + 999;
-    post(dialog.get(), Started, t1);
+    post(Started, t1);
     const std::pair<double, const char *> progress[] = {
         {0.0004, "0.0 %"}, {0.05, "5.0 %"}, {0.4252, "42.5 %"}, {0.99999, "100.0 %"}, {1.0, "100.0 %"}};
     for (const auto &[fraction, text] : progress) {
-        post(dialog.get(), Progress, -1, fraction);
-        EXPECT_EQ(rows(dialog.get()), QStringList{QStringLiteral("01.06.2023 09:00:00 - : ") + text});
+        post(Progress, -1, fraction);
+        EXPECT_EQ(rows(), QStringList{QStringLiteral("01.06.2023 09:00:00 - : ") + text});
     }
-    post(dialog.get(), Closed, t2);
-    post(dialog.get(), Started, t2);
+    post(Closed, t2);
+    post(Started, t2);
     // Other kinds and other events of the same type change nothing.
-    for (uint32_t kind : {5u, 99u})
-        post(dialog.get(), kind, t1, 0.5);
+    post(5, t1, 0.5);
+    post(99, t1, 0.5);
     QCoreApplication::postEvent(dialog.get(), new ExportEvent(0, t1, t2));
     QCoreApplication::postEvent(dialog.get(), new QEvent(kExportEventType));
     QCoreApplication::sendPostedEvents(dialog.get());
-    EXPECT_EQ(rows(dialog.get()), (QStringList{"01.06.2023 09:00:00 - 01.06.2023 09:30:00: Complete",
-                                               "01.06.2023 09:30:00 - : 0.0 %"}));
-    EXPECT_EQ(model(dialog.get())->headerData(0, Qt::Horizontal).toString(), QStringLiteral("From"));
-    EXPECT_EQ(model(dialog.get())->headerData(1, Qt::Horizontal).toString(), QStringLiteral("To"));
-    EXPECT_EQ(model(dialog.get())->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Status"));
-    EXPECT_EQ(buttons(dialog.get())->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(rows(), (QStringList{"01.06.2023 09:00:00 - 01.06.2023 09:30:00: Complete", "01.06.2023 09:30:00 - : 0.0 %"}));
+    for (const auto &[section, header] : {std::pair{0, "From"}, {1, "To"}, {2, "Status"}})
+        EXPECT_EQ(model()->headerData(section, Qt::Horizontal).toString(), QLatin1String(header));
+    EXPECT_EQ(buttons()->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 }
 
 // How the end of an export reaches the operator, report by report: the
@@ -279,50 +248,44 @@ TEST_F(ExportDialogTest, HowAnExportEnds)
 {
     const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
     const int64_t t2 = t1 + 40000;
-    const QString error = QStringLiteral("01.06.2023 09:00:00 - 01.06.2023 09:00:40: Error: the file cannot be created or written");
+    const QString file = QStringLiteral("01.06.2023 09:00:00 - 01.06.2023 09:00:40: ");
     const struct {
         const char *name;
         bool closeAfterFinish;
         std::vector<std::pair<uint32_t, int64_t>> reports;
         size_t endsAt;  // the report after which the end shows
         bool closes;
-        QStringList rows;
+        QString row;
     } cases[] = {
-        {"nothing in the period", false, {{Finished, -1}}, 0, false, {"No recorded data in the chosen period"}},
-        {"nothing in the period, close asked", true, {{Finished, -1}}, 0, true, {"No recorded data in the chosen period"}},
+        {"nothing in the period", false, {{Finished, -1}}, 0, false, kNoData},
+        {"nothing in the period, close asked", true, {{Finished, -1}}, 0, true, kNoData},
         {"the last file closes after the end", false, {{Started, t1}, {Progress, -1}, {Finished, -1}, {Closed, t2}}, 3,
-         false, {"01.06.2023 09:00:00 - 01.06.2023 09:00:40: Complete"}},
+         false, file + "Complete"},
         {"the last file closes after the end, close asked", true, {{Started, t1}, {Finished, -1}, {Closed, t2}}, 2,
-         true, {"01.06.2023 09:00:00 - 01.06.2023 09:00:40: Complete"}},
-        {"an error before any file, then the end", true, {{Error, -1}, {Finished, -1}}, 0, false,
-         {" - : Error: the file cannot be created or written"}},
+         true, file + "Complete"},
+        {"an error before any file, then the end", true, {{Error, -1}, {Finished, -1}}, 0, false, " - : " + kFailed},
         {"an error while writing; the failed file closes after it", true,
-         {{Started, t1}, {Error, -1}, {Closed, t2}, {Finished, -1}}, 1, false, {error}},
+         {{Started, t1}, {Error, -1}, {Closed, t2}, {Finished, -1}}, 1, false, file + kFailed},
         {"a file that cannot be opened after a finished one", true, {{Started, t1}, {Closed, t2}, {Error, -1}}, 2,
-         false, {error}},
+         false, file + kFailed},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        auto dialog = makeDialog();
-        auto *closeAfterFinish = widget<QCheckBox>(dialog.get(), "closeAfterFinish");
+        remake();
+        auto *closeAfterFinish = widget<QCheckBox>("closeAfterFinish");
         closeAfterFinish->setChecked(c.closeAfterFinish);
-        QSignalSpy finished(dialog.get(), &QDialog::finished);
         for (size_t i = 0; i < c.reports.size(); ++i) {
-            post(dialog.get(), c.reports[i].first, c.reports[i].second, 0.5);
-            SCOPED_TRACE(testing::Message() << "after report " << i);
-            if (i < c.endsAt) {
-                EXPECT_EQ(buttons(dialog.get())->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-                EXPECT_TRUE(closeAfterFinish->isEnabled());
-            } else {
-                EXPECT_EQ(dialog->isVisible(), !c.closes);
-                EXPECT_TRUE(c.closes || buttons(dialog.get())->standardButtons() == QDialogButtonBox::Close);
-                EXPECT_FALSE(!c.closes && closeAfterFinish->isEnabled());
+            post(c.reports[i].first, c.reports[i].second, 0.5);
+            const bool ended = i >= c.endsAt;
+            EXPECT_EQ(dialog->isVisible(), !(ended && c.closes)) << i;
+            if (!ended || !c.closes) {
+                EXPECT_EQ(closeAfterFinish->isEnabled(), !ended) << i;
+                EXPECT_EQ(buttons()->standardButtons(), ended ? QDialogButtonBox::Close : QDialogButtonBox::Ok | QDialogButtonBox::Cancel) << i;
             }
         }
-        EXPECT_EQ(finished.count(), c.closes ? 1 : 0);
-        EXPECT_EQ(rows(dialog.get()), c.rows);
+        EXPECT_EQ(rows(), QStringList{c.row});
         if (!c.closes) {
-            buttons(dialog.get())->button(QDialogButtonBox::Close)->click();
+            buttons()->button(QDialogButtonBox::Close)->click();
             EXPECT_FALSE(dialog->isVisible());
         }
     }
@@ -333,36 +296,34 @@ TEST_F(ExportDialogTest, ExportsWithTheEngine)
 {
     const QString first = QStringLiteral("01.06.2023 10:00:00 - 01.06.2023 10:00:00: Complete");
     const QString second = QStringLiteral("01.06.2023 10:01:00 - 01.06.2023 10:01:00: Complete");
-    const QString noData = QStringLiteral("No recorded data in the chosen period");
+    const QString firstFile = QStringLiteral("2023.06.01.10.00.00-2023.06.01.10.00.00.mkv");
+    const QString secondFile = QStringLiteral("2023.06.01.10.01.00-2023.06.01.10.01.00.mkv");
     const struct {
         const char *name;
         const char *period;
         int64_t fromMs, toMs;  // of a range
-        QStringList rows;
-        QStringList files;
+        QStringList rows, files;
     } cases[] = {
-        {"whole archive", "radioButtonAll", t0, t0 + 61000, {first, second},
-         {"2023.06.01.10.00.00-2023.06.01.10.00.00.mkv", "2023.06.01.10.01.00-2023.06.01.10.01.00.mkv"}},
-        {"from the gap on", "radioButtonRange", t0 + 30000, t0 + 3600000, {second},
-         {"2023.06.01.10.01.00-2023.06.01.10.01.00.mkv"}},
-        {"ending before it starts", "radioButtonRange", t0 + 60000, t0, {noData}, {}},
+        {"whole archive", "radioButtonAll", t0, t0 + 61000, {first, second}, {firstFile, secondFile}},
+        {"from the gap on", "radioButtonRange", t0 + 30000, t0 + 3600000, {second}, {secondFile}},
+        {"ending before it starts", "radioButtonRange", t0 + 60000, t0, {kNoData}, {}},
         // A period whose start is its end: the blocks at that instant.
-        {"the first block's instant", "radioButtonRange", t0, t0, {first},
-         {"2023.06.01.10.00.00-2023.06.01.10.00.00.mkv"}},
-        {"an instant in the gap", "radioButtonRange", t0 + 30000, t0 + 30000, {noData}, {}},
+        {"the first block's instant", "radioButtonRange", t0, t0, {first}, {firstFile}},
+        {"an instant in the gap", "radioButtonRange", t0 + 30000, t0 + 30000, {kNoData}, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString folder = out.filePath(QString::number(&c - cases));
         ASSERT_TRUE(QDir().mkpath(folder));
-        auto dialog = makeDialog();
-        from(dialog.get())->setDateTime(QDateTime::fromMSecsSinceEpoch(c.fromMs));
-        to(dialog.get())->setDateTime(QDateTime::fromMSecsSinceEpoch(c.toMs));
-        ASSERT_NO_FATAL_FAILURE(start(dialog.get(), c.period, folder));
-        ASSERT_TRUE(waitForEnd(dialog.get()));
-        EXPECT_EQ(rows(dialog.get()), c.rows);
+        remake();
+        from()->setDateTime(QDateTime::fromMSecsSinceEpoch(c.fromMs));
+        to()->setDateTime(QDateTime::fromMSecsSinceEpoch(c.toMs));
+        ASSERT_NO_FATAL_FAILURE(start(c.period, folder));
+        ASSERT_TRUE(waitForEnd());
+        EXPECT_EQ(rows(), c.rows);
+        // Of a zero-length period the one block is all of it.
         if (c.fromMs == c.toMs && !c.files.isEmpty()) {
-            EXPECT_EQ(model(dialog.get())->index(0, 0).data(statusrole::Progress).toDouble(), 1.0);
+            EXPECT_EQ(model()->index(0, 0).data(statusrole::Progress).toDouble(), 1.0);
         }
         dialog.reset();
         EXPECT_EQ(harness::mkvFiles(folder), c.files);
@@ -372,23 +333,20 @@ TEST_F(ExportDialogTest, ExportsWithTheEngine)
 
 TEST_F(ExportDialogTest, AnExportThatCannotStartIsAnErrorThatStaysOpen)
 {
-    for (bool panel : {true, false}) {
-        if (!panel)
-            services.unpublish(&manager);
-        auto dialog = makeDialog();
-        widget<QCheckBox>(dialog.get(), "closeAfterFinish")->setChecked(true);
-        archive->hasReader = !panel;  // without a reader no engine can start
-        archive->hasIndex = false;    // ... with one but no index, the archive is empty
-        ASSERT_NO_FATAL_FAILURE(start(dialog.get(), "radioButtonRange", out.path()));
-        if (panel) {
-            EXPECT_EQ(rows(dialog.get()), QStringList{" - : Error: the file cannot be created or written"});
-            EXPECT_TRUE(dialog->isVisible());
-            EXPECT_EQ(buttons(dialog.get())->standardButtons(), QDialogButtonBox::Close);
-        } else {
-            // Without the archive panel the export still runs, and closes as asked.
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 30000));
-        }
-    }
+    widget<QCheckBox>("closeAfterFinish")->setChecked(true);
+    archive->hasReader = false;
+    ASSERT_NO_FATAL_FAILURE(start("radioButtonRange", out.path()));
+    EXPECT_EQ(rows(), QStringList{" - : " + kFailed});
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(buttons()->standardButtons(), QDialogButtonBox::Close);
+    // Without the archive panel an export still runs (and closes as asked).
+    services.unpublish(&manager);
+    archive->hasReader = true;
+    remake();
+    widget<QCheckBox>("closeAfterFinish")->setChecked(true);
+    ASSERT_NO_FATAL_FAILURE(start("radioButtonAll", out.path()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 30000));
+    EXPECT_EQ(harness::mkvFiles(out.path()).size(), 2);
     EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
 }
 
@@ -403,10 +361,9 @@ TEST_F(ExportDialogTest, ClosingDuringAnExportLeavesACompleteFile)
             return true;
         };
     };
-    auto dialog = makeDialog();
-    to(dialog.get())->setDateTime(QDateTime::fromMSecsSinceEpoch(t0 + 864000000));
-    ASSERT_NO_FATAL_FAILURE(start(dialog.get(), "radioButtonRange", out.path()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model(dialog.get())->rowCount() > 0; }, 30000));
+    to()->setDateTime(QDateTime::fromMSecsSinceEpoch(t0 + 864000000));
+    ASSERT_NO_FATAL_FAILURE(start("radioButtonRange", out.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model()->rowCount() > 0; }, 30000));
     dialog.reset();  // stops the engine and waits for its thread
     EXPECT_EQ(QDir(out.path()).entryList({QStringLiteral("tmpchunk*")}, QDir::Files), QStringList());
     const QStringList files = harness::mkvFiles(out.path());

@@ -11,22 +11,12 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
 
 const char kPermission[] = "PERM_GROUP_ARCHIVE/PERM_NAME_EXPORT_ARCHIVE";
-
-struct ButtonKind {
-    using Control = ControlButton;
-    static bool visible(Control *c) { return !c->isHidden(); }
-};
-struct ActionKind {
-    using Control = MenuAction;
-    static bool visible(Control *c) { return c->isVisible(); }
-};
 
 // Events that look like the client's but are subclasses of them.
 class DerivedFrameEvent : public vo::QEvent_VideoFrameGuiPlugin {};
@@ -36,17 +26,21 @@ public:
     using secure::SecureEvent::SecureEvent;
 };
 
-template <class Kind>
+bool visible(ControlButton *button) { return !button->isHidden(); }
+bool visible(MenuAction *action) { return action->isVisible(); }
+
+template <class Control>
 class FrameControlsTest : public testing::Test {
 protected:
-    using Control = typename Kind::Control;
+    static constexpr bool kButton = std::is_same<Control, ControlButton>::value;
+    using Step = std::tuple<const char *, std::function<void()>, bool>;
 
     void SetUp() override
     {
         velt::registerTranslator();
         services.publish(&manager);
         services.sessions->logIn(QStringLiteral("alice"));
-        services.security->grant(QStringLiteral("alice"), kPermission);
+        permission(true);
         deliver();
     }
     void TearDown() override
@@ -57,11 +51,20 @@ protected:
 
     void make()
     {
+        delete control;
         control = new Control(&manager, ComponentRef<IVideoFrame>(frame), 3, &host);
         frame->addPluginObject(control);
     }
     static void deliver() { QCoreApplication::sendPostedEvents(); }
-    // Posts `event` to the control alone, the managers' own events dropped.
+    void permission(bool granted)
+    {
+        if (granted)
+            services.security->grant(QStringLiteral("alice"), kPermission);
+        else
+            services.security->revoke(QStringLiteral("alice"), kPermission);
+    }
+    // Delivers `event` to the control alone, the managers' and the frame's
+    // own events dropped.
     void postOnly(QEvent *event)
     {
         QCoreApplication::removePostedEvents(control);
@@ -69,7 +72,16 @@ protected:
         deliver();
     }
     void showArchive() { frame->showArchive(fakes::archiveSource(std::make_shared<fakes::Archive>())); }
-    // Opens the control's dialog; its class and parent, if one opened.
+    // Runs each step and then what it posted; `state` is to be as expected.
+    void run(const std::vector<Step> &steps, const std::function<bool()> &state)
+    {
+        for (const auto &[what, step, expected] : steps) {
+            step();
+            deliver();
+            EXPECT_EQ(state(), expected) << what;
+        }
+    }
+    // The class and parent of the dialog the control opens, if one opens.
     std::pair<QString, QObject *> open()
     {
         std::pair<QString, QObject *> opened;
@@ -91,111 +103,98 @@ protected:
     Control *control = nullptr;
 };
 
-using Kinds = testing::Types<ButtonKind, ActionKind>;
-TYPED_TEST_SUITE(FrameControlsTest, Kinds);
+using Controls = testing::Types<ControlButton, MenuAction>;
+TYPED_TEST_SUITE(FrameControlsTest, Controls);
 
 TYPED_TEST(FrameControlsTest, EnabledOnlyForAnArchiveAndTheExportPermission)
 {
     auto &t = *this;
-    const QString alice = QStringLiteral("alice");
-    const auto permission = [&](bool granted) {
-        if (granted)
-            t.services.security->grant(alice, kPermission);
-        else
-            t.services.security->revoke(alice, kPermission);
-    };
-    const struct {
-        const char *what;
-        std::function<void()> step;
-        bool enabled;
-    } steps[] = {
-        {"no source", [] {}, false},
-        {"live video", [&] { t.frame->showLive(QStringLiteral("cam 1")); }, false},
-        {"an archive", [&] { t.showArchive(); }, true},
-        {"permission withdrawn", [&] { permission(false); }, false},
-        {"permission granted", [&] { permission(true); }, true},
-        {"another user signs in", [&] { t.services.sessions->logIn(QStringLiteral("bob")); }, false},
-        {"alice signs in again", [&] { t.services.sessions->logIn(alice); }, true},
-        // From here the managers' own events are dropped: only the test's count.
-        {"withdrawn, told another session's change",
-         [&] {
-             permission(false);
-             for (int i = 0; i < 16; ++i) {
-                 secure::SessionId other = t.services.sessions->currentSessionId();
-                 other.bytes[i] ^= 0x01;
-                 t.postOnly(new secure::SecureEvent(other));
-             }
-         },
-         true},
-        {"told this session's change by a subclass",
-         [&] { t.postOnly(new DerivedSecureEvent(t.services.sessions->currentSessionId())); }, false},
-        {"granted, told a subclass of the user-session event",
-         [&] {
-             permission(true);
-             t.postOnly(new DerivedUserSessionEvent);
-         },
-         false},
-        {"told the user-session event", [&] { t.postOnly(new secure::UserSessionEvent); }, true},
-        {"nothing shown, told a subclass of the frame's event",
-         [&] {
-             t.frame->showNothing();
-             t.postOnly(new DerivedFrameEvent);
-             t.postOnly(new QEvent(QEvent::Type(vo::VideoFrameGuiPluginEventType + 50)));
-         },
-         true},
-        {"told the frame's event", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, false},
-    };
+    const auto session = [&] { return t.services.sessions->currentSessionId(); };
     t.make();
-    for (const auto &s : steps) {
-        s.step();
-        t.deliver();
-        EXPECT_EQ(t.control->isEnabled(), s.enabled) << s.what;
-    }
+    t.run({{"no source", [] {}, false},
+           {"live video", [&] { t.frame->showLive(QStringLiteral("cam 1")); }, false},
+           {"an archive", [&] { t.showArchive(); }, true},
+           {"permission withdrawn", [&] { t.permission(false); }, false},
+           {"permission granted", [&] { t.permission(true); }, true},
+           {"another user signs in", [&] { t.services.sessions->logIn(QStringLiteral("bob")); }, false},
+           {"alice signs in again", [&] { t.services.sessions->logIn(QStringLiteral("alice")); }, true},
+           // From here the managers' and the frame's own events are dropped.
+           {"withdrawn, told of other sessions",
+            [&] {
+                t.permission(false);
+                for (int i = 0; i < 16; ++i) {
+                    secure::SessionId other = session();
+                    other.bytes[i] ^= 0x01;
+                    t.postOnly(new secure::SecureEvent(other));
+                }
+            },
+            true},
+           {"told of this session by a subclass", [&] { t.postOnly(new DerivedSecureEvent(session())); }, false},
+           {"granted, told by a subclass of the user-session event",
+            [&] {
+                t.permission(true);
+                t.postOnly(new DerivedUserSessionEvent);
+            },
+            false},
+           {"told the user-session event", [&] { t.postOnly(new secure::UserSessionEvent); }, true},
+           {"nothing shown, told by a subclass of the frame's event",
+            [&] {
+                t.frame->showNothing();
+                t.postOnly(new DerivedFrameEvent);
+                t.postOnly(new QEvent(QEvent::Type(vo::VideoFrameGuiPluginEventType + 50)));
+            },
+            true},
+           {"told the frame's event", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, false}},
+          [&] { return t.control->isEnabled(); });
 }
 
 TYPED_TEST(FrameControlsTest, ListensToTheManagersThereAre)
 {
-    this->make();
-    EXPECT_EQ(this->services.security->listenerCount(), 1);
-    EXPECT_EQ(this->services.sessions->listenerCount(), 1);
-    delete this->control;
-    this->control = nullptr;
-    EXPECT_EQ(this->services.security->listenerCount(), 0);
-    EXPECT_EQ(this->services.sessions->listenerCount(), 0);
-
+    auto &t = *this;
+    t.showArchive();
+    t.make();
+    EXPECT_EQ(t.services.security->listenerCount() + t.services.sessions->listenerCount(), 2);
+    delete t.control;
+    t.control = nullptr;
+    EXPECT_EQ(t.services.security->listenerCount() + t.services.sessions->listenerCount(), 0);
     // Without a security manager never enabled.
-    this->showArchive();
-    this->manager.removeComponent(guids::kSecureManager);
-    this->make();
-    EXPECT_FALSE(this->control->isEnabled());
-    EXPECT_EQ(this->services.sessions->listenerCount(), 1);
-    delete this->control;
-
+    t.manager.removeComponent(guids::kSecureManager);
+    t.make();
+    EXPECT_FALSE(t.control->isEnabled());
     // Without a session manager security events are not asked about; a
     // user-session event still is.
-    this->services.publish(&this->manager);
-    this->manager.removeComponent(guids::kUserSessionManager);
-    this->make();
-    EXPECT_TRUE(this->control->isEnabled());
-    EXPECT_EQ(this->services.sessions->listenerCount(), 0);
-    this->services.security->revoke(QStringLiteral("alice"), kPermission);
-    this->postOnly(new secure::SecureEvent(this->services.sessions->currentSessionId()));
-    EXPECT_TRUE(this->control->isEnabled());
-    this->postOnly(new secure::UserSessionEvent);
-    EXPECT_FALSE(this->control->isEnabled());
+    t.services.publish(&t.manager);
+    t.manager.removeComponent(guids::kUserSessionManager);
+    t.make();
+    EXPECT_EQ(t.services.sessions->listenerCount(), 0);
+    t.run({{"told of this session",
+            [&] {
+                t.permission(false);
+                t.postOnly(new secure::SecureEvent(t.services.sessions->currentSessionId()));
+            },
+            true},
+           {"told the user-session event", [&] { t.postOnly(new secure::UserSessionEvent); }, false}},
+          [&] { return t.control->isEnabled(); });
 }
 
+// Visible as the frame says; show requests move the button only, within
+// what the frame allows, until the frame's next update.
 TYPED_TEST(FrameControlsTest, VisibleAsTheFrameSays)
 {
-    this->frame->setPluginGuiVisible(false);
-    this->make();
-    EXPECT_FALSE(TypeParam::visible(this->control));
-    this->frame->setPluginGuiVisible(true);
-    this->postOnly(new vo::QEvent_VideoFrameGuiPlugin);
-    EXPECT_TRUE(TypeParam::visible(this->control));
-    // Show requests move the button only; the action ignores them.
-    this->postOnly(new vo::GuiPluginShowEvent(false));
-    EXPECT_EQ(TypeParam::visible(this->control), (std::is_same<TypeParam, ActionKind>::value));
+    auto &t = *this;
+    const bool button = t.kButton;
+    t.make();
+    t.run({{"the frame hides them", [&] { t.frame->setPluginGuiVisible(false); }, !button},
+           {"asked to show", [&] { t.postOnly(new vo::GuiPluginShowEvent(true)); }, !button},
+           {"told the frame's state", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, false},
+           {"the frame shows them, asked to hide",
+            [&] {
+                t.frame->setPluginGuiVisible(true);
+                t.postOnly(new vo::GuiPluginShowEvent(false));
+            },
+            false},
+           {"told the frame's state", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, true}},
+          [&] { return visible(t.control); });
 }
 
 TYPED_TEST(FrameControlsTest, OpensTheDialogForAnArchiveOnly)
@@ -204,48 +203,9 @@ TYPED_TEST(FrameControlsTest, OpensTheDialogForAnArchiveOnly)
     this->make();
     EXPECT_EQ(this->open().first, QString());
     this->showArchive();
-    const auto opened = this->open();
-    EXPECT_EQ(opened.first, QStringLiteral("ExportDialog"));
     // The button is the dialog's parent; the action has no widget to offer.
-    EXPECT_EQ(opened.second, (std::is_same<TypeParam, ButtonKind>::value ? this->control : nullptr));
-}
-
-using ButtonTest = FrameControlsTest<ButtonKind>;
-
-TEST_F(ButtonTest, ShowRequestsWithinWhatTheFrameAllows)
-{
-    make();
-    // Asked to show while the frame keeps its controls hidden: stays hidden.
-    frame->setPluginGuiVisible(false);
-    deliver();
-    postOnly(new vo::GuiPluginShowEvent(true));
-    EXPECT_TRUE(control->isHidden());
-    // Asked to hide while the frame shows them: hidden until the next update.
-    frame->setPluginGuiVisible(true);
-    postOnly(new vo::GuiPluginShowEvent(false));
-    EXPECT_TRUE(control->isHidden());
-    frame->showNothing();
-    deliver();
-    EXPECT_FALSE(control->isHidden());
-}
-
-TEST(FrameControlsLook, TranslatedTextAndIcon)
-{
-    velt::registerTranslator();
-    velt::ComponentManager manager;
-    auto frame = velt::makeRef(new clientui::VideoFrame, "clientui::VideoFrame");
-    QWidget host;
-    // The icon is found relative to the client's working directory.
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(velt::dataDir()));
-    ControlButton button(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
-    QDir::setCurrent(previous);
-    EXPECT_EQ(button.toolTip(), QStringLiteral("Export archive"));
-    EXPECT_TRUE(button.icon().availableSizes().contains(QSize(16, 16)));
-    EXPECT_TRUE(button.autoRaise());
-    MenuAction action(&manager, ComponentRef<IVideoFrame>(frame), 0, &host);
-    EXPECT_EQ(action.text(), QStringLiteral("Export archive"));
-    EXPECT_TRUE(host.actions().contains(&action));
+    const std::pair<QString, QObject *> opened{"ExportDialog", this->kButton ? this->control : nullptr};
+    EXPECT_EQ(this->open(), opened);
 }
 
 }  // namespace
