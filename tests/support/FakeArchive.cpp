@@ -16,8 +16,6 @@ namespace fakes {
 
 namespace {
 
-using ArchivePtr = std::shared_ptr<Archive>;
-
 class Queue : public IEncodedDataQueue {
 public:
     Archive::Generator next;
@@ -44,9 +42,22 @@ public:
     void setMode(int32_t) override {}
 };
 
-class Index : public IFragmentIndex {
+// Every component of the archive but the queue; each reference handed out
+// is an object of its own, sharing the archive.
+class Component : public IArchiveVideoSource, public IArchiveReader, public IFragmentIndex, public IBlockSource {
 public:
-    explicit Index(const ArchivePtr &archive) : _archive(archive) {}
+    explicit Component(const std::shared_ptr<Archive> &archive) : _archive(archive) {}
+
+    QString channelName() const override { return QStringLiteral("fake"); }
+    ComponentRef<IArchiveReader> archiveReader() override { return make<IArchiveReader>(_archive->hasReader); }
+    ComponentRef<IVideoSource> videoSource() override { return make<IVideoSource>(true); }
+
+    int64_t beginTime() override { return _archive->firstMs; }
+    int64_t endTime() override { return _archive->lastMs; }
+    ComponentRef<IPolymorph> hold() override { return {}; }
+    ComponentRef<IFragmentIndex> fragmentIndex() override { return make<IFragmentIndex>(_archive->hasIndex); }
+    ComponentRef<IBlockSource> blockSource() override { return make<IBlockSource>(_archive->hasBlockSource); }
+
     void fragments(std::vector<Fragment> *out, int *) override
     {
         out->insert(out->end(), _archive->fragments.begin(), _archive->fragments.end());
@@ -60,13 +71,6 @@ public:
         return !_archive->fragments.empty();
     }
 
-private:
-    ArchivePtr _archive;
-};
-
-class BlockSource : public IBlockSource {
-public:
-    explicit BlockSource(const ArchivePtr &archive) : _archive(archive) {}
     void feed(int64_t fromMs, ComponentRef<IEncodedDataQueue> queue) override
     {
         auto *fake = dynamic_cast<Queue *>(queue.get());
@@ -77,63 +81,19 @@ public:
             return;
         }
         auto blocks = std::make_shared<std::vector<Block>>();
-        for (const Block &block : _archive->script) {
-            if (block.atMs >= fromMs)
-                blocks->push_back(block);
-        }
-        fake->next = [blocks, i = size_t(0)](Block *out) mutable {
-            if (i == blocks->size())
-                return false;
-            *out = (*blocks)[i++];
-            return true;
-        };
+        std::copy_if(_archive->script.begin(), _archive->script.end(), std::back_inserter(*blocks),
+                     [fromMs](const Block &block) { return block.atMs >= fromMs; });
+        fake->next = [blocks, i = size_t(0)](Block *out) mutable { return i < blocks->size() && (*out = (*blocks)[i++], true); };
     }
 
 private:
-    ArchivePtr _archive;
-};
-
-class Reader : public IArchiveReader {
-public:
-    explicit Reader(const ArchivePtr &archive) : _archive(archive) {}
-    int64_t beginTime() override { return _archive->firstMs; }
-    int64_t endTime() override { return _archive->lastMs; }
-    ComponentRef<IPolymorph> hold() override { return ComponentRef<IPolymorph>(); }
-    ComponentRef<IFragmentIndex> fragmentIndex() override
+    template <class I>
+    ComponentRef<I> make(bool present)
     {
-        if (!_archive->hasIndex)
-            return ComponentRef<IFragmentIndex>();
-        return velt::makeRef<IFragmentIndex>(new Index(_archive), "fakes::Index");
-    }
-    ComponentRef<IBlockSource> blockSource() override
-    {
-        if (!_archive->hasBlockSource)
-            return ComponentRef<IBlockSource>();
-        return velt::makeRef<IBlockSource>(new BlockSource(_archive), "fakes::BlockSource");
+        return present ? velt::makeRef<I>(new Component(_archive), "fakes::Component") : ComponentRef<I>();
     }
 
-private:
-    ArchivePtr _archive;
-};
-
-// The archive video source, and (as its video source) the same class again.
-class Source : public IArchiveVideoSource {
-public:
-    explicit Source(const ArchivePtr &archive) : _archive(archive) {}
-    QString channelName() const override { return QStringLiteral("fake"); }
-    ComponentRef<IArchiveReader> archiveReader() override
-    {
-        if (!_archive->hasReader)
-            return ComponentRef<IArchiveReader>();
-        return velt::makeRef<IArchiveReader>(new Reader(_archive), "fakes::Reader");
-    }
-    ComponentRef<IVideoSource> videoSource() override
-    {
-        return velt::makeRef<IVideoSource>(new Source(_archive), "fakes::Video");
-    }
-
-private:
-    ArchivePtr _archive;
+    std::shared_ptr<Archive> _archive;
 };
 
 constexpr int kCodeBytes = 4;
@@ -224,7 +184,7 @@ void Archive::setFragments(const std::vector<std::pair<int64_t, int64_t>> &range
 
 ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive)
 {
-    return velt::makeRef<IArchiveVideoSource>(new Source(archive), "fakes::Source");
+    return velt::makeRef<IArchiveVideoSource>(new Component(archive), "fakes::Source");
 }
 
 void registerQueue()

@@ -16,59 +16,43 @@ extern "C" {
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
-#include <memory>
 
 namespace harness {
 
 namespace {
 
-// Decodes packets pushed in order and collects the MD5 of each picture.
-class Decoder {
-public:
-    Decoder(AVCodecID id, const AVCodecParameters *parameters)
-        : _context(avcodec_alloc_context3(avcodec_find_decoder(id))), _packet(av_packet_alloc()), _frame(av_frame_alloc())
-    {
-        if (parameters)
-            avcodec_parameters_to_context(_context, parameters);
-        _context->thread_count = 1;
-        avcodec_open2(_context, avcodec_find_decoder(id), nullptr);
-    }
-    ~Decoder()
-    {
-        av_frame_free(&_frame);
-        av_packet_free(&_packet);
-        avcodec_free_context(&_context);
-    }
-
-    // Null `data` drains the decoder.
-    void push(const uint8_t *data, int size)
-    {
-        if (data) {
-            av_new_packet(_packet, size);
-            memcpy(_packet->data, data, size_t(size));
-        }
-        avcodec_send_packet(_context, data ? _packet : nullptr);
-        av_packet_unref(_packet);
-        while (avcodec_receive_frame(_context, _frame) == 0) {
-            const auto format = AVPixelFormat(_frame->format);
-            QByteArray bytes(av_image_get_buffer_size(format, _frame->width, _frame->height, 1), Qt::Uninitialized);
-            av_image_copy_to_buffer(reinterpret_cast<uint8_t *>(bytes.data()), int(bytes.size()), _frame->data,
-                                    _frame->linesize, format, _frame->width, _frame->height, 1);
-            frames.push_back(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+// The MD5 of each picture that `packets` decode to, in order.
+std::vector<QByteArray> decode(AVCodecID id, const AVCodecParameters *parameters, const std::vector<QByteArray> &packets)
+{
+    std::vector<QByteArray> pictures;
+    AVCodecContext *context = avcodec_alloc_context3(avcodec_find_decoder(id));
+    if (parameters)
+        avcodec_parameters_to_context(context, parameters);
+    context->thread_count = 1;
+    avcodec_open2(context, avcodec_find_decoder(id), nullptr);
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    for (size_t i = 0; i <= packets.size(); ++i) {
+        if (i < packets.size() && av_new_packet(packet, int(packets[i].size())) == 0)
+            memcpy(packet->data, packets[i].constData(), size_t(packets[i].size()));
+        avcodec_send_packet(context, i < packets.size() ? packet : nullptr);  // then drained
+        av_packet_unref(packet);
+        while (avcodec_receive_frame(context, frame) == 0) {
+            const auto format = AVPixelFormat(frame->format);
+            QByteArray bytes(av_image_get_buffer_size(format, frame->width, frame->height, 1), Qt::Uninitialized);
+            av_image_copy_to_buffer(reinterpret_cast<uint8_t *>(bytes.data()), int(bytes.size()), frame->data,
+                                    frame->linesize, format, frame->width, frame->height, 1);
+            pictures.push_back(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
         }
     }
-
-    std::vector<QByteArray> frames;
-
-private:
-    AVCodecContext *_context;
-    AVPacket *_packet;
-    AVFrame *_frame;
-};
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return pictures;
+}
 
 QString metadata(const AVDictionary *dictionary, const char *key)
 {
@@ -111,7 +95,7 @@ void ReportLog::customEvent(QEvent *event)
 bool ExportRun::begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
                       const Request &request, bool postStart)
 {
-    controller = Controller::create(source, manager, request.nullReceiver ? nullptr : &log, request.dir,
+    controller = Controller::create(source, manager, &log, request.dir,
                                     request.limitEnabled, request.limitMb, request.debugLevel);
     if (!controller)
         return false;
@@ -119,19 +103,6 @@ bool ExportRun::begin(const ComponentRef<IArchiveVideoSource> &source, IComponen
     controller->moveToThread(&thread);
     if (postStart)
         QCoreApplication::postEvent(controller, new ExportEvent(0, request.fromMs, request.toMs));
-    return true;
-}
-
-bool ExportRun::waitFor(const std::function<bool()> &done, int guardMs)
-{
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > guardMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(1);
-    }
     return true;
 }
 
@@ -178,7 +149,7 @@ std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Reques
     }
     std::vector<Result> results;
     for (const auto &r : running) {
-        EXPECT_TRUE(r->run.waitFor([&] { return !r->run.controller || r->run.ended(); })) << "the export did not end";
+        EXPECT_TRUE(!r->run.controller || r->run.waitForEnd()) << "the export did not end";
         r->run.finish();
         r->manager.clear();
         r->source.reset();
@@ -207,32 +178,30 @@ FileContents readFile(const QString &path)
         const AVChapter *chapter = input->chapters[i];
         contents.chapters.emplace_back(toMs(chapter->start, chapter->time_base), metadata(chapter->metadata, "title"));
     }
-    std::unique_ptr<Decoder> decoder;
+    const AVCodecParameters *video = nullptr;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVCodecParameters *par = input->streams[i]->codecpar;
-        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-            contents.videoCodec = QString::fromLatin1(avcodec_get_name(par->codec_id));
-            contents.width = par->width;
-            decoder = std::make_unique<Decoder>(par->codec_id, par);
-        }
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            video = input->streams[i]->codecpar;
     }
+    std::vector<QByteArray> pictures;
     AVPacket *packet = av_packet_alloc();
     while (av_read_frame(input, packet) >= 0) {
         const AVStream *stream = input->streams[packet->stream_index];
-        const bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        contents.packets.push_back(Packet{packet->stream_index, video, toMs(packet->pts, stream->time_base),
-                                          (packet->flags & AV_PKT_FLAG_KEY) != 0,
+        const bool isVideo = stream->codecpar == video;
+        contents.packets.push_back(Packet{packet->stream_index, isVideo, (packet->flags & AV_PKT_FLAG_KEY) != 0,
+                                          toMs(packet->pts, stream->time_base),
                                           QByteArray(reinterpret_cast<const char *>(packet->data), packet->size)});
-        if (video && decoder)
-            decoder->push(packet->data, packet->size);
+        if (isVideo)
+            pictures.push_back(contents.packets.back().data);
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
-    avformat_close_input(&input);
-    if (decoder) {
-        decoder->push(nullptr, 0);
-        contents.frames = decoder->frames;
+    if (video) {
+        contents.videoCodec = QString::fromLatin1(avcodec_get_name(video->codec_id));
+        contents.width = video->width;
+        contents.frames = decode(video->codec_id, video, pictures);
     }
+    avformat_close_input(&input);
     return contents;
 }
 
@@ -334,18 +303,15 @@ void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool on
 
 std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks)
 {
-    std::unique_ptr<Decoder> decoder;
+    uint32_t code = 0;
+    std::vector<QByteArray> pictures;
     for (const ArchiveBlock &block : blocks) {
-        if (block.stream != 0 || (!decoder && !block.key))
+        if (block.stream != 0 || (!block.key && pictures.empty()))
             continue;
-        if (!decoder)
-            decoder = std::make_unique<Decoder>(codecs::codecIdOf(fourcc::of(block.payload)), nullptr);
-        decoder->push(reinterpret_cast<const uint8_t *>(block.payload.constData()) + 4, int(block.payload.size()) - 4);
+        code = code ? code : fourcc::of(block.payload);
+        pictures.push_back(block.payload.mid(4));
     }
-    if (!decoder)
-        return {};
-    decoder->push(nullptr, 0);
-    return decoder->frames;
+    return pictures.empty() ? pictures : decode(codecs::codecIdOf(code), nullptr, pictures);
 }
 
 QByteArray storedBytes(const ArchiveBlock &block)
@@ -386,7 +352,7 @@ QString FakeExportTest::exportToEnd(const Request &r, int readyAfterKeyBlocks)
     run.log.reports.clear();
     if (!run.begin(fakes::archiveSource(archive), &components, r))
         return QStringLiteral("no controller");
-    const bool ended = run.waitFor([this] { return run.ended(); }, 10000);
+    const bool ended = run.waitForEnd(10000);
     run.finish();
     return (ended ? QString() : QStringLiteral("hung: ")) + run.log.reports.summary();
 }

@@ -1,10 +1,7 @@
-// Runs exports the way the export dialog does (the controller made on the
-// test thread, moved to a worker thread of its own, started with a posted
-// ExportEvent, ended with stop(), deleteLater() and the thread's end) and
-// reads back what they wrote: the .mkv files through libavformat and
-// libavcodec, the checksum files and the export records. Archives are the
-// fake archive, or real ones made with the velt-archive tool and read
-// through the stand-in client's archive components.
+// Runs exports the way the export dialog does and reads back what they wrote
+// (the .mkv files through libavformat and libavcodec, the checksum files, the
+// export records), from the fake archive or from real ones that the
+// velt-archive tool makes and the stand-in client's components read.
 #ifndef TESTS_PLUGIN_EXPORT_HARNESS_H_
 #define TESTS_PLUGIN_EXPORT_HARNESS_H_
 
@@ -16,8 +13,8 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
-#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -30,12 +27,10 @@ namespace harness {
 constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
 
 struct Report {
-    uint32_t kind;
-    uint32_t code;
+    uint32_t kind, code;
     double progress;
     int64_t timeMs;
 };
-
 struct Reports : std::vector<Report> {
     int count(uint32_t kind) const;
     // In order, progress left out: "started@1000 closed@1081 error1000002
@@ -51,7 +46,6 @@ public:
 protected:
     void customEvent(QEvent *event) override;
 };
-
 struct Request {
     QString dir;
     int64_t fromMs = 0;
@@ -59,21 +53,23 @@ struct Request {
     bool limitEnabled = false;
     int limitMb = 0;
     int debugLevel = 0;
-    bool nullReceiver = false;
 };
 
+// One export as the dialog runs it: the controller made on the test thread,
+// moved to a worker thread of its own, started with a posted ExportEvent,
+// ended with stop(), deleteLater() and the end of the thread.
 struct ExportRun {
     ~ExportRun() { finish(); }
-    // Creates the controller, starts its thread and posts the start request
-    // (unless told not to). False when create() gives no controller.
+    // False when create() gives no controller.
     bool begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request,
                bool postStart = true);
-    // Processes the test thread's events until `done` holds; false after the
-    // guard time (a hung export).
-    bool waitFor(const std::function<bool()> &done, int guardMs = 120000);
-    bool ended() const { return log.reports.count(ControllerEvent::Finished) + log.reports.count(ControllerEvent::Error) > 0; }
-    // Stops and destroys the controller as the dialog does, waits for the
-    // thread and collects the reports posted until then.
+    // Processes events until the end is reported; false when it is not.
+    bool waitForEnd(int timeoutMs = 120000)
+    {
+        const auto ended = [this] { return log.reports.count(ControllerEvent::Finished) + log.reports.count(ControllerEvent::Error); };
+        return QTest::qWaitFor(ended, timeoutMs);
+    }
+    // Also collects the reports posted until the thread's end.
     void finish();
 
     Controller *controller = nullptr;
@@ -91,7 +87,7 @@ struct Result {
     QStringList files;  // paths of the *.mkv in the output folder, sorted
 };
 // Exports each archive folder with its request, all at the same time, each
-// with components of its own (as two clients would), and waits for the ends.
+// with components of its own (as two clients would).
 std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Request>> &jobs);
 inline Result runExport(const QString &archiveDir, const Request &request)
 {
@@ -100,19 +96,16 @@ inline Result runExport(const QString &archiveDir, const Request &request)
 
 struct Packet {
     int stream;  // index in the file
-    bool video;
+    bool video, key;
     int64_t ptsMs;
-    bool key;
     QByteArray data;
 };
-
 struct FileContents {
     QString videoCodec;  // libavcodec's name; empty without video
     int width = 0;
     std::vector<Packet> packets;
     std::vector<QByteArray> frames;  // MD5 of each decoded picture
-    QString creationTime;
-    QString title;
+    QString creationTime, title;
     std::vector<std::pair<int64_t, QString>> chapters;  // start ms, title
 };
 
@@ -147,8 +140,8 @@ std::vector<QByteArray> decodeVideo(const std::vector<ArchiveBlock> &blocks);
 // The bytes a file stores of an audio block: no code, no ADTS header.
 QByteArray storedBytes(const ArchiveBlock &block);
 
-// The export engine against the fake archive and fake codecs; the output
-// goes to a temporary folder.
+// The export engine against the fake archive and fake codecs, writing into a
+// temporary folder.
 class FakeExportTest : public testing::Test {
 protected:
     FakeExportTest();

@@ -10,29 +10,23 @@
 
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <typeinfo>
 
 namespace {
 
-// The runtime's trace calls made in this binary, recorded: its definitions
-// of the two functions take precedence over libvelt's, which they pass the
-// calls on to (so the ledger still sees them).
+// The runtime's trace calls made in this binary (on its one thread), as
+// recorded by its own definitions of the two functions below, which take
+// precedence over libvelt's and pass the calls on to them.
 struct TraceCall {
     bool remove;
     const RefCounter *counter;
     std::string description;  // of an Add
     int converted;            // of an Add
 };
-std::mutex g_traceMutex;
 std::vector<TraceCall> g_traces;
+const std::vector<TraceCall> &traces() { return g_traces; }
 
-std::vector<TraceCall> traces()
-{
-    std::lock_guard<std::mutex> lock(g_traceMutex);
-    return g_traces;
-}
-
+// The runtime's entry points have C++ linkage: looked up by mangled name.
 template <class F>
 F runtimeFunction(const char *mangledName)
 {
@@ -67,7 +61,6 @@ protected:
     void SetUp() override
     {
         g_destroyed = 0;
-        std::lock_guard<std::mutex> lock(g_traceMutex);
         g_traces.clear();
         velt::registerFactory(kName, [] { return static_cast<void *>(static_cast<IVideoSource *>(new ArchiveSource)); });
     }
@@ -202,25 +195,17 @@ TEST_F(ComponentRefTest, ConvertingAMalformedReferenceFailsTheInvariant)
 
 }  // namespace
 
-// The runtime's entry points have C++ linkage: looked up by mangled name.
 void VeltObjectTrace_Add(RefCounter *counter, const char *description, int converted)
 {
     static const auto runtimeAdd =
         runtimeFunction<void (*)(RefCounter *, const char *, int)>("_Z19VeltObjectTrace_AddP10RefCounterPKci");
-    {
-        std::lock_guard<std::mutex> lock(g_traceMutex);
-        g_traces.push_back({false, counter, description ? description : "", converted});
-    }
+    g_traces.push_back({false, counter, description ? description : "", converted});
     runtimeAdd(counter, description, converted);
 }
 
 void VeltObjectTrace_Remove(RefCounter *counter)
 {
-    static const auto runtimeRemove =
-        runtimeFunction<void (*)(RefCounter *)>("_Z22VeltObjectTrace_RemoveP10RefCounter");
-    {
-        std::lock_guard<std::mutex> lock(g_traceMutex);
-        g_traces.push_back({true, counter, std::string(), 0});
-    }
+    static const auto runtimeRemove = runtimeFunction<void (*)(RefCounter *)>("_Z22VeltObjectTrace_RemoveP10RefCounter");
+    g_traces.push_back({true, counter, std::string(), 0});
     runtimeRemove(counter);
 }

@@ -1,10 +1,15 @@
-// The read pump and the splitting rules against scripted blocks: where files
-// start and what they hold, and the lines the engine prints on the way.
+// The export engine on its worker thread against scripted blocks, started as
+// the dialog starts it: where an export begins, how it fails and ends early,
+// its progress; where files start and what they hold; the lines it prints.
 #include "tests/plugin/export/Harness.h"
 #include "tests/support/MessageCapture.h"
 
+#include "plugin/host/Guids.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QSet>
+#include <QTimerEvent>
 #include <set>
 
 namespace harness {
@@ -24,11 +29,11 @@ Blocks operator+(Blocks a, const Blocks &b)
     return a;
 }
 
-// Video and audio every 40 ms from `fromMs` to `toMs`, audio 1 ms after video.
-Blocks both(int64_t fromMs, int64_t toMs)
+// Video and audio every `stepMs` from `fromMs` to `toMs`, audio 1 ms after video.
+Blocks both(int64_t fromMs, int64_t toMs, int64_t stepMs = 40)
 {
     Blocks blocks;
-    for (int64_t t = fromMs; t <= toMs; t += 40)
+    for (int64_t t = fromMs; t <= toMs; t += stepMs)
         blocks = blocks + Blocks{video(t), audio(t + 1)};
     return blocks;
 }
@@ -53,9 +58,165 @@ QByteArray lastCode(const Blocks &blocks, uint32_t streamNumber)
     return code;
 }
 
-using PumpTest = FakeExportTest;
+class EngineTest : public FakeExportTest {
+protected:
+    // Three recordings with blocks every 100 ms, and one block past them all.
+    void recordThreeFragments()
+    {
+        archive->setFragments({{1000, 2000}, {5000, 6000}, {9000, 10000}});
+        archive->script = both(1000, 1900, 100) + both(5000, 5900, 100) + both(9000, 9900, 100) + Blocks{video(30000)};
+    }
+};
 
-TEST_F(PumpTest, FilesStartWhereTheSplittingRulesSay)
+TEST_F(EngineTest, TheExportBeginsAtTheFirstRecordedTimeOfThePeriod)
+{
+    recordThreeFragments();
+    const struct {
+        const char *name;
+        int64_t beginMs, fromMs, toMs;
+        const char *first;  // the first report
+    } cases[] = {
+        {"before the archive's begin", 1000, 0, 20000, "started@1000"},
+        {"inside a recording", 1000, 1500, 20000, "started@1500"},
+        {"in a gap", 1000, 3000, 20000, "started@5000"},
+        {"at a recording's end", 1000, 2000, 20000, "started@5000"},
+        {"at the last recording's end", 1000, 10000, 20000, "finished"},
+        {"after the last recording", 1000, 12000, 20000, "finished"},
+        {"from after to", 1000, 1500, 1499, "finished"},
+        {"from equal to to", 1000, 1500, 1500, "started@1500"},
+        // Only the archive's begin moves a start forward, not the walk.
+        {"before the first recording, after the begin", 500, 600, 20000, "finished"},
+        // Compared with the begin as unsigned: a negative start stays.
+        {"negative start", 1000, -1, 20000, "finished"},
+    };
+    for (const auto &c : cases) {
+        archive->firstMs = c.beginMs;
+        const QString summary = exportToEnd(request(c.fromMs, c.toMs, QString::number(&c - cases)));
+        EXPECT_EQ(summary.section(QLatin1Char(' '), 0, 0), QLatin1String(c.first)) << c.name;
+    }
+}
+
+TEST_F(EngineTest, WhatCannotBeReadEndsTheExportWithoutAFile)
+{
+    EXPECT_EQ(Controller::create({}, &components, &run.log, dir.path(), false, 0, 0), nullptr);
+    const struct {
+        const char *name;
+        std::function<void(fakes::Archive &)> breakIt;
+        const char *summary;
+    } cases[] = {
+        {"no reader", [](fakes::Archive &a) { a.hasReader = false; }, "no controller"},
+        {"no fragment index", [](fakes::Archive &a) { a.hasIndex = false; }, "finished"},
+        {"no fragments", [](fakes::Archive &a) { a.fragments.clear(); }, "finished"},
+        {"no block source", [](fakes::Archive &a) { a.hasBlockSource = false; }, "error1000002 finished"},
+        {"no queue", [](fakes::Archive &) { velt::unregisterFactory(guids::kEncodedDataQueue); },
+         "error1000002 finished"},
+    };
+    for (const auto &c : cases) {
+        *archive = fakes::Archive();
+        recordThreeFragments();
+        fakes::registerQueue();
+        c.breakIt(*archive);
+        testsupport::MessageCapture messages;
+        EXPECT_EQ(exportToEnd(request(1000, 5000)), QLatin1String(c.summary)) << c.name;
+        EXPECT_EQ(messages.warnings().contains(QStringLiteral("EncodedDataQueue failed to create")),
+                  std::string(c.name) == "no queue");
+        EXPECT_TRUE(mkvFiles(dir.path()).isEmpty());
+    }
+}
+
+TEST_F(EngineTest, AnOpenEndedPeriodEndsAtTheArchiveEndAndProgressCountsToIt)
+{
+    archive->setFragments({{1000, 3000}});
+    archive->lastMs = 2000;
+    for (int64_t t = 1500; t <= 2200; t += 40) {
+        archive->script.push_back(fakes::video(t));
+        archive->script.push_back(fakes::audio(t + 1));
+    }
+    EXPECT_EQ(exportToEnd(request(1000, kOpenEnd)), QStringLiteral("started@1500 finished closed@1981"));
+    // The first block lies half way from the start to the archive's end.
+    std::vector<double> progress;
+    for (const Report &report : run.log.reports) {
+        if (report.kind == ControllerEvent::Progress)
+            progress.push_back(report.progress);
+    }
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.front(), 0.5);
+    EXPECT_LE(progress.back(), 1.0);
+}
+
+// Over an endless stream of blocks (the queue runs dry every hundred, so the
+// worker's event loop gets its turn), ended once the first file is written
+// other than by the dialog's closing: the file is closed and named, and the
+// export does not claim to have finished.
+TEST_F(EngineTest, AnExportEndedEarlyClosesItsFile)
+{
+    archive->feed = [](int64_t fromMs) {
+        return [next = fromMs, calls = 0](fakes::Block *block) mutable {
+            if (++calls % 100 == 0)
+                return false;
+            *block = fakes::block((next % 2) ? 8 : 0, next);
+            next += (next % 2) ? 39 : 1;
+            return true;
+        };
+    };
+    const auto foreignTimer = [](ExportRun &run) {
+        QMetaObject::invokeMethod(
+            run.controller,
+            [&run] {
+                QTimerEvent foreign(12345);
+                QCoreApplication::sendEvent(run.controller, &foreign);
+            },
+            Qt::BlockingQueuedConnection);
+    };
+    const std::pair<const char *, std::function<void(ExportRun &)>> cases[] = {
+        {"stop command", [](ExportRun &run) { QCoreApplication::postEvent(run.controller, new ExportEvent(1, 0, 0)); }},
+        {"a timer event not its own", foreignTimer},
+    };
+    for (const auto &[name, end] : cases) {
+        SCOPED_TRACE(name);
+        const Request r = request(1000, 90000000, QLatin1String(name));
+        run.log.reports.clear();
+        ASSERT_TRUE(run.begin(fakes::archiveSource(archive), &components, r));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return run.log.reports.count(ControllerEvent::FileStarted) > 0; }, 10000));
+        // An event of the same type that is not an ExportEvent is no command.
+        QCoreApplication::postEvent(run.controller, new QEvent(kExportEventType));
+        end(run);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return run.log.reports.count(ControllerEvent::FileClosed) > 0; }, 10000));
+        run.finish();
+        EXPECT_EQ(run.log.reports.summary(false), QStringLiteral("started closed"));
+        EXPECT_EQ(mkvFiles(r.dir).size(), 1);
+    }
+}
+
+// Each report's clock reading lies between the readings taken around the
+// call that posted it.
+TEST_F(EngineTest, ProgressIsReportedAtMostEvery100msAndNeverHeldBackLonger)
+{
+    ReportLog log;
+    Controller controller(&components, fakes::archiveSource(archive)->archiveReader(), &log, dir.path(), false, 0, 0);
+    int64_t lastBefore = -1;
+    int64_t lastAfter = -1;
+    for (const int64_t endMs = QDateTime::currentMSecsSinceEpoch() + 350; QDateTime::currentMSecsSinceEpoch() < endMs;) {
+        const int64_t before = QDateTime::currentMSecsSinceEpoch();
+        const int reports = log.reports.count(ControllerEvent::Progress);
+        controller.postProgress(0.5);
+        QCoreApplication::sendPostedEvents(&log);
+        const int64_t after = QDateTime::currentMSecsSinceEpoch();
+        if (log.reports.count(ControllerEvent::Progress) > reports) {
+            EXPECT_TRUE(lastBefore < 0 || after - lastBefore >= 100) << "two reports closer than 100 ms";
+            lastBefore = before;
+            lastAfter = after;
+        } else {
+            ASSERT_GE(lastBefore, 0) << "the first report was held back";
+            EXPECT_LE(before - lastAfter, 99) << "a report was held back after 100 ms had passed";
+        }
+        QThread::usleep(500);
+    }
+    EXPECT_GE(log.reports.size(), 2u);
+}
+
+
+TEST_F(EngineTest, FilesStartWhereTheSplittingRulesSay)
 {
     const struct {
         const char *name;
@@ -130,7 +291,7 @@ TEST_F(PumpTest, FilesStartWhereTheSplittingRulesSay)
     }
 }
 
-TEST_F(PumpTest, FilesHoldTheBlocksOfThePeriod)
+TEST_F(EngineTest, FilesHoldTheBlocksOfThePeriod)
 {
     const QString eleven = QStringLiteral("0 40 80 120 160 200 240 280 320 360 400");
     const struct {
@@ -183,7 +344,7 @@ TEST_F(PumpTest, FilesHoldTheBlocksOfThePeriod)
 
 // The gathering ends at the 150th block: a stream whose first block comes
 // later is not described and cannot be written.
-TEST_F(PumpTest, StreamsAreDescribedFromTheFirst150Blocks)
+TEST_F(EngineTest, StreamsAreDescribedFromTheFirst150Blocks)
 {
     for (int audioAt : {150, 151}) {
         archive->script.clear();
@@ -202,7 +363,7 @@ TEST_F(PumpTest, StreamsAreDescribedFromTheFirst150Blocks)
 }
 
 // Only the controller's and the pump's lines depend on the debug level.
-TEST_F(PumpTest, AtDebugLevel0OnlyTheWriterSpeaks)
+TEST_F(EngineTest, AtDebugLevel0OnlyTheWriterSpeaks)
 {
     archive->script = both(1000, 1040) + Blocks{fakes::marker(0, 1042)} + both(4000, 4040) +
                       Blocks{video(4080, true, 16, "VID2"), audio(4081), video(9000)};
