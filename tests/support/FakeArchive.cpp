@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 namespace fakes {
 
@@ -29,11 +30,8 @@ public:
         Block block;
         if (!next || !next(&block))
             return false;
-        *data = block.data;
-        *streamNumber = block.streamNumber;
-        *key = block.key;
-        *timeMs = block.timeMs;
-        *scratch = 0;
+        std::tie(*data, *streamNumber, *key, *timeMs, *scratch) =
+            std::make_tuple(block.data, block.streamNumber, block.key, block.timeMs, 0);
         cursor->offset++;
         return true;
     }
@@ -73,17 +71,14 @@ public:
 
     void feed(int64_t fromMs, ComponentRef<IEncodedDataQueue> queue) override
     {
-        auto *fake = dynamic_cast<Queue *>(queue.get());
-        if (!fake)
-            return;
-        if (_archive->feed) {
-            fake->next = _archive->feed(fromMs);
-            return;
-        }
         auto blocks = std::make_shared<std::vector<Block>>();
         std::copy_if(_archive->script.begin(), _archive->script.end(), std::back_inserter(*blocks),
                      [fromMs](const Block &block) { return block.atMs >= fromMs; });
-        fake->next = [blocks, i = size_t(0)](Block *out) mutable { return i < blocks->size() && (*out = (*blocks)[i++], true); };
+        if (auto *fake = dynamic_cast<Queue *>(queue.get())) {
+            fake->next = _archive->feed ? _archive->feed(fromMs) : [blocks, i = size_t(0)](Block *out) mutable {
+                return i < blocks->size() && (*out = (*blocks)[i++], true);
+            };
+        }
     }
 
 private:
@@ -98,9 +93,15 @@ private:
 
 constexpr int kCodeBytes = 4;
 
-class Informer : public IAVInformer_LibavExport {
+// The format manager, and each informer it makes: objects of one class.
+class Codecs : public IAVFormatManager, public IAVInformer_LibavExport {
 public:
-    explicit Informer(int readyAfterKeyBlocks) : _readyAfter(readyAfterKeyBlocks) {}
+    explicit Codecs(int readyAfterKeyBlocks) : _readyAfter(readyAfterKeyBlocks) {}
+
+    ComponentRef<IAVInformer> createInformer(uint32_t, const QByteArray &) override
+    {
+        return velt::makeRef<IAVInformer>(new Codecs(_readyAfter), "fakes::Informer");
+    }
 
     bool addBlock(QByteArray block, bool key) override
     {
@@ -149,18 +150,6 @@ private:
     int _packed = 0;
 };
 
-class FormatManager : public IAVFormatManager {
-public:
-    explicit FormatManager(int readyAfterKeyBlocks) : _readyAfter(readyAfterKeyBlocks) {}
-    ComponentRef<IAVInformer> createInformer(uint32_t, const QByteArray &) override
-    {
-        return velt::makeRef<IAVInformer>(new Informer(_readyAfter), "fakes::Informer");
-    }
-
-private:
-    const int _readyAfter;
-};
-
 }  // namespace
 
 Block block(uint32_t streamNumber, int64_t timeMs, bool key, int sizeBytes, const char *fourcc)
@@ -182,6 +171,19 @@ void Archive::setFragments(const std::vector<std::pair<int64_t, int64_t>> &range
     }
 }
 
+std::function<Archive::Generator(int64_t fromMs)> endlessFeed(int dryEvery)
+{
+    return [dryEvery](int64_t fromMs) -> Archive::Generator {
+        return [dryEvery, fromMs, next = fromMs, calls = 0](Block *out) mutable {
+            if (dryEvery && ++calls % dryEvery == 0)
+                return false;
+            *out = block((next - fromMs) % 40 ? 8 : 0, next);
+            next += (next - fromMs) % 40 ? 39 : 1;
+            return true;
+        };
+    };
+}
+
 ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive)
 {
     return velt::makeRef<IArchiveVideoSource>(new Component(archive), "fakes::Source");
@@ -195,7 +197,7 @@ void registerQueue()
 
 ComponentRef<IPolymorph> formatManager(int readyAfterKeyBlocks)
 {
-    return velt::makeRef<IPolymorph>(new FormatManager(readyAfterKeyBlocks), "fakes::FormatManager");
+    return velt::makeRef<IPolymorph>(static_cast<IAVFormatManager *>(new Codecs(readyAfterKeyBlocks)), "fakes::Codecs");
 }
 
 }  // namespace fakes

@@ -1,17 +1,11 @@
 // A scripted stand-in for a channel's recorded archive and for the codecs
-// that describe its blocks, as the plug-in sees them through the client's
-// interfaces.
-//
-// The archive is held through a shared pointer that every component made
-// from it keeps, so a test may change it after handing out a source. A feed
-// from t delivers the script's blocks with atMs >= t, in script order, into
-// a queue made by registerQueue()'s factory.
-//
-// The informers are ready after a set number of key blocks, describe every
-// stream as 8 kHz mono mu-law audio (which the Matroska muxer takes as it
-// is) and pack a block's bytes after its four-character code unchanged. A
-// block beginning with "FAIL" cannot be packed; one beginning with "NEWF"
-// asks for a new file unless it is the first the informer packs.
+// that describe its blocks, through the client's interfaces. The archive is
+// held through a shared pointer that all its components keep, so a test may
+// change it after handing out a source. The informers describe every stream
+// as 8 kHz mono mu-law audio (which the Matroska muxer takes as it is) and
+// pack a block's bytes after its four-character code unchanged; a block
+// beginning with "FAIL" cannot be packed, and one beginning with "NEWF" asks
+// for a new file unless it is the first the informer packs.
 #ifndef TESTS_SUPPORT_FAKEARCHIVE_H_
 #define TESTS_SUPPORT_FAKEARCHIVE_H_
 
@@ -38,20 +32,10 @@ struct Block {
 // A block of `sizeBytes` (at least 4) beginning with `fourcc` ("VID1" for
 // stream 0, "AUD1" otherwise, when null).
 Block block(uint32_t streamNumber, int64_t timeMs, bool key = true, int sizeBytes = 16, const char *fourcc = nullptr);
-inline Block video(int64_t t, bool key = true, int sizeBytes = 16, const char *fourcc = "VID1")
-{
-    return block(0, t, key, sizeBytes, fourcc);
-}
-inline Block audio(int64_t t, bool key = true, int sizeBytes = 16, const char *fourcc = "AUD1")
-{
-    return block(8, t, key, sizeBytes, fourcc);
-}
+inline Block video(int64_t t, bool key = true, int size = 16, const char *code = nullptr) { return block(0, t, key, size, code); }
+inline Block audio(int64_t t, bool key = true, int size = 16, const char *code = nullptr) { return block(8, t, key, size, code); }
 // `b` stored at another position than its time.
-inline Block storedAt(Block b, int64_t atMs)
-{
-    b.atMs = atMs;
-    return b;
-}
+inline Block storedAt(Block b, int64_t atMs) { return b.atMs = atMs, b; }
 inline Block marker(int64_t timeMs, int64_t atMs) { return Block{QByteArray(), 0, false, timeMs, atMs}; }
 
 struct Archive {
@@ -68,9 +52,14 @@ struct Archive {
     bool hasIndex = true;
     bool hasBlockSource = true;
     std::vector<Block> script;
-    // What a feed from `fromMs` delivers; empty: the script as above.
+    // What a feed from `fromMs` delivers; empty: the script's blocks with
+    // atMs >= fromMs, in script order.
     std::function<Generator(int64_t fromMs)> feed;
 };
+
+// A feed without end from its start on: video, and audio 1 ms after it,
+// every 40 ms; dry after every `dryEvery` blocks (0: never).
+std::function<Archive::Generator(int64_t fromMs)> endlessFeed(int dryEvery = 0);
 
 ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive);
 // Publishes the encoded data queue in the runtime under its GUID (until

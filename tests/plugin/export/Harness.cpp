@@ -71,38 +71,33 @@ int Reports::count(uint32_t kind) const
 
 QString Reports::summary(bool times) const
 {
-    static const char *const names[] = {"started", "closed", "finished", "error", "progress"};
+    static const char *const names[] = {"started@", "closed@", "finished", "error", "progress"};
     QStringList parts;
     for (const Report &r : *this) {
-        if (r.kind == ControllerEvent::Progress)
-            continue;
-        QString part = QLatin1String(r.kind < 4 ? names[r.kind] : "unknown");
+        const QString name = QLatin1String(r.kind < 4 ? names[r.kind] : "unknown");
         if (r.kind == ControllerEvent::Error)
-            part += QString::number(r.code);
-        else if (times && r.timeMs != -1)
-            part += QLatin1Char('@') + QString::number(r.timeMs);
-        parts << part;
+            parts << name + QString::number(r.code);
+        else if (r.kind != ControllerEvent::Progress)
+            parts << (times && r.timeMs != -1 ? name + QString::number(r.timeMs) : QString(name).remove(QLatin1Char('@')));
     }
     return parts.join(QLatin1Char(' '));
 }
 
-void ReportLog::customEvent(QEvent *event)
+void ExportRun::customEvent(QEvent *event)
 {
     if (auto *report = dynamic_cast<ControllerEvent *>(event))
         reports.push_back(Report{report->kind, report->code, report->progress, report->time});
 }
 
-bool ExportRun::begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
-                      const Request &request, bool postStart)
+bool ExportRun::begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request)
 {
-    controller = Controller::create(source, manager, &log, request.dir,
-                                    request.limitEnabled, request.limitMb, request.debugLevel);
+    controller = Controller::create(source, manager, this, request.dir, request.limitEnabled, request.limitMb,
+                                    request.debugLevel);
     if (!controller)
         return false;
     thread.start();
     controller->moveToThread(&thread);
-    if (postStart)
-        QCoreApplication::postEvent(controller, new ExportEvent(0, request.fromMs, request.toMs));
+    QCoreApplication::postEvent(controller, new ExportEvent(0, request.fromMs, request.toMs));
     return true;
 }
 
@@ -115,7 +110,7 @@ void ExportRun::finish()
     }
     thread.quit();
     thread.wait();
-    QCoreApplication::sendPostedEvents(&log);
+    QCoreApplication::sendPostedEvents(this);
 }
 
 void synth(const QString &dir, const QStringList &args)
@@ -127,7 +122,7 @@ void synth(const QString &dir, const QStringList &args)
     ASSERT_EQ(tool.exitCode(), 0) << tool.readAll().toStdString();
 }
 
-int64_t localMs(const QString &text) { return QDateTime::fromString(text, Qt::ISODate).toMSecsSinceEpoch(); }
+int64_t localMs(const QString &isoText) { return QDateTime::fromString(isoText, Qt::ISODate).toMSecsSinceEpoch(); }
 
 std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Request>> &jobs)
 {
@@ -153,7 +148,7 @@ std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Reques
         r->run.finish();
         r->manager.clear();
         r->source.reset();
-        results.push_back(Result{r->run.log.reports, {}});
+        results.push_back(Result{r->run.reports, {}});
     }
     // Only now: the files of one may take the names another wanted.
     for (size_t i = 0; i < jobs.size(); ++i) {
@@ -197,28 +192,11 @@ FileContents readFile(const QString &path)
     }
     av_packet_free(&packet);
     if (video) {
-        contents.videoCodec = QString::fromLatin1(avcodec_get_name(video->codec_id));
         contents.width = video->width;
         contents.frames = decode(video->codec_id, video, pictures);
     }
     avformat_close_input(&input);
     return contents;
-}
-
-std::vector<FileContents> readFiles(const QStringList &paths)
-{
-    std::vector<FileContents> files;
-    for (const QString &path : paths)
-        files.push_back(readFile(path));
-    return files;
-}
-
-std::vector<QByteArray> framesOf(const std::vector<FileContents> &files)
-{
-    std::vector<QByteArray> frames;
-    for (const FileContents &file : files)
-        frames.insert(frames.end(), file.frames.begin(), file.frames.end());
-    return frames;
 }
 
 QStringList mkvFiles(const QString &dir) { return QDir(dir).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name); }
@@ -256,10 +234,9 @@ std::vector<ArchiveBlock> readArchive(const QString &archiveDir)
     std::vector<ArchiveBlock> blocks;
     QString error;
     ComponentRef<IArchiveVideoSource> source = archive::openSource(archiveDir, &error);
-    if (!source) {
-        ADD_FAILURE() << error.toStdString();
+    EXPECT_TRUE(source) << error.toStdString();
+    if (!source)
         return blocks;
-    }
     ComponentRef<IArchiveReader> reader = static_cast<IDataSource *>(source.get())->archiveReader();
     ComponentRef<IBlockSource> blockSource = reader->blockSource();
     // Reads to the marker each feed ends with, and feeds again at its time.
@@ -269,9 +246,8 @@ std::vector<ArchiveBlock> readArchive(const QString &archiveDir)
         blockSource->feed(feedAt, queue);
         QByteArray data;
         uint32_t stream = 0;
-        bool key = false;
+        bool key = false, marker = false;
         int64_t time = 0, scratch = 0;
-        bool marker = false;
         while (!marker && queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr)) {
             marker = stream == 0 && data.isEmpty();
             if (!marker)
@@ -289,13 +265,10 @@ void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool on
     auto recorder = archive::Recorder::create(dir, &error);
     ASSERT_TRUE(recorder) << error.toStdString();
     for (const Piece &piece : pieces) {
-        if (!oneFragment || &piece == &pieces.front()) {
-            ASSERT_TRUE(recorder->beginFragment(&error)) << error.toStdString();
-        }
-        for (const ArchiveBlock &block : piece.blocks) {
-            const int64_t timeMs = block.timeMs - piece.blocks.front().timeMs + piece.startMs;
-            ASSERT_TRUE(recorder->append(uint8_t(block.stream), timeMs, block.key, block.payload, &error))
-                << error.toStdString();
+        ASSERT_TRUE((oneFragment && &piece != &pieces.front()) || recorder->beginFragment(&error)) << error.toStdString();
+        for (const ArchiveBlock &b : piece.blocks) {
+            ASSERT_TRUE(recorder->append(uint8_t(b.stream), b.timeMs - piece.blocks.front().timeMs + piece.startMs,
+                                         b.key, b.payload, &error)) << error.toStdString();
         }
     }
     ASSERT_TRUE(recorder->close(&error)) << error.toStdString();
@@ -338,23 +311,20 @@ FakeExportTest::~FakeExportTest()
 
 Request FakeExportTest::request(int64_t fromMs, int64_t toMs, const QString &subdir) const
 {
-    Request r;
-    r.dir = subdir.isEmpty() ? dir.path() : dir.filePath(subdir);
+    const Request r{subdir.isEmpty() ? dir.path() : dir.filePath(subdir), fromMs, toMs};
     EXPECT_TRUE(QDir().mkpath(r.dir));
-    r.fromMs = fromMs;
-    r.toMs = toMs;
     return r;
 }
 
 QString FakeExportTest::exportToEnd(const Request &r, int readyAfterKeyBlocks)
 {
     components.setComponent(guids::kAVFormatManager, fakes::formatManager(readyAfterKeyBlocks));
-    run.log.reports.clear();
+    run.reports.clear();
     if (!run.begin(fakes::archiveSource(archive), &components, r))
         return QStringLiteral("no controller");
     const bool ended = run.waitForEnd(10000);
     run.finish();
-    return (ended ? QString() : QStringLiteral("hung: ")) + run.log.reports.summary();
+    return (ended ? QString() : QStringLiteral("hung: ")) + run.reports.summary();
 }
 
 QString FakeExportTest::layout(const QString &outDir)

@@ -23,8 +23,7 @@ inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << tex
 
 namespace harness {
 
-// An export period without an end.
-constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();
+constexpr int64_t kOpenEnd = std::numeric_limits<int64_t>::max();  // a period without an end
 
 struct Report {
     uint32_t kind, code;
@@ -38,14 +37,6 @@ struct Reports : std::vector<Report> {
     QString summary(bool times = true) const;
 };
 
-// Receives the controller's reports on the thread it lives on.
-class ReportLog : public QObject {
-public:
-    Reports reports;
-
-protected:
-    void customEvent(QEvent *event) override;
-};
 struct Request {
     QString dir;
     int64_t fromMs = 0;
@@ -55,32 +46,34 @@ struct Request {
     int debugLevel = 0;
 };
 
-// One export as the dialog runs it: the controller made on the test thread,
-// moved to a worker thread of its own, started with a posted ExportEvent,
-// ended with stop(), deleteLater() and the end of the thread.
-struct ExportRun {
-    ~ExportRun() { finish(); }
-    // False when create() gives no controller.
-    bool begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request,
-               bool postStart = true);
+// One export as the dialog runs it, and the receiver of its reports: the
+// controller made on the test thread, moved to a worker thread of its own,
+// started with a posted ExportEvent, ended with stop(), deleteLater() and the
+// end of the thread. begin() is false when create() gives no controller;
+// finish() collects the reports.
+class ExportRun : public QObject {
+public:
+    ~ExportRun() override { finish(); }
+    bool begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request);
     // Processes events until the end is reported; false when it is not.
     bool waitForEnd(int timeoutMs = 120000)
     {
-        const auto ended = [this] { return log.reports.count(ControllerEvent::Finished) + log.reports.count(ControllerEvent::Error); };
+        const auto ended = [this] { return reports.count(ControllerEvent::Finished) + reports.count(ControllerEvent::Error); };
         return QTest::qWaitFor(ended, timeoutMs);
     }
-    // Also collects the reports posted until the thread's end.
     void finish();
 
     Controller *controller = nullptr;
-    ReportLog log;
+    Reports reports;
     QThread thread;
+
+protected:
+    void customEvent(QEvent *event) override;
 };
 
 // Runs `velt-archive synth DIR args...`; fails the test on a non-zero exit.
 void synth(const QString &dir, const QStringList &args);
-// A local time "yyyy-MM-ddTHH:mm:ss" in ms since the epoch.
-int64_t localMs(const QString &text);
+int64_t localMs(const QString &isoText);
 
 struct Result {
     Reports reports;
@@ -89,10 +82,7 @@ struct Result {
 // Exports each archive folder with its request, all at the same time, each
 // with components of its own (as two clients would).
 std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Request>> &jobs);
-inline Result runExport(const QString &archiveDir, const Request &request)
-{
-    return runExportsAtOnce({{archiveDir, request}}).front();
-}
+inline Result runExport(const QString &archiveDir, const Request &r) { return runExportsAtOnce({{archiveDir, r}}).front(); }
 
 struct Packet {
     int stream;  // index in the file
@@ -101,8 +91,7 @@ struct Packet {
     QByteArray data;
 };
 struct FileContents {
-    QString videoCodec;  // libavcodec's name; empty without video
-    int width = 0;
+    int width = 0;  // of the pictures
     std::vector<Packet> packets;
     std::vector<QByteArray> frames;  // MD5 of each decoded picture
     QString creationTime, title;
@@ -110,11 +99,7 @@ struct FileContents {
 };
 
 FileContents readFile(const QString &path);
-std::vector<FileContents> readFiles(const QStringList &paths);
-// The decoded pictures of all `files`, in order.
-std::vector<QByteArray> framesOf(const std::vector<FileContents> &files);
-// The names of the .mkv files in `dir`, sorted.
-QStringList mkvFiles(const QString &dir);
+QStringList mkvFiles(const QString &dir);  // names, sorted
 // `path`.sha256 holds exactly the line sha256sum writes for the file.
 testing::AssertionResult hasChecksum(const QString &path);
 // The export records (export-*.json) in `dir`, parsed, in name order.

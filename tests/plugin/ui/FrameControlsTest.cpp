@@ -58,10 +58,8 @@ protected:
     static void deliver() { QCoreApplication::sendPostedEvents(); }
     void permission(bool granted)
     {
-        if (granted)
-            services.security->grant(QStringLiteral("alice"), kPermission);
-        else
-            services.security->revoke(QStringLiteral("alice"), kPermission);
+        granted ? services.security->grant(QStringLiteral("alice"), kPermission)
+                : services.security->revoke(QStringLiteral("alice"), kPermission);
     }
     // Delivers `event` to the control alone, the managers' and the frame's
     // own events dropped.
@@ -119,7 +117,7 @@ TYPED_TEST(FrameControlsTest, EnabledOnlyForAnArchiveAndTheExportPermission)
            {"another user signs in", [&] { t.services.sessions->logIn(QStringLiteral("bob")); }, false},
            {"alice signs in again", [&] { t.services.sessions->logIn(QStringLiteral("alice")); }, true},
            // From here the managers' and the frame's own events are dropped.
-           {"withdrawn, told of other sessions",
+           {"withdrawn, told of sessions a byte apart",
             [&] {
                 t.permission(false);
                 for (int i = 0; i < 16; ++i) {
@@ -131,13 +129,9 @@ TYPED_TEST(FrameControlsTest, EnabledOnlyForAnArchiveAndTheExportPermission)
             true},
            {"told of this session by a subclass", [&] { t.postOnly(new DerivedSecureEvent(session())); }, false},
            {"granted, told by a subclass of the user-session event",
-            [&] {
-                t.permission(true);
-                t.postOnly(new DerivedUserSessionEvent);
-            },
-            false},
+            [&] { t.permission(true); t.postOnly(new DerivedUserSessionEvent); }, false},
            {"told the user-session event", [&] { t.postOnly(new secure::UserSessionEvent); }, true},
-           {"nothing shown, told by a subclass of the frame's event",
+           {"nothing shown, told by a subclass of the frame's event and one of another type",
             [&] {
                 t.frame->showNothing();
                 t.postOnly(new DerivedFrameEvent);
@@ -168,11 +162,7 @@ TYPED_TEST(FrameControlsTest, ListensToTheManagersThereAre)
     t.make();
     EXPECT_EQ(t.services.sessions->listenerCount(), 0);
     t.run({{"told of this session",
-            [&] {
-                t.permission(false);
-                t.postOnly(new secure::SecureEvent(t.services.sessions->currentSessionId()));
-            },
-            true},
+            [&] { t.permission(false); t.postOnly(new secure::SecureEvent(t.services.sessions->currentSessionId())); }, true},
            {"told the user-session event", [&] { t.postOnly(new secure::UserSessionEvent); }, false}},
           [&] { return t.control->isEnabled(); });
 }
@@ -188,11 +178,7 @@ TYPED_TEST(FrameControlsTest, VisibleAsTheFrameSays)
            {"asked to show", [&] { t.postOnly(new vo::GuiPluginShowEvent(true)); }, !button},
            {"told the frame's state", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, false},
            {"the frame shows them, asked to hide",
-            [&] {
-                t.frame->setPluginGuiVisible(true);
-                t.postOnly(new vo::GuiPluginShowEvent(false));
-            },
-            false},
+            [&] { t.frame->setPluginGuiVisible(true); t.postOnly(new vo::GuiPluginShowEvent(false)); }, false},
            {"told the frame's state", [&] { t.postOnly(new vo::QEvent_VideoFrameGuiPlugin); }, true}},
           [&] { return visible(t.control); });
 }
