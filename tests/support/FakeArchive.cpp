@@ -1,249 +1,203 @@
 #include "tests/support/FakeArchive.h"
 
 #include "client/runtime/Runtime.h"
+#include "plugin/host/Codecs.h"
 #include "plugin/host/Guids.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
-namespace testsupport {
+namespace fakes {
 
 namespace {
 
-class FakeHold : public IPolymorph {};
-
-class FakeFragmentIndex : public IFragmentIndex {
+class Queue : public IEncodedDataQueue {
 public:
-    explicit FakeFragmentIndex(std::vector<Fragment> fragments) : _fragments(std::move(fragments)) {}
+    Archive::Generator next;
+
+    bool readBlock(QByteArray *data, uint32_t *streamNumber, bool *key, int64_t *timeMs, int64_t *scratch,
+                   ReadCursor *cursor, int32_t a, int32_t b, int64_t *reserved1, int64_t *reserved2) override
+    {
+        // The engine always passes these; anything else is a broken call.
+        if (!cursor || a != 0 || b != 1 || reserved1 || reserved2 || !scratch)
+            std::abort();
+        Block block;
+        if (!next || !next(&block))
+            return false;
+        std::tie(*data, *streamNumber, *key, *timeMs, *scratch) =
+            std::make_tuple(block.data, block.streamNumber, block.key, block.timeMs, 0);
+        cursor->offset++;
+        return true;
+    }
+    void setMaxBlocks(int32_t) override {}
+    void setMaxBytes(int32_t) override {}
+    void setMode(int32_t) override {}
+};
+
+// Every component of the archive but the queue; each reference handed out
+// is an object of its own, sharing the archive.
+class Component : public IArchiveVideoSource, public IArchiveReader, public IFragmentIndex, public IBlockSource {
+public:
+    explicit Component(const std::shared_ptr<Archive> &archive) : _archive(archive) {}
+
+    QString channelName() const override { return QStringLiteral("fake"); }
+    ComponentRef<IArchiveReader> archiveReader() override { return make<IArchiveReader>(_archive->hasReader); }
+    ComponentRef<IVideoSource> videoSource() override { return make<IVideoSource>(true); }
+
+    int64_t beginTime() override { return _archive->firstMs; }
+    int64_t endTime() override { return _archive->lastMs; }
+    ComponentRef<IPolymorph> hold() override { return {}; }
+    ComponentRef<IFragmentIndex> fragmentIndex() override { return make<IFragmentIndex>(_archive->hasIndex); }
+    ComponentRef<IBlockSource> blockSource() override { return make<IBlockSource>(_archive->hasBlockSource); }
 
     void fragments(std::vector<Fragment> *out, int *) override
     {
-        out->insert(out->end(), _fragments.begin(), _fragments.end());
+        out->insert(out->end(), _archive->fragments.begin(), _archive->fragments.end());
     }
-    bool fragmentAt(int64_t timeMs, Fragment *out) override
-    {
-        for (const Fragment &fragment : _fragments) {
-            if (fragment.start <= timeMs && timeMs < fragment.end) {
-                *out = fragment;
-                return true;
-            }
-        }
-        return false;
-    }
+    bool fragmentAt(int64_t, Fragment *) override { return false; }  // the plug-in does not ask
     bool timeBounds(int64_t *firstMs, int64_t *lastMs, int32_t *count) override
     {
-        if (_fragments.empty())
+        *firstMs = _archive->firstMs;
+        *lastMs = _archive->lastMs;
+        *count = int32_t(_archive->fragments.size());
+        return !_archive->fragments.empty();
+    }
+
+    void feed(int64_t fromMs, ComponentRef<IEncodedDataQueue> queue) override
+    {
+        auto blocks = std::make_shared<std::vector<Block>>();
+        std::copy_if(_archive->script.begin(), _archive->script.end(), std::back_inserter(*blocks),
+                     [fromMs](const Block &block) { return block.atMs >= fromMs; });
+        if (auto *fake = dynamic_cast<Queue *>(queue.get())) {
+            fake->next = _archive->feed ? _archive->feed(fromMs) : [blocks, i = size_t(0)](Block *out) mutable {
+                return i < blocks->size() && (*out = (*blocks)[i++], true);
+            };
+        }
+    }
+
+private:
+    template <class I>
+    ComponentRef<I> make(bool present)
+    {
+        return present ? velt::makeRef<I>(new Component(_archive), "fakes::Component") : ComponentRef<I>();
+    }
+
+    std::shared_ptr<Archive> _archive;
+};
+
+constexpr int kCodeBytes = 4;
+
+// The format manager, and each informer it makes: objects of one class.
+class Codecs : public IAVFormatManager, public IAVInformer_LibavExport {
+public:
+    explicit Codecs(int readyAfterKeyBlocks) : _readyAfter(readyAfterKeyBlocks) {}
+
+    ComponentRef<IAVInformer> createInformer(uint32_t, const QByteArray &) override
+    {
+        return velt::makeRef<IAVInformer>(new Codecs(_readyAfter), "fakes::Informer");
+    }
+
+    bool addBlock(QByteArray block, bool key) override
+    {
+        _keyBlocks += key;
+        return block.size() >= kCodeBytes;
+    }
+    bool isReady() override { return _readyAfter >= 0 && _keyBlocks >= _readyAfter; }
+
+    bool fillStream(AVFormatContext *context) override
+    {
+        AVStream *stream = avformat_new_stream(context, nullptr);
+        if (!stream)
             return false;
-        *firstMs = _fragments.front().start;
-        *lastMs = _fragments.back().end;
-        *count = int32_t(_fragments.size());
+        stream->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+        stream->codecpar->codec_id = AV_CODEC_ID_PCM_MULAW;
+        stream->codecpar->sample_rate = 8000;
+        av_channel_layout_default(&stream->codecpar->ch_layout, 1);
+        _streamIndex = stream->index;
+        return true;
+    }
+
+    bool fillPacket(const QByteArray &block, bool, AVPacket *packet, bool *startNewFile) override
+    {
+        packet->data = nullptr;
+        if (block.startsWith("FAIL"))
+            return false;
+        if (block.startsWith("NEWF") && _packed > 0) {
+            *startNewFile = true;
+            return true;
+        }
+        ++_packed;
+        const int sizeBytes = int(block.size()) - kCodeBytes;
+        if (sizeBytes <= 0)
+            return true;
+        if (av_new_packet(packet, sizeBytes) < 0)
+            return false;
+        std::memcpy(packet->data, block.constData() + kCodeBytes, size_t(sizeBytes));
+        packet->stream_index = _streamIndex;
         return true;
     }
 
 private:
-    const std::vector<Fragment> _fragments;
-};
-
-class FakeBlockSource : public IBlockSource {
-public:
-    explicit FakeBlockSource(FakeArchive *archive) : _archive(archive) {}
-    void feed(int64_t timeMs, ComponentRef<IEncodedDataQueue> queue) override { _archive->recordFeed(timeMs, queue); }
-
-private:
-    FakeArchive *_archive;
-};
-
-class FakeReader : public IArchiveReader {
-public:
-    explicit FakeReader(FakeArchive *archive) : _archive(archive) {}
-
-    int64_t beginTime() override { return _archive->beginTimeMs; }
-    int64_t endTime() override { return _archive->endTimeMs; }
-    ComponentRef<IPolymorph> hold() override { return velt::makeRef<IPolymorph>(new FakeHold, "fake archive hold"); }
-    ComponentRef<IFragmentIndex> fragmentIndex() override
-    {
-        if (!_archive->hasFragmentIndex)
-            return ComponentRef<IFragmentIndex>();
-        return velt::makeRef<IFragmentIndex>(new FakeFragmentIndex(_archive->fragments), "fake fragment index");
-    }
-    ComponentRef<IBlockSource> blockSource() override
-    {
-        _archive->recordBlockSource();
-        if (!_archive->hasBlockSource)
-            return ComponentRef<IBlockSource>();
-        return velt::makeRef<IBlockSource>(new FakeBlockSource(_archive), "fake block source");
-    }
-
-private:
-    FakeArchive *_archive;
-};
-
-class FakeSource : public IArchiveVideoSource {
-public:
-    explicit FakeSource(FakeArchive *archive) : _archive(archive) {}
-
-    QString channelName() const override { return QStringLiteral("fake channel"); }
-    ComponentRef<IArchiveReader> archiveReader() override
-    {
-        return _archive->hasReader ? _archive->reader() : ComponentRef<IArchiveReader>();
-    }
-    ComponentRef<IVideoSource> videoSource() override
-    {
-        return velt::makeRef<IVideoSource>(new FakeSource(_archive), "fake video source");
-    }
-
-private:
-    FakeArchive *_archive;
+    const int _readyAfter;
+    int _keyBlocks = 0;
+    int _streamIndex = -1;
+    int _packed = 0;
 };
 
 }  // namespace
 
-FakeBlock makeBlock(uint32_t streamNumber, int64_t timeMs, bool key, int sizeBytes, const char *fourcc)
+Block block(uint32_t streamNumber, int64_t timeMs, bool key, int sizeBytes, const char *fourcc)
 {
     QByteArray data(sizeBytes, char(timeMs & 0x7f));
     const char *code = fourcc ? fourcc : (streamNumber == 0 ? "VID1" : "AUD1");
-    std::memcpy(data.data(), code, std::min<size_t>(4, size_t(sizeBytes)));
-    return FakeBlock{data, streamNumber, key, timeMs, timeMs};
+    std::memcpy(data.data(), code, std::min<size_t>(kCodeBytes, size_t(sizeBytes)));
+    return Block{data, streamNumber, key, timeMs, timeMs};
 }
 
-FakeBlock makeMarker(int64_t timeMs, int64_t atMs) { return FakeBlock{QByteArray(), 0, false, timeMs, atMs}; }
-
-FakeArchive::FakeArchive()
-{
-    velt::registerFactory(guids::kEncodedDataQueue, [this] {
-        std::lock_guard<std::mutex> lock(_mutex);
-        auto *queue = new FakeEncodedDataQueue(this, ++_queuesMade);
-        return static_cast<void *>(static_cast<IEncodedDataQueue *>(queue));
-    });
-}
-
-FakeArchive::~FakeArchive() { velt::unregisterFactory(guids::kEncodedDataQueue); }
-
-void FakeArchive::setFragments(const std::vector<std::pair<int64_t, int64_t>> &ranges)
+void Archive::setFragments(const std::vector<std::pair<int64_t, int64_t>> &ranges)
 {
     fragments.clear();
     for (const auto &range : ranges)
         fragments.push_back(Fragment{range.first, range.second, int64_t(fragments.size()), 0, 0});
     if (!ranges.empty()) {
-        beginTimeMs = ranges.front().first;
-        endTimeMs = ranges.back().second;
+        firstMs = ranges.front().first;
+        lastMs = ranges.back().second;
     }
 }
 
-ComponentRef<IArchiveVideoSource> FakeArchive::source()
+std::function<Archive::Generator(int64_t fromMs)> endlessFeed(int dryEvery)
 {
-    return velt::makeRef<IArchiveVideoSource>(new FakeSource(this), "fake archive video source");
+    return [dryEvery](int64_t fromMs) -> Archive::Generator {
+        return [dryEvery, fromMs, next = fromMs, calls = 0](Block *out) mutable {
+            if (dryEvery && ++calls % dryEvery == 0)
+                return false;
+            *out = block((next - fromMs) % 40 ? 8 : 0, next);
+            next += (next - fromMs) % 40 ? 39 : 1;
+            return true;
+        };
+    };
 }
 
-ComponentRef<IArchiveReader> FakeArchive::reader()
+ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive)
 {
-    return velt::makeRef<IArchiveReader>(new FakeReader(this), "fake archive reader");
+    return velt::makeRef<IArchiveVideoSource>(new Component(archive), "fakes::Source");
 }
 
-std::vector<int64_t> FakeArchive::feedTimes() const
+void registerQueue()
 {
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _feedTimes;
+    velt::registerFactory(guids::kEncodedDataQueue,
+                          [] { return static_cast<void *>(static_cast<IEncodedDataQueue *>(new Queue)); });
 }
 
-int FakeArchive::blockSourceCalls() const
+ComponentRef<IPolymorph> formatManager(int readyAfterKeyBlocks)
 {
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _blockSourceCalls;
+    return velt::makeRef<IPolymorph>(static_cast<IAVFormatManager *>(new Codecs(readyAfterKeyBlocks)), "fakes::Codecs");
 }
 
-int FakeArchive::queuesMade() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _queuesMade;
-}
-
-std::string FakeArchive::firstQueueSetup() const
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _firstQueueSetup;
-}
-
-void FakeArchive::recordFeed(int64_t timeMs, const ComponentRef<IEncodedDataQueue> &queue)
-{
-    int feedIndex;
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        feedIndex = int(_feedTimes.size());
-        _feedTimes.push_back(timeMs);
-    }
-    auto *fake = dynamic_cast<FakeEncodedDataQueue *>(queue.get());
-    if (!fake)
-        return;
-    if (feedPolicy) {
-        feedPolicy(timeMs, feedIndex, *fake);
-        return;
-    }
-    for (const FakeBlock &block : script) {
-        if (block.atMs >= timeMs)
-            fake->push(block);
-    }
-}
-
-void FakeArchive::recordBlockSource()
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    ++_blockSourceCalls;
-}
-
-void FakeArchive::recordSetup(int queueSerial, const std::string &call)
-{
-    std::lock_guard<std::mutex> lock(_mutex);
-    if (queueSerial != 1)
-        return;
-    if (!_firstQueueSetup.empty())
-        _firstQueueSetup += ' ';
-    _firstQueueSetup += call;
-}
-
-void FakeArchive::recordRead(bool delivered)
-{
-    ++_reads;
-    if (delivered)
-        ++_delivered;
-}
-
-bool FakeEncodedDataQueue::readBlock(QByteArray *data, uint32_t *streamNumber, bool *key, int64_t *timeMs,
-                                     int64_t *scratch, ReadCursor *cursor, int32_t a, int32_t b,
-                                     int64_t *reserved1, int64_t *reserved2)
-{
-    // The engine always passes these; anything else is a broken call.
-    if (!cursor || a != 0 || b != 1 || reserved1 || reserved2 || !scratch)
-        std::abort();
-    FakeBlock block;
-    if (!_blocks.empty()) {
-        block = _blocks.front();
-        _blocks.pop_front();
-    } else if (!_generator || !_generator(&block)) {
-        _archive->recordRead(false);
-        return false;
-    }
-    *data = block.data;
-    *streamNumber = block.streamNumber;
-    *key = block.key;
-    *timeMs = block.timeMs;
-    *scratch = 0;
-    cursor->offset++;
-    _archive->recordRead(true);
-    return true;
-}
-
-void FakeEncodedDataQueue::setMaxBlocks(int32_t value)
-{
-    _archive->recordSetup(_serial, "maxBlocks(" + std::to_string(value) + ")");
-}
-
-void FakeEncodedDataQueue::setMaxBytes(int32_t value)
-{
-    _archive->recordSetup(_serial, "maxBytes(" + std::to_string(value) + ")");
-}
-
-void FakeEncodedDataQueue::setMode(int32_t value) { _archive->recordSetup(_serial, "mode(" + std::to_string(value) + ")"); }
-
-}  // namespace testsupport
+}  // namespace fakes

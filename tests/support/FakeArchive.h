@@ -1,14 +1,11 @@
-// A scripted stand-in for a channel's recorded archive, as the export engine
-// sees it through the client's interfaces: an archive video source, its
-// reader, fragment index, block source, and the encoded data queue component
-// (registered in the runtime under its GUID while the FakeArchive lives).
-//
-// A test owns one FakeArchive on its own thread, sets the fragments, bounds
-// and blocks, then hands source() or reader() to the engine. The components
-// it makes may be used on the engine's worker thread; they point back to the
-// FakeArchive, which must outlive them (declare it before the controller and
-// its thread). Everything recorded is guarded by one mutex, so the test
-// thread may poll it while the worker runs.
+// A scripted stand-in for a channel's recorded archive and for the codecs
+// that describe its blocks, through the client's interfaces. The archive is
+// held through a shared pointer that all its components keep, so a test may
+// change it after handing out a source. The informers describe every stream
+// as 8 kHz mono mu-law audio (which the Matroska muxer takes as it is) and
+// pack a block's bytes after its four-character code unchanged; a block
+// beginning with "FAIL" cannot be packed, and one beginning with "NEWF" asks
+// for a new file unless it is the first the informer packs.
 #ifndef TESTS_SUPPORT_FAKEARCHIVE_H_
 #define TESTS_SUPPORT_FAKEARCHIVE_H_
 
@@ -16,21 +13,15 @@
 #include "plugin/host/Sources.h"
 
 #include <QByteArray>
-#include <atomic>
-#include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <string>
+#include <memory>
 #include <vector>
 
-namespace testsupport {
+namespace fakes {
 
-// One block as the queue delivers it. `atMs` places it in the archive for
-// feeding: a feed from t delivers the script's blocks with atMs >= t, in
-// script order. Markers (video blocks without data) may report time 0 and
-// still sit at a position.
-struct FakeBlock {
+// One block as the queue delivers it, at position atMs of the archive.
+// Markers (video blocks without data) may report time 0.
+struct Block {
     QByteArray data;
     uint32_t streamNumber;
     bool key;
@@ -38,90 +29,46 @@ struct FakeBlock {
     int64_t atMs;
 };
 
-// A block of `sizeBytes` (at least 4) whose first four bytes are `fourcc`.
-FakeBlock makeBlock(uint32_t streamNumber, int64_t timeMs, bool key = true, int sizeBytes = 16,
-                    const char *fourcc = nullptr);
-// A video block without data that reports `timeMs`, placed at `atMs`.
-FakeBlock makeMarker(int64_t timeMs, int64_t atMs);
+// A block of `sizeBytes` (at least 4) beginning with `fourcc` ("VID1" for
+// stream 0, "AUD1" otherwise, when null).
+Block block(uint32_t streamNumber, int64_t timeMs, bool key = true, int sizeBytes = 16, const char *fourcc = nullptr);
+inline Block video(int64_t t, bool key = true, int size = 16, const char *code = nullptr) { return block(0, t, key, size, code); }
+inline Block audio(int64_t t, bool key = true, int size = 16, const char *code = nullptr) { return block(8, t, key, size, code); }
+// `b` stored at another position than its time.
+inline Block storedAt(Block b, int64_t atMs) { return b.atMs = atMs, b; }
+inline Block marker(int64_t timeMs, int64_t atMs) { return Block{QByteArray(), 0, false, timeMs, atMs}; }
 
-class FakeEncodedDataQueue;
+struct Archive {
+    // Gives the next block of a feed; false when there is nothing more now.
+    using Generator = std::function<bool(Block *)>;
 
-class FakeArchive {
-public:
-    // What a feed puts into the queue: by default the script's blocks from
-    // `fromMs` on (see FakeBlock). `feedIndex` counts feeds from 0.
-    using FeedPolicy = std::function<void(int64_t fromMs, int feedIndex, FakeEncodedDataQueue &queue)>;
-
-    FakeArchive();
-    ~FakeArchive();
-    FakeArchive(const FakeArchive &) = delete;
-    FakeArchive &operator=(const FakeArchive &) = delete;
-
-    // Set before the engine starts.
-    std::vector<Fragment> fragments;
-    int64_t beginTimeMs = 0;
-    int64_t endTimeMs = 0;
-    bool hasReader = true;
-    bool hasFragmentIndex = true;
-    bool hasBlockSource = true;
-    std::vector<FakeBlock> script;
-    FeedPolicy feedPolicy;  // empty: the default above
-
-    // One fragment per [start, end) pair; bounds from the first and last.
+    // One fragment per [start, end) pair; the bounds from the first and last.
     void setFragments(const std::vector<std::pair<int64_t, int64_t>> &ranges);
 
-    // References made for the engine.
-    ComponentRef<IArchiveVideoSource> source();
-    ComponentRef<IArchiveReader> reader();
-
-    // Recorded calls.
-    std::vector<int64_t> feedTimes() const;
-    int blockSourceCalls() const;
-    int queuesMade() const;
-    long readCalls() const { return _reads.load(); }
-    long blocksDelivered() const { return _delivered.load(); }
-    // Set-up calls of the first queue made, as "maxBlocks(-1) maxBytes(-1) mode(1)".
-    std::string firstQueueSetup() const;
-
-    // Used by the fake components.
-    void recordFeed(int64_t timeMs, const ComponentRef<IEncodedDataQueue> &queue);
-    void recordBlockSource();
-    void recordSetup(int queueSerial, const std::string &call);
-    void recordRead(bool delivered);
-
-private:
-    mutable std::mutex _mutex;
-    std::vector<int64_t> _feedTimes;
-    int _blockSourceCalls = 0;
-    int _queuesMade = 0;
-    std::string _firstQueueSetup;
-    std::atomic<long> _reads{0};
-    std::atomic<long> _delivered{0};
+    std::vector<Fragment> fragments;
+    int64_t firstMs = 0;  // the reader's and the fragment index's bounds
+    int64_t lastMs = 0;
+    bool hasReader = true;
+    bool hasIndex = true;
+    bool hasBlockSource = true;
+    std::vector<Block> script;
+    // What a feed from `fromMs` delivers; empty: the script's blocks with
+    // atMs >= fromMs, in script order.
+    std::function<Generator(int64_t fromMs)> feed;
 };
 
-// The queue component. Used on one thread at a time (the engine's).
-class FakeEncodedDataQueue : public IEncodedDataQueue {
-public:
-    // `serial` counts the queues made for one archive from 1.
-    FakeEncodedDataQueue(FakeArchive *archive, int serial) : _archive(archive), _serial(serial) {}
+// A feed without end from its start on: video, and audio 1 ms after it,
+// every 40 ms; dry after every `dryEvery` blocks (0: never).
+std::function<Archive::Generator(int64_t fromMs)> endlessFeed(int dryEvery = 0);
 
-    void push(const FakeBlock &block) { _blocks.push_back(block); }
-    // Called when the queue runs dry; returns false when it has nothing more.
-    void setGenerator(std::function<bool(FakeBlock *)> generator) { _generator = std::move(generator); }
+ComponentRef<IArchiveVideoSource> archiveSource(const std::shared_ptr<Archive> &archive);
+// Publishes the encoded data queue in the runtime under its GUID (until
+// velt::unregisterFactory).
+void registerQueue();
+// A format manager whose informers are ready after `readyAfterKeyBlocks` key
+// blocks (negative: never).
+ComponentRef<IPolymorph> formatManager(int readyAfterKeyBlocks = 1);
 
-    bool readBlock(QByteArray *data, uint32_t *streamNumber, bool *key, int64_t *timeMs, int64_t *scratch,
-                   ReadCursor *cursor, int32_t a, int32_t b, int64_t *reserved1, int64_t *reserved2) override;
-    void setMaxBlocks(int32_t value) override;
-    void setMaxBytes(int32_t value) override;
-    void setMode(int32_t value) override;
-
-private:
-    FakeArchive *_archive;
-    int _serial;
-    std::deque<FakeBlock> _blocks;
-    std::function<bool(FakeBlock *)> _generator;
-};
-
-}  // namespace testsupport
+}  // namespace fakes
 
 #endif  // TESTS_SUPPORT_FAKEARCHIVE_H_

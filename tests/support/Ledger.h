@@ -4,15 +4,17 @@
 
 #include "client/runtime/Runtime.h"
 
+#include <algorithm>
+
 namespace testsupport {
 
-// The per-test ledger check (on by default). A test that keeps components
-// alive on purpose across tests (a shared fixture) turns it off.
-bool ledgerCheckEnabled();
-void setLedgerCheckEnabled(bool enabled);
-
 // Number of live blocks whose description equals `description`.
-int liveCount(const std::string &description);
+inline int liveCount(const std::string &description)
+{
+    const std::vector<velt::LiveBlock> blocks = velt::liveBlocks();
+    return int(std::count_if(blocks.begin(), blocks.end(),
+                             [&](const velt::LiveBlock &b) { return b.description == description; }));
+}
 
 }  // namespace testsupport
 

@@ -1,6 +1,6 @@
 // Fixes the process's local time zone for tests whose expectations are local
-// times (file names, chapter titles, daylight-saving days). Call it from a
-// namespace-scope initializer, before any thread or Qt asks for local time:
+// times. Call it from a namespace-scope initializer, before any thread or Qt
+// asks for local time:
 //   const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
 #ifndef TESTS_SUPPORT_LOCALZONE_H_
 #define TESTS_SUPPORT_LOCALZONE_H_
@@ -9,14 +9,7 @@
 #include <time.h>
 
 namespace testsupport {
-
-inline bool fixLocalZone(const char *zone)
-{
-    qputenv("TZ", zone);
-    tzset();
-    return true;
-}
-
+inline bool fixLocalZone(const char *zone) { return qputenv("TZ", zone), tzset(), true; }
 }  // namespace testsupport
 
 #endif  // TESTS_SUPPORT_LOCALZONE_H_

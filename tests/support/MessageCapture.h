@@ -3,7 +3,6 @@
 #ifndef TESTS_SUPPORT_MESSAGECAPTURE_H_
 #define TESTS_SUPPORT_MESSAGECAPTURE_H_
 
-#include <QString>
 #include <QStringList>
 #include <QtGlobal>
 #include <atomic>
@@ -13,24 +12,29 @@ namespace testsupport {
 
 class MessageCapture {
 public:
-    MessageCapture();
-    ~MessageCapture();
+    MessageCapture() : _previous((_current = this, qInstallMessageHandler(&MessageCapture::handler))) {}
+    ~MessageCapture() { qInstallMessageHandler(_previous); _current = nullptr; }
     MessageCapture(const MessageCapture &) = delete;
     MessageCapture &operator=(const MessageCapture &) = delete;
 
-    QStringList debug() const;
-    QStringList warnings() const;
-    bool debugStartsWith(const QString &prefix) const;
-    bool warningsContain(const QString &text) const;
+    QStringList debug() const { std::lock_guard<std::mutex> lock(_mutex); return _debug; }
+    QStringList warnings() const { std::lock_guard<std::mutex> lock(_mutex); return _warnings; }
+    bool warningsContain(const QString &text) const { return !warnings().filter(text).isEmpty(); }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    static std::atomic<MessageCapture *> _current;
+    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        MessageCapture *self = _current.load();
+        if (self && (type == QtDebugMsg || type == QtWarningMsg)) {
+            std::lock_guard<std::mutex> lock(self->_mutex);
+            (type == QtDebugMsg ? self->_debug : self->_warnings) << message;
+        }
+    }
 
-    QtMessageHandler _previous;  // constant after construction
+    inline static std::atomic<MessageCapture *> _current{nullptr};
+    const QtMessageHandler _previous;
     mutable std::mutex _mutex;
-    QStringList _debug;     // guarded by _mutex
-    QStringList _warnings;  // guarded by _mutex
+    QStringList _debug, _warnings;  // guarded by _mutex
 };
 
 }  // namespace testsupport

@@ -13,8 +13,6 @@ class LedgerListener : public testing::EmptyTestEventListener {
     void OnTestEnd(const testing::TestInfo &) override
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (!testsupport::ledgerCheckEnabled())
-            return;
         EXPECT_TRUE(velt::liveBlocks().empty()) << "components still alive:\n" << velt::describeLiveBlocks();
         EXPECT_EQ(velt::strayRemoves(), 0) << "a counter block was released more than once";
     }

@@ -9,74 +9,45 @@
 
 namespace {
 
-struct TranslatorCounts {
-    int made = 0;
-    int destroyed = 0;
-    int asked = 0;
-};
-TranslatorCounts g_counts;
+int g_made = 0;
+int g_asked = 0;
 
 class CountingTranslator : public ITranslator {
 public:
-    CountingTranslator() { ++g_counts.made; }
-    ~CountingTranslator() override { ++g_counts.destroyed; }
+    CountingTranslator() { ++g_made; }
     bool translate(const QString &key, QString &result) override
     {
-        ++g_counts.asked;
-        result = QStringLiteral("<") + key + QStringLiteral(">");
+        result = "<" + key + ">";
+        ++g_asked;
         return true;
     }
 };
 
-class TranslationTest : public testing::Test {
-protected:
-    void SetUp() override { velt::registerTranslator(); }
-    void TearDown() override { velt::registerTranslator(); }
-};
-
-TEST_F(TranslationTest, KnownKeyGivesTheTextSilently)
+TEST(TranslationTest, EveryLookupAsksAFreshTranslatorAndAMissingTextShowsTheKey)
 {
-    testing::internal::CaptureStderr();
-    const QString text = zkTranslation("MSGS_EXPORT_ARCHIVE");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(text, QStringLiteral("Export archive"));
-}
-
-TEST_F(TranslationTest, UnknownKeyGivesTheKeyAndOneLine)
-{
-    testing::internal::CaptureStderr();
-    const QString text = zkTranslation("MSGE_NOT_A_KEY_42");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "zkTranslation: translation not found for key 'MSGE_NOT_A_KEY_42'\n");
-    EXPECT_EQ(text, QStringLiteral("MSGE_NOT_A_KEY_42"));
-}
-
-TEST_F(TranslationTest, EachCallMakesItsOwnTranslatorAndAnEmptyKeyIsNotAsked)
-{
-    g_counts = TranslatorCounts();
-    velt::registerFactory(guids::kTranslator, [] { return static_cast<void *>(static_cast<ITranslator *>(new CountingTranslator)); });
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(zkTranslation(""), QString());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(g_counts.made, 1);
-    EXPECT_EQ(g_counts.destroyed, 1);
-    EXPECT_EQ(g_counts.asked, 0);
-
-    EXPECT_EQ(zkTranslation("MSGI_COMPLETE"), QStringLiteral("<MSGI_COMPLETE>"));
-    EXPECT_EQ(zkTranslation(QStringLiteral("MSGI_COMPLETE")), QStringLiteral("<MSGI_COMPLETE>"));
-    EXPECT_EQ(g_counts.made, 3);
-    EXPECT_EQ(g_counts.destroyed, 3);
-    EXPECT_EQ(g_counts.asked, 2);
-}
-
-TEST_F(TranslationTest, WithoutTranslatorEveryKeyComesBackWithOneLine)
-{
-    velt::unregisterFactory(guids::kTranslator);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(zkTranslation("MSGS_EXPORT_ARCHIVE"), QStringLiteral("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_EQ(zkTranslation(""), QString());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "zkTranslation: translator not found\nzkTranslation: translator not found\n");
+    const auto counting = [] { return static_cast<void *>(static_cast<ITranslator *>(new CountingTranslator)); };
+    const struct {
+        std::function<void()> translator;
+        QString key, text;
+        std::string printed;  // on standard error
+    } cases[] = {
+        {velt::registerTranslator, "MSGS_EXPORT_ARCHIVE", "Export archive", ""},
+        {velt::registerTranslator, "MSGE_NOT_A_KEY_42", "MSGE_NOT_A_KEY_42",
+         "zkTranslation: translation not found for key 'MSGE_NOT_A_KEY_42'\n"},
+        {[&] { velt::registerFactory(guids::kTranslator, counting); }, "MSGI_COMPLETE", "<MSGI_COMPLETE>", ""},
+        {[] {}, "", "", ""},  // an empty key is not asked
+        {[] { velt::unregisterFactory(guids::kTranslator); }, "MSGS_EXPORT_ARCHIVE", "MSGS_EXPORT_ARCHIVE",
+         "zkTranslation: translator not found\n"},
+        {[] {}, "", "", "zkTranslation: translator not found\n"},
+    };
+    for (const auto &c : cases) {
+        c.translator();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(zkTranslation(c.key), c.text) << c.key.toStdString();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.printed) << c.key.toStdString();
+    }
+    EXPECT_EQ(std::make_pair(g_made, g_asked), std::make_pair(2, 1));
+    velt::registerTranslator();
 }
 
 }  // namespace

@@ -1,313 +1,212 @@
-// The export dialog's behaviour: texts, enabling rule, periods, archive
-// bounds, directory chooser, reports from the engine and the end of an
-// export, with the real engine behind OK where the archive lets it end at
-// once.
+// The export dialog as the operator uses it: texts and limits, when OK may be
+// pressed, the periods, the status list the engine's reports make, how an
+// export ends, and whole exports of the fake archive through the real engine.
 #include "client/services/Services.h"
-#include "client/runtime/Components.h"
-#include "plugin/export/Events.h"
-#include "plugin/host/Translation.h"
-#include "tests/support/LocalZone.h"
-#include "tests/plugin/ui/FakeSource.h"
+#include "plugin/host/Guids.h"
 #include "plugin/ui/ExportDialog.h"
-#include "plugin/ui/StatusListModel.h"
+#include "plugin/ui/StatusRoles.h"
+#include "tests/plugin/export/Harness.h"
+#include "tests/support/LocalZone.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
-#include <QHeaderView>
-#include <QLabel>
+#include <QJsonArray>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QToolButton>
 #include <QTreeView>
-#include <functional>
-#include <gtest/gtest.h>
-#include <memory>
 
 namespace {
 
-// The yesterday test's dates are the days after daylight-saving changes: a
-// day of 23 or 25 hours shows only in a zone that has them.
+// Rows and names show local times; yesterday spans a daylight-saving change
+// only in a zone that has them.
 const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
+
+// The reports' kinds as numbers: every receiver of the engine's reports
+// relies on them, not only this dialog.
+enum Kind : uint32_t { Started = 0, Closed = 1, Finished = 2, Error = 3, Progress = 4 };
+
+const int64_t t0 = QDateTime(QDate(2023, 6, 1), QTime(10, 0, 0)).toMSecsSinceEpoch();
+const QString kNoData = QStringLiteral("No recorded data in the chosen period");
+const QString kFailed = QStringLiteral("Error: the file cannot be created or written");
 
 class ExportDialogTest : public testing::Test {
 protected:
     void SetUp() override
     {
         velt::registerTranslator();
+        fakes::registerQueue();
         services.publish(&manager);
-        bounds->firstMs = QDateTime(QDate(2023, 6, 1), QTime(8, 30, 15)).toMSecsSinceEpoch();
-        bounds->lastMs = QDateTime(QDate(2023, 6, 3), QTime(19, 45, 50)).toMSecsSinceEpoch();
+        manager.setComponent(guids::kAVFormatManager, fakes::formatManager());
+        // Two recordings of a second, a minute apart, and a block long after.
+        archive->setFragments({{t0, t0 + 1000}, {t0 + 60000, t0 + 61000}});
+        for (int64_t t = t0; t < t0 + 61000; t += t == t0 + 960 ? 59040 : 40) {
+            archive->script.push_back(fakes::video(t));
+            archive->script.push_back(fakes::audio(t + 1));
+        }
+        archive->script.push_back(fakes::video(t0 + 7200000));
+        remake();
     }
-    void TearDown() override { manager.clear(); }
-
-    std::unique_ptr<ExportDialog> makeDialog()
+    void TearDown() override
     {
-        return std::make_unique<ExportDialog>(&manager, fakes::archiveSource(bounds), 0, nullptr);
+        dialog.reset();
+        manager.clear();
+        velt::unregisterFactory(guids::kEncodedDataQueue);
     }
 
-    template <class W>
-    static W *widget(QWidget *dialog, const char *name)
+    void remake()
+    {
+        dialog = std::make_unique<ExportDialog>(&manager, fakes::archiveSource(archive), 0, nullptr);
+        dialog->show();
+    }
+    template <class W = QWidget>
+    W *widget(const char *name) const
     {
         W *w = dialog->findChild<W *>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    static QPushButton *okButton(QWidget *dialog)
+    QDialogButtonBox *buttons() const { return widget<QDialogButtonBox>("buttonBox"); }
+    QPushButton *ok() const { return buttons()->button(QDialogButtonBox::Ok); }
+    QDateTimeEdit *from() const { return widget<QDateTimeEdit>("dateTimeFrom"); }
+    QDateTimeEdit *to() const { return widget<QDateTimeEdit>("dateTimeTo"); }
+    QAbstractItemModel *model() const { return widget<QTreeView>("statusView")->model(); }
+    // Each row of the status list as "from - to: state", or its one cell.
+    QStringList rows() const
     {
-        return widget<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok);
+        QStringList rows;
+        for (int row = 0; row < model()->rowCount(); ++row) {
+            const auto cell = [&](int column) { return model()->index(row, column).data().toString(); };
+            rows << (model()->columnCount() == 1 ? cell(0) : cell(0) + " - " + cell(1) + ": " + cell(2));
+        }
+        return rows;
     }
-    static QDateTime from(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeFrom")->dateTime(); }
-    static QDateTime to(QWidget *dialog) { return widget<QDateTimeEdit>(dialog, "dateTimeTo")->dateTime(); }
-    static StatusListModel *model(QWidget *dialog)
+    void post(uint32_t kind, int64_t time = -1, double progress = -1.0)
     {
-        return qobject_cast<StatusListModel *>(widget<QTreeView>(dialog, "statusView")->model());
+        const uint32_t code = kind == Error ? kWriteErrorCode : 0;
+        QCoreApplication::postEvent(dialog.get(), new ControllerEvent(kind, code, progress, time));
+        QCoreApplication::sendPostedEvents(dialog.get());
     }
-    static QString statusCell(QWidget *dialog, int row, int column)
+    // Chooses the folder and `period`, and presses OK.
+    void start(const char *period, const QString &folder)
     {
-        StatusListModel *m = model(dialog);
-        return m->data(m->index(row, column)).toString();
-    }
-    // Sets a target directory and a period, then presses OK.
-    void startExport(QWidget *dialog)
-    {
-        ASSERT_TRUE(exportDir.isValid());
-        widget<QLineEdit>(dialog, "dirNameEdit")->setText(exportDir.path());
-        widget<QRadioButton>(dialog, "radioButtonRange")->click();
-        ASSERT_TRUE(okButton(dialog)->isEnabled());
-        okButton(dialog)->click();
-    }
-    static void post(QObject *receiver, QEvent *event)
-    {
-        QCoreApplication::postEvent(receiver, event);
-        QCoreApplication::sendPostedEvents(receiver);
+        widget<QLineEdit>("dirNameEdit")->setText(folder);
+        widget<QRadioButton>(period)->click();
+        ASSERT_TRUE(ok()->isEnabled());
+        ok()->click();
+        // The settings give way to the list, and OK cannot start another.
+        EXPECT_EQ(widget<QStackedWidget>("stackedWidget")->currentIndex(), 1);
+        EXPECT_TRUE(!ok() || !ok()->isEnabled());
     }
 
     velt::ComponentManager manager;
     clientui::Services services;
-    std::shared_ptr<fakes::ArchiveBounds> bounds = std::make_shared<fakes::ArchiveBounds>();
-    QTemporaryDir exportDir;  // where startExport exports to
+    std::shared_ptr<fakes::Archive> archive = std::make_shared<fakes::Archive>();
+    std::unique_ptr<ExportDialog> dialog;
+    QTemporaryDir out;
 };
 
-TEST_F(ExportDialogTest, ConstructionTranslatesAndShowsTheArchiveBounds)
+TEST_F(ExportDialogTest, TextsArchiveBoundsAndSizeLimit)
 {
-    auto dialog = makeDialog();
-    EXPECT_EQ(dialog->windowTitle(), zkTranslation("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_NE(dialog->windowTitle(), QStringLiteral("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_EQ(widget<QLabel>(dialog.get(), "label")->text(), zkTranslation("MSGS_TARGET_DIR"));
-    EXPECT_EQ(widget<QLabel>(dialog.get(), "label_2")->text(), zkTranslation("MSGS_TIME_FROM"));
-    EXPECT_EQ(widget<QLabel>(dialog.get(), "label_3")->text(), zkTranslation("MSGS_TIME_TO"));
-    EXPECT_EQ(widget<QRadioButton>(dialog.get(), "radioButtonAll")->text(), zkTranslation("MSGS_EXPORT_ALL"));
-    EXPECT_EQ(widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->text(),
-              zkTranslation("MSGS_EXPORT_YESTERDAY"));
-    EXPECT_EQ(widget<QRadioButton>(dialog.get(), "radioButtonRange")->text(), zkTranslation("MSGS_EXPORT_RANGE"));
-    EXPECT_EQ(widget<QCheckBox>(dialog.get(), "closeAfterFinish")->text(), zkTranslation("MSGS_CLOSE_AFTER_FINISH"));
-    auto *limitation = widget<QCheckBox>(dialog.get(), "checkBoxLimitation");
-    EXPECT_EQ(limitation->text(), zkTranslation("MSGS_FILE_SIZE_LIMITATION"));
-    EXPECT_EQ(limitation->toolTip(), zkTranslation("MSGI_FILE_SIZE_LIMITATION_TOOLTIP"));
-    EXPECT_EQ(widget<QToolButton>(dialog.get(), "toolButton")->text(), QStringLiteral("..."));
-    EXPECT_EQ(widget<QSpinBox>(dialog.get(), "spinBoxLimitation")->suffix(), QStringLiteral(" MB"));
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Export archive"));
+    const std::pair<const char *, const char *> texts[] = {
+        {"label", "Target folder:"}, {"label_2", "From"}, {"label_3", "To"}, {"radioButtonAll", "Whole archive"},
+        {"radioButtonYesterday", "Yesterday"}, {"radioButtonRange", "Period"},
+        {"closeAfterFinish", "Close when the export has finished"}, {"checkBoxLimitation", "Limit file size"}};
+    for (const auto &[name, text] : texts)
+        EXPECT_EQ(widget(name)->property("text").toString(), QLatin1String(text)) << name;
+    EXPECT_EQ(widget("checkBoxLimitation")->toolTip(), "Start a new file when this size is reached (0 means no limit)");
+    EXPECT_EQ(widget<QStackedWidget>("stackedWidget")->currentIndex(), 0);
+    EXPECT_EQ(from()->dateTime().toMSecsSinceEpoch(), t0);
+    EXPECT_EQ(to()->dateTime().toMSecsSinceEpoch(), t0 + 61000);
 
-    auto *view = widget<QTreeView>(dialog.get(), "statusView");
-    ASSERT_NE(model(dialog.get()), nullptr);
-    EXPECT_EQ(model(dialog.get())->parent(), dialog.get());
-    EXPECT_EQ(view->header()->sectionResizeMode(0), QHeaderView::Stretch);
-    EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 0);
-
-    EXPECT_EQ(from(dialog.get()).toMSecsSinceEpoch(), bounds->firstMs);
-    EXPECT_EQ(to(dialog.get()).toMSecsSinceEpoch(), bounds->lastMs);
-    // No period and no directory yet.
-    EXPECT_FALSE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(widget<QWidget>(dialog.get(), "dateTime")->isEnabled());
+    // The limit is switched on apart from its value, from 0 to 1024 MB.
+    auto *limit = widget<QSpinBox>("spinBoxLimitation");
+    EXPECT_FALSE(limit->isEnabled());
+    widget<QCheckBox>("checkBoxLimitation")->click();
+    EXPECT_TRUE(limit->isEnabled());
+    for (const auto &[typed, kept] : {std::pair{1024, 1024}, {1025, 1024}, {0, 0}, {-1, 0}}) {
+        limit->setValue(typed);
+        EXPECT_EQ(limit->value(), kept) << typed;
+    }
 }
 
-TEST_F(ExportDialogTest, OkNeedsADirectoryAndAPeriod)
+TEST_F(ExportDialogTest, OkNeedsAFolderAndAPeriod)
 {
-    auto dialog = makeDialog();
-    auto *dir = widget<QLineEdit>(dialog.get(), "dirNameEdit");
-    auto *group = widget<QWidget>(dialog.get(), "dateTime");
-
-    // A period without a directory.
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_FALSE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(group->isEnabled());
-
-    // Each period with a directory; only the range opens the editors.
-    dir->setText(QStringLiteral("/tmp"));
-    widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(group->isEnabled());
-    widget<QRadioButton>(dialog.get(), "radioButtonRange")->click();
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-    EXPECT_TRUE(group->isEnabled());
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-    EXPECT_FALSE(group->isEnabled());
-
-    // A directory without a period.
-    auto fresh = makeDialog();
-    widget<QLineEdit>(fresh.get(), "dirNameEdit")->setText(QStringLiteral("/tmp"));
-    ASSERT_TRUE(QMetaObject::invokeMethod(fresh.get(), "updateButtons"));
-    EXPECT_FALSE(okButton(fresh.get())->isEnabled());
+    const struct {
+        const char *period;  // clicked; null: none yet
+        const char *folder;
+        bool ok, editors;
+    } steps[] = {{nullptr, "/tmp", false, false},       {"radioButtonAll", "", false, false},
+                 {"radioButtonYesterday", "/tmp", true, false}, {"radioButtonRange", "/tmp", true, true},
+                 {"radioButtonAll", "/tmp", true, false}, {"radioButtonRange", "", false, true}};
+    for (const auto &step : steps) {
+        widget<QLineEdit>("dirNameEdit")->setText(QLatin1String(step.folder));
+        if (step.period)
+            widget<QRadioButton>(step.period)->click();
+        QMetaObject::invokeMethod(dialog.get(), "updateButtons");
+        EXPECT_EQ(ok()->isEnabled(), step.ok) << (step.period ? step.period : "-") << " '" << step.folder << "'";
+        EXPECT_EQ(widget("dateTime")->isEnabled(), step.editors) << (step.period ? step.period : "-");
+    }
 }
 
-TEST_F(ExportDialogTest, LimitationSwitchOnlyEnablesTheValue)
+TEST_F(ExportDialogTest, PeriodsYesterdayAndAll)
 {
-    auto dialog = makeDialog();
-    auto *box = widget<QCheckBox>(dialog.get(), "checkBoxLimitation");
-    auto *value = widget<QSpinBox>(dialog.get(), "spinBoxLimitation");
-    box->click();
-    EXPECT_TRUE(value->isEnabled());
-    value->setValue(35);
-    box->click();
-    EXPECT_FALSE(value->isEnabled());
-    EXPECT_EQ(value->value(), 35);
-    box->setChecked(true);
-    EXPECT_TRUE(value->isEnabled());
-}
-
-TEST_F(ExportDialogTest, YesterdayIsFromLocalMidnightToLocalMidnight)
-{
-    const QDate dates[] = {QDate(2024, 3, 1), QDate(2024, 1, 1), QDate(2023, 3, 27), QDate(2023, 10, 30)};
-    for (const QDate &today : dates) {
-        const DayPeriod p = yesterdayOf(today);
-        EXPECT_EQ(p.from.date(), today.addDays(-1));
-        EXPECT_EQ(p.from.time(), QTime(0, 0, 0, 0));
-        EXPECT_EQ(p.to.date(), today);
-        EXPECT_EQ(p.to.time(), QTime(0, 0, 0, 0));
-        EXPECT_EQ(p.from.timeSpec(), Qt::LocalTime);
-        EXPECT_EQ(p.to.timeSpec(), Qt::LocalTime);
+    // Local midnight to local midnight, also over daylight-saving changes and
+    // the end of February.
+    for (const QDate &today : {QDate(2024, 3, 1), QDate(2024, 1, 1), QDate(2023, 3, 27), QDate(2023, 10, 30)}) {
+        EXPECT_EQ(yesterdayOf(today).from, QDateTime(today.addDays(-1), QTime(0, 0))) << today.toString().toStdString();
+        EXPECT_EQ(yesterdayOf(today).to, QDateTime(today, QTime(0, 0))) << today.toString().toStdString();
     }
     EXPECT_EQ(yesterdayOf(QDate(2024, 3, 1)).from.date(), QDate(2024, 2, 29));
-
-    auto dialog = makeDialog();
-    widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    const DayPeriod expected = yesterdayOf(QDate::currentDate());
-    EXPECT_EQ(from(dialog.get()), expected.from);
-    EXPECT_EQ(to(dialog.get()), expected.to);
-
-    // The range keeps what the editors show.
-    widget<QRadioButton>(dialog.get(), "radioButtonRange")->click();
-    EXPECT_EQ(from(dialog.get()), expected.from);
-    EXPECT_EQ(to(dialog.get()), expected.to);
-}
-
-TEST_F(ExportDialogTest, AllReadsTheBoundsAgain)
-{
-    auto dialog = makeDialog();
-    widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-    bounds->lastMs += 3600 * 1000;
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    EXPECT_EQ(from(dialog.get()).toMSecsSinceEpoch(), bounds->firstMs);
-    EXPECT_EQ(to(dialog.get()).toMSecsSinceEpoch(), bounds->lastMs);
-}
-
-TEST_F(ExportDialogTest, MissingBoundsLeaveTheEditorsAlone)
-{
-    const std::vector<std::function<void(fakes::ArchiveBounds &)>> breakers = {
-        [](fakes::ArchiveBounds &b) { b.hasReader = false; },
-        [](fakes::ArchiveBounds &b) { b.hasIndex = false; },
-        [](fakes::ArchiveBounds &b) { b.boundsKnown = false; }};
-    for (size_t i = 0; i < breakers.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << "breaker " << i);
-        const auto &breakBounds = breakers[i];
-        *bounds = fakes::ArchiveBounds{};
-        bounds->firstMs = 1000;
-        bounds->lastMs = 2000;
-        breakBounds(*bounds);
-        auto dialog = makeDialog();
-        QDateTimeEdit reference;  // an editor nobody wrote to
-        EXPECT_EQ(from(dialog.get()), reference.dateTime());
-        EXPECT_EQ(to(dialog.get()), reference.dateTime());
-
-        widget<QRadioButton>(dialog.get(), "radioButtonYesterday")->click();
-        widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-        const DayPeriod yesterday = yesterdayOf(QDate::currentDate());
-        EXPECT_EQ(from(dialog.get()), yesterday.from);
-        EXPECT_EQ(to(dialog.get()), yesterday.to);
+    const DayPeriod yesterday = yesterdayOf(QDate::currentDate());
+    widget<QRadioButton>("radioButtonYesterday")->click();
+    EXPECT_EQ(std::make_pair(from()->dateTime(), to()->dateTime()), std::make_pair(yesterday.from, yesterday.to));
+    // The whole archive asks for its bounds again; without any (no reader, no
+    // index, no recording) the editors stay as they are.
+    archive->lastMs += 3600 * 1000;
+    widget<QRadioButton>("radioButtonAll")->click();
+    EXPECT_EQ(to()->dateTime().toMSecsSinceEpoch(), archive->lastMs);
+    for (int broken = 0; broken < 3; ++broken) {
+        *archive = fakes::Archive();
+        archive->hasReader = broken != 0;
+        archive->hasIndex = broken != 1;
+        remake();
+        EXPECT_EQ(from()->dateTime(), QDateTimeEdit().dateTime());
+        widget<QRadioButton>("radioButtonYesterday")->click();
+        widget<QRadioButton>("radioButtonAll")->click();
+        EXPECT_EQ(std::make_pair(from()->dateTime(), to()->dateTime()), std::make_pair(yesterday.from, yesterday.to));
     }
-}
-
-TEST_F(ExportDialogTest, DirectoryChooser)
-{
-    QTemporaryDir target;
-    ASSERT_TRUE(target.isValid());
-    const QString targetPath = QDir(target.path()).canonicalPath();
-    auto dialog = makeDialog();
-    widget<QRadioButton>(dialog.get(), "radioButtonAll")->click();
-    auto *dir = widget<QLineEdit>(dialog.get(), "dirNameEdit");
-
-    // First choice: starts at home, titled like the dialog, directories only; pick the target.
-    QString startDir, caption, chooserParent;
-    bool dirsOnly = false;
-    QTimer::singleShot(0, [&] {
-        auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(chooser, nullptr);
-        startDir = chooser->directory().absolutePath();
-        caption = chooser->windowTitle();
-        dirsOnly = chooser->testOption(QFileDialog::ShowDirsOnly) && chooser->fileMode() == QFileDialog::Directory;
-        chooserParent = chooser->parentWidget() ? chooser->parentWidget()->objectName() : QString();
-        chooser->setDirectory(targetPath);
-        QMetaObject::invokeMethod(chooser, "accept");
-    });
-    widget<QToolButton>(dialog.get(), "toolButton")->click();
-    EXPECT_EQ(startDir, QDir(QDir::homePath()).absolutePath());
-    EXPECT_EQ(caption, zkTranslation("MSGS_EXPORT_ARCHIVE"));
-    EXPECT_TRUE(dirsOnly);
-    EXPECT_EQ(chooserParent, QStringLiteral("ExportDialog"));
-    EXPECT_EQ(QDir(dir->text()).canonicalPath(), targetPath);
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
-
-    // Second choice starts where the first ended; cancelling keeps it.
-    startDir.clear();
-    QTimer::singleShot(0, [&] {
-        auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(chooser, nullptr);
-        startDir = chooser->directory().canonicalPath();
-        chooser->reject();
-    });
-    widget<QToolButton>(dialog.get(), "toolButton")->click();
-    EXPECT_EQ(startDir, targetPath);
-    EXPECT_EQ(QDir(dir->text()).canonicalPath(), targetPath);
-    EXPECT_TRUE(okButton(dialog.get())->isEnabled());
 }
 
 TEST_F(ExportDialogTest, ReportsBecomeRows)
 {
-    auto dialog = makeDialog();
     const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
-    const int64_t t2 = QDateTime(QDate(2023, 6, 1), QTime(9, 30, 0)).toMSecsSinceEpoch();
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, t1));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::Progress, 0, 0.25, -1));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), QStringLiteral("01.06.2023 09:00:00"));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 2), QStringLiteral("25.0 %"));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileClosed, 0, -1.0, t2));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 1), QStringLiteral("01.06.2023 09:30:00"));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 2), zkTranslation("MSGI_COMPLETE"));
-    post(dialog.get(), new ControllerEvent(ControllerEvent::FileStarted, 0, -1.0, t2));
-    EXPECT_EQ(statusCell(dialog.get(), 1, 2), QStringLiteral("0.0 %"));
-
-    // Unknown kinds, other events of the same type and other custom events change nothing.
-    post(dialog.get(), new ControllerEvent(5, 0, 0.5, t1));
-    post(dialog.get(), new ControllerEvent(99, 0, 0.5, t1));
-    post(dialog.get(), new ExportEvent(0, t1, t2));
-    post(dialog.get(), new QEvent(QEvent::Type(1000)));
-    post(dialog.get(), new QEvent(QEvent::User));
-    EXPECT_EQ(model(dialog.get())->rowCount(), 2);
-    EXPECT_EQ(statusCell(dialog.get(), 1, 2), QStringLiteral("0.0 %"));
-    EXPECT_EQ(widget<QDialogButtonBox>(dialog.get(), "buttonBox")->standardButtons(),
-              QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    const int64_t t2 = t1 + 1800 * 1000 + 999;
+    post(Started, t1);
+    const std::pair<double, const char *> progress[] = {
+        {0.0004, "0.0 %"}, {0.05, "5.0 %"}, {0.4252, "42.5 %"}, {0.99999, "100.0 %"}, {1.0, "100.0 %"}};
+    for (const auto &[fraction, text] : progress) {
+        post(Progress, -1, fraction);
+        EXPECT_EQ(rows(), QStringList{QStringLiteral("01.06.2023 09:00:00 - : ") + text});
+    }
+    post(Closed, t2);
+    post(Started, t2);
+    // Other kinds and other events of the same type change nothing.
+    post(5, t1, 0.5);
+    post(99, t1, 0.5);
+    QCoreApplication::postEvent(dialog.get(), new ExportEvent(0, t1, t2));
+    QCoreApplication::postEvent(dialog.get(), new QEvent(kExportEventType));
+    QCoreApplication::sendPostedEvents(dialog.get());
+    EXPECT_EQ(rows(), (QStringList{"01.06.2023 09:00:00 - 01.06.2023 09:30:00: Complete", "01.06.2023 09:30:00 - : 0.0 %"}));
+    for (const auto &[section, header] : {std::pair{0, "From"}, {1, "To"}, {2, "Status"}})
+        EXPECT_EQ(model()->headerData(section, Qt::Horizontal).toString(), QLatin1String(header));
+    EXPECT_EQ(buttons()->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 }
 
 // How the end of an export reaches the operator, report by report: the
@@ -316,153 +215,116 @@ TEST_F(ExportDialogTest, ReportsBecomeRows)
 // which it never closes away.
 TEST_F(ExportDialogTest, HowAnExportEnds)
 {
-    using K = ControllerEvent;
     const int64_t t1 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 0)).toMSecsSinceEpoch();
-    const int64_t t2 = QDateTime(QDate(2023, 6, 1), QTime(9, 0, 40)).toMSecsSinceEpoch();
-    const QString noData = zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE");
-    const QString complete = zkTranslation("MSGI_COMPLETE");
-    const QString error = zkTranslation("MSGE_KALMIX_1000002");
-    const QString endTime = QStringLiteral("01.06.2023 09:00:40");
-    struct Report {
-        uint32_t kind;
-        int64_t time;
-    };
-    struct Row {
-        QString state;
-        QString to;
-    };
+    const int64_t t2 = t1 + 40000;
+    const QString file = QStringLiteral("01.06.2023 09:00:00 - 01.06.2023 09:00:40: ");
     const struct {
         const char *name;
         bool closeAfterFinish;
-        std::vector<Report> reports;
-        size_t endsAt;  // index of the report after which the end shows
+        std::vector<std::pair<uint32_t, int64_t>> reports;
+        size_t endsAt;  // the report after which the end shows
         bool closes;
-        std::vector<Row> rows;
+        QString row;
     } cases[] = {
-        {"nothing in the period", false, {{K::Finished, -1}}, 0, false, {{noData, {}}}},
-        {"nothing in the period, close asked", true, {{K::Finished, -1}}, 0, true, {{noData, {}}}},
-        {"the last file closes after the end",
-         false,
-         {{K::FileStarted, t1}, {K::Progress, -1}, {K::Finished, -1}, {K::FileClosed, t2}},
-         3,
-         false,
-         {{complete, endTime}}},
-        {"the last file closes after the end, close asked",
-         true,
-         {{K::FileStarted, t1}, {K::Finished, -1}, {K::FileClosed, t2}},
-         2,
-         true,
-         {{complete, endTime}}},
-        {"an error before any file", true, {{K::Error, -1}}, 0, false, {{error, {}}}},
-        {"an error before any file, then the end", true, {{K::Error, -1}, {K::Finished, -1}}, 0, false,
-         {{error, {}}}},
-        {"an error while writing; the failed file closes after it",
-         true,
-         {{K::FileStarted, t1}, {K::Error, -1}, {K::FileClosed, t2}, {K::Finished, -1}},
-         1,
-         false,
-         {{error, endTime}}},
-        {"a file that cannot be opened after a finished one",
-         true,
-         {{K::FileStarted, t1}, {K::FileClosed, t2}, {K::Error, -1}},
-         2,
-         false,
-         {{error, endTime}}},
+        {"nothing in the period", false, {{Finished, -1}}, 0, false, kNoData},
+        {"nothing in the period, close asked", true, {{Finished, -1}}, 0, true, kNoData},
+        {"the last file closes after the end", false, {{Started, t1}, {Progress, -1}, {Finished, -1}, {Closed, t2}}, 3,
+         false, file + "Complete"},
+        {"the last file closes after the end, close asked", true, {{Started, t1}, {Finished, -1}, {Closed, t2}}, 2,
+         true, file + "Complete"},
+        {"an error before any file, then the end", true, {{Error, -1}, {Finished, -1}}, 0, false, " - : " + kFailed},
+        {"an error while writing; the failed file closes after it", true,
+         {{Started, t1}, {Error, -1}, {Closed, t2}, {Finished, -1}}, 1, false, file + kFailed},
+        {"a file that cannot be opened after a finished one", true, {{Started, t1}, {Closed, t2}, {Error, -1}}, 2,
+         false, file + kFailed},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        auto dialog = makeDialog();
-        dialog->show();
-        auto *box = widget<QDialogButtonBox>(dialog.get(), "buttonBox");
-        auto *closeAfterFinish = widget<QCheckBox>(dialog.get(), "closeAfterFinish");
+        remake();
+        auto *closeAfterFinish = widget<QCheckBox>("closeAfterFinish");
         closeAfterFinish->setChecked(c.closeAfterFinish);
-        QSignalSpy finished(dialog.get(), &QDialog::finished);
-        QSignalSpy resets(model(dialog.get()), &QAbstractItemModel::modelReset);
         for (size_t i = 0; i < c.reports.size(); ++i) {
-            const Report &r = c.reports[i];
-            post(dialog.get(), new ControllerEvent(r.kind, r.kind == K::Error ? kWriteErrorCode : 0,
-                                                   r.kind == K::Progress ? 0.5 : -1.0, r.time));
-            SCOPED_TRACE(testing::Message() << "after report " << i);
-            if (i < c.endsAt) {
-                EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-                EXPECT_TRUE(closeAfterFinish->isEnabled());
-            } else if (c.closes) {
-                EXPECT_FALSE(dialog->isVisible());
-            } else {
-                EXPECT_TRUE(dialog->isVisible());
-                EXPECT_EQ(box->standardButtons(), QDialogButtonBox::Close);
-                EXPECT_FALSE(closeAfterFinish->isEnabled());
+            post(c.reports[i].first, c.reports[i].second, 0.5);
+            const bool ended = i >= c.endsAt;
+            EXPECT_EQ(dialog->isVisible(), !(ended && c.closes)) << i;
+            if (!ended || !c.closes) {
+                EXPECT_EQ(closeAfterFinish->isEnabled(), !ended) << i;
+                const auto expected = ended ? QDialogButtonBox::Close : QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
+                EXPECT_EQ(buttons()->standardButtons(), expected) << i;
             }
         }
-        // The end shows once; an end report after an error changes nothing.
-        EXPECT_EQ(finished.count(), c.closes ? 1 : 0);
-        EXPECT_EQ(resets.count(), c.rows.front().state == noData ? 1 : 0);
-        ASSERT_EQ(model(dialog.get())->rowCount(), int(c.rows.size()));
-        const int stateColumn = model(dialog.get())->columnCount() - 1;
-        for (size_t row = 0; row < c.rows.size(); ++row) {
-            EXPECT_EQ(statusCell(dialog.get(), int(row), stateColumn), c.rows[row].state);
-            if (stateColumn > 0) {
-                EXPECT_EQ(statusCell(dialog.get(), int(row), 1), c.rows[row].to);
-            }
-        }
-        if (!c.closes) {
-            box->button(QDialogButtonBox::Close)->click();
+        EXPECT_EQ(rows(), QStringList{c.row});
+        if (QPushButton *close = c.closes ? nullptr : buttons()->button(QDialogButtonBox::Close)) {
+            close->click();
             EXPECT_FALSE(dialog->isVisible());
-            EXPECT_EQ(dialog->result(), int(QDialog::Rejected));
         }
     }
 }
 
-TEST_F(ExportDialogTest, SourceWithoutReaderCannotStart)
+// Whole exports through the engine: the rows they end with, and the files.
+TEST_F(ExportDialogTest, ExportsWithTheEngine)
 {
-    bounds->hasReader = false;
-    auto dialog = makeDialog();
-    dialog->show();
-    startExport(dialog.get());
-    EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 1);
-    ASSERT_EQ(model(dialog.get())->rowCount(), 1);
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), QString());
-    EXPECT_EQ(statusCell(dialog.get(), 0, 2), zkTranslation("MSGE_KALMIX_1000002"));
-    EXPECT_EQ(widget<QDialogButtonBox>(dialog.get(), "buttonBox")->standardButtons(), QDialogButtonBox::Close);
-    EXPECT_TRUE(dialog->isVisible());
-    // Nothing was started.
-    EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
-
-    // An export that cannot start is an error: it stays to be read.
-    auto closing = makeDialog();
-    closing->show();
-    widget<QCheckBox>(closing.get(), "closeAfterFinish")->setChecked(true);
-    startExport(closing.get());
-    EXPECT_TRUE(closing->isVisible());
-    EXPECT_EQ(widget<QDialogButtonBox>(closing.get(), "buttonBox")->standardButtons(), QDialogButtonBox::Close);
+    const QString first = QStringLiteral("01.06.2023 10:00:00 - 01.06.2023 10:00:00: Complete");
+    const QString second = QStringLiteral("01.06.2023 10:01:00 - 01.06.2023 10:01:00: Complete");
+    const QString firstFile = QStringLiteral("2023.06.01.10.00.00-2023.06.01.10.00.00.mkv");
+    const QString secondFile = QStringLiteral("2023.06.01.10.01.00-2023.06.01.10.01.00.mkv");
+    const struct {
+        const char *name;
+        const char *period;
+        int64_t fromMs, toMs;  // of a range
+        QStringList rows, files;
+        std::function<void()> before;
+    } cases[] = {
+        {"whole archive", "radioButtonAll", t0, t0 + 61000, {first, second}, {firstFile, secondFile}, [] {}},
+        {"from the gap on", "radioButtonRange", t0 + 30000, t0 + 3600000, {second}, {secondFile}, [] {}},
+        {"ending before it starts", "radioButtonRange", t0 + 60000, t0, {kNoData}, {}, [] {}},
+        // A period whose start is its end: the blocks at that instant.
+        {"the first block's instant", "radioButtonRange", t0, t0, {first}, {firstFile}, [] {}},
+        {"an instant in the gap", "radioButtonRange", t0 + 30000, t0 + 30000, {kNoData}, {}, [] {}},
+        // Nothing to start: an error, and the archive panel is not told.
+        {"no reader", "radioButtonAll", t0, t0, {" - : " + kFailed}, {}, [&] { archive->hasReader = false; }},
+        {"no archive panel", "radioButtonAll", t0, t0 + 61000, {first, second}, {firstFile, secondFile},
+         [&] { archive->hasReader = true; services.unpublish(&manager); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = out.filePath(QString::number(&c - cases));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        c.before();
+        remake();
+        from()->setDateTime(QDateTime::fromMSecsSinceEpoch(c.fromMs));
+        to()->setDateTime(QDateTime::fromMSecsSinceEpoch(c.toMs));
+        ASSERT_NO_FATAL_FAILURE(start(c.period, folder));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return buttons()->standardButtons() == QDialogButtonBox::Close; }, 30000));
+        EXPECT_EQ(rows(), c.rows);
+        // Of a zero-length period the one block is all of it.
+        if (c.fromMs == c.toMs && !c.files.isEmpty()) {
+            EXPECT_EQ(model()->index(0, 0).data(statusrole::Progress).toDouble(), 1.0);
+        }
+        dialog.reset();
+        EXPECT_EQ(harness::mkvFiles(folder), c.files);
+    }
+    EXPECT_EQ(services.archivePanel->exportsStarted(), 5);
 }
 
-TEST_F(ExportDialogTest, EmptyArchiveRunsTheEngineToItsEnd)
+// Closing the dialog stops the export: the file being written is finished,
+// named and recorded, and the record says the export was stopped.
+TEST_F(ExportDialogTest, ClosingDuringAnExportLeavesACompleteFile)
 {
-    // The reader has no fragment index: the engine reports Finished at once.
-    bounds->hasIndex = false;
-    auto dialog = makeDialog();
-    dialog->show();
-    startExport(dialog.get());
-    EXPECT_EQ(widget<QStackedWidget>(dialog.get(), "stackedWidget")->currentIndex(), 1);
-    EXPECT_FALSE(okButton(dialog.get())->isEnabled());
-    EXPECT_EQ(services.archivePanel->exportsStarted(), 1);
-    auto *box = widget<QDialogButtonBox>(dialog.get(), "buttonBox");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return box->standardButtons() == QDialogButtonBox::Close; }, 10000));
-    EXPECT_EQ(statusCell(dialog.get(), 0, 0), zkTranslation("MSGI_NO_DATA_IN_SPECIFIED_TIME_RANGE"));
-    dialog.reset();  // joins the worker thread
-}
-
-TEST_F(ExportDialogTest, ExportStartsWithoutArchivePanel)
-{
-    services.unpublish(&manager);
-    bounds->hasIndex = false;
-    auto dialog = makeDialog();
-    dialog->show();
-    widget<QCheckBox>(dialog.get(), "closeAfterFinish")->setChecked(true);
-    startExport(dialog.get());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 10000));
-    EXPECT_EQ(services.archivePanel->exportsStarted(), 0);
+    archive->feed = fakes::endlessFeed();
+    to()->setDateTime(QDateTime::fromMSecsSinceEpoch(t0 + 864000000));
+    ASSERT_NO_FATAL_FAILURE(start("radioButtonRange", out.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model()->rowCount() > 0; }, 30000));
+    dialog.reset();  // stops the engine and waits for its thread
+    EXPECT_EQ(QDir(out.path()).entryList({QStringLiteral("tmpchunk*")}, QDir::Files), QStringList());
+    const QStringList files = harness::mkvFiles(out.path());
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(files[0].startsWith(QStringLiteral("2023.06.01.10.00.00-")));
+    EXPECT_TRUE(harness::hasChecksum(out.filePath(files[0])));
+    const std::vector<QJsonObject> records = harness::recordsIn(out.path());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].value("ended").toObject().value("how").toString(), QStringLiteral("stopped"));
+    EXPECT_EQ(records[0].value("files").toArray().size(), 1);
 }
 
 }  // namespace
