@@ -34,7 +34,12 @@ Informer::Learned AnnexBInformer::describe(QByteArrayView payload, bool key, Str
     params->codecId = _codecId;
     params->width = signature->width;
     params->height = signature->height;
-    params->extradata = lengthPrefixedConfig(_codecId, signature->width, signature->height, signature->config);
+    // HEVC stays Annex B, for the muxer to rewrite: libavformat 5.1's hvcC
+    // writer reads an SPS's long-term reference count without a bound and
+    // spins for billions of steps on a damaged one, which here would stall
+    // describing the stream rather than only a file's header.
+    if (_codecId == AV_CODEC_ID_H264)
+        params->extradata = lengthPrefixedConfig(_codecId, signature->width, signature->height, signature->config);
     _lengthPrefixed = !params->extradata.isEmpty();
     if (!_lengthPrefixed)
         params->extradata = signature->config;

@@ -4,8 +4,8 @@
 // H.264/HEVC learn the parameter sets (VPS/SPS/PPS, Annex-B, through the
 // extract_extradata filter) and the picture size (through FFmpeg's parser)
 // from a key frame; a key frame without parameter sets is invalid, since
-// the archive stores them with every key frame. They hand the stream over
-// as Matroska stores it, length-prefixed (LengthPrefixed.h). MJPEG decodes its first
+// the archive stores them with every key frame. H.264 is handed over as
+// Matroska stores it, length-prefixed (LengthPrefixed.h); HEVC as recorded. MJPEG decodes its first
 // picture for its size, and reads only the headers of later pictures.
 //
 // One thread at a time; each informer owns its parser, filter and decoder.

@@ -52,11 +52,11 @@ Packed pack(IAVInformer_LibavExport &informer, const QByteArray &block, bool key
     return result;
 }
 
-// What the file stores of an encoded `payload`: H.264 and HEVC go to the
+// What the informer packs of an encoded `payload`: H.264 goes to the
 // muxer length-prefixed (checked against the muxer's own rewrite below).
 QByteArray asStored(AVCodecID codecId, const QByteArray &payload)
 {
-    if (codecId != AV_CODEC_ID_H264 && codecId != AV_CODEC_ID_HEVC)
+    if (codecId != AV_CODEC_ID_H264)
         return payload;
     media::PacketHolder packet(av_packet_alloc());
     EXPECT_TRUE(codecs::packLengthPrefixed(payload, packet.get()));
@@ -147,7 +147,7 @@ TEST(InformerTest, DescribesItsStreamPacksItsBlocksAndAsksForANewFileWhenOneNoLo
     EXPECT_FALSE(informerFor(0));
 }
 
-// H.264 and HEVC go to the muxer length-prefixed: the file must hold the
+// H.264 goes to the muxer length-prefixed: the file must hold the
 // bytes the muxer writes when it rewrites the Annex B blocks itself, also
 // for short and long start codes, stray zeros and bytes outside NAL units.
 // A Matroska file of one video stream, described by `fill`, packets by `pack`.
@@ -179,7 +179,7 @@ QByteArray muxed(const std::vector<Block> &blocks, const std::function<bool(AVCo
 
 TEST(LengthPrefixedTest, FilesHoldWhatTheMuxerWouldWrite)
 {
-    for (const uint32_t code : {fourcc::kH264, fourcc::kHevc}) {
+    for (const uint32_t code : {fourcc::kH264}) {
         SCOPED_TRACE(fourcc::bytes(code).constData());
         std::vector<Block> blocks = video(code == fourcc::kH264 ? "h264" : "hevc", "320x240");
         int64_t timeMs = blocks.back().timeMs;
