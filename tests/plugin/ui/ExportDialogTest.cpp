@@ -134,6 +134,8 @@ TEST_F(ExportDialogTest, TextsArchiveBoundsAndSizeLimit)
         limit->setValue(typed);
         EXPECT_EQ(limit->value(), kept) << typed;
     }
+    widget<QCheckBox>("checkBoxLimitation")->click();
+    EXPECT_FALSE(limit->isEnabled());
 }
 
 TEST_F(ExportDialogTest, OkNeedsAFolderAndAPeriod)
