@@ -123,7 +123,10 @@ bool packLengthPrefixed(QByteArrayView payload, AVPacket *packet)
         const uint8_t *start;
         int64_t sizeBytes;
     };
-    std::vector<Nal> nals;
+    // Every video block passes here: the list keeps its storage from block
+    // to block instead of allocating it each time.
+    thread_local std::vector<Nal> nals;
+    nals.clear();
     int64_t totalBytes = 0;
     const uint8_t *nal = findStartCode(p, end);
     for (;;) {
