@@ -92,7 +92,9 @@ ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *opti
     const QCommandLineOption limit(QStringLiteral("limit-mb"),
                                    QStringLiteral("Start a new file at this size (0 to 1024 MB; 0: no limit)."),
                                    QStringLiteral("N"));
-    parser.addOptions({out, all, yesterday, from, to, limit});
+    const QCommandLineOption noTimeTrack(QStringLiteral("no-time-track"),
+                                         QStringLiteral("Files without the recording time as subtitles."));
+    parser.addOptions({out, all, yesterday, from, to, limit, noTimeTrack});
     shared.addTo(&parser);
     parser.addPositionalArgument(QStringLiteral("export"), QStringLiteral("The command."), QStringLiteral("export"));
     parser.addPositionalArgument(QStringLiteral("ARCHIVE_DIR"), QStringLiteral("Folder of the archive."));
@@ -136,6 +138,7 @@ ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *opti
     }
     if (parser.isSet(limit) && !readInt(parser, QStringLiteral("limit-mb"), 0, kMaxLimitMb, &options->limitMb, message))
         return ParseResult::Refused;
+    options->timeTrack = !parser.isSet(noTimeTrack);
     if (!shared.read(parser, &options->debugLevel, &options->pluginPath, message))
         return ParseResult::Refused;
     return ParseResult::Run;

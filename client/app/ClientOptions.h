@@ -23,6 +23,7 @@ struct ExportOptions {
     QDateTime from;      // local time; Range only
     QDateTime to;
     int limitMb = -1;    // -1: no limit
+    bool timeTrack = true;  // the files show the recording time (subtitles)
     int debugLevel = -1; // -1: as the settings say
 };
 

@@ -148,6 +148,7 @@ bool ExportScript::fillForm()
     auto *to = childOf<QDateTimeEdit>(_dialog, "dateTimeTo", &missing);
     auto *limit = childOf<QCheckBox>(_dialog, "checkBoxLimitation", &missing);
     auto *limitMb = childOf<QSpinBox>(_dialog, "spinBoxLimitation", &missing);
+    auto *timeTrack = childOf<QCheckBox>(_dialog, "checkBoxTimeTrack", &missing);
     auto *closeAfterFinish = childOf<QCheckBox>(_dialog, "closeAfterFinish", &missing);
     auto *statusView = childOf<QTreeView>(_dialog, "statusView", &missing);
     _buttons = childOf<QDialogButtonBox>(_dialog, "buttonBox", &missing);
@@ -183,6 +184,8 @@ bool ExportScript::fillForm()
             limit->click();
         limitMb->setValue(_options.limitMb);
     }
+    // The dialog keeps the box as it was last left: set either way.
+    timeTrack->setChecked(_options.timeTrack);
     closeAfterFinish->setChecked(false);
     return true;
 }

@@ -42,8 +42,9 @@ QString publishWithoutOverwriting(TemporaryFile &file, const QString &to)
     return QString();
 }
 
-// Sets up the muxer on the file at `path` and writes the header.
-bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *info)
+// Sets up the muxer on the file at `path` and writes the header; with the
+// time track's stream when `timeTrack` is given.
+bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *info, TimeTrack *timeTrack)
 {
     context->oformat = av_guess_format("matroska", nullptr, nullptr);
     context->url = av_strdup(path.constData());
@@ -56,6 +57,10 @@ bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *in
     }
     if (!context->oformat || !info->fillStreams(context))
         return false;
+    if (timeTrack && !timeTrack->addStream(context)) {
+        qWarning() << "ChunkFile: no time track in" << QString::fromUtf8(path);
+        return false;
+    }
 
     qDebug("setting time base");
     for (unsigned i = 0; i < context->nb_streams; ++i)
@@ -80,13 +85,13 @@ bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *in
 }  // namespace
 
 ChunkFile::ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamInfo *info, QObject *receiver,
-                     std::unique_ptr<TemporaryFile> file)
+                     std::unique_ptr<TemporaryFile> file, const TimeTrack &timeTrack)
     : dir(dir), context(std::move(context)), info(info), receiver(receiver), firstTime(-1), lastTime(-1), skipped(0),
-      _file(std::move(file))
+      _timeTrack(timeTrack), _file(std::move(file))
 {
 }
 
-ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *receiver)
+ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *receiver, bool timeTrack)
 {
     ffmpeg::OutputContext context(avformat_alloc_context());
     if (!context)
@@ -96,11 +101,12 @@ ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *r
     std::unique_ptr<TemporaryFile> file = TemporaryFile::create(dir, TemporaryFile::kChunkSuffix);
     if (!file)
         return nullptr;
-    if (!startMuxer(context.get(), file->path(), info)) {
+    TimeTrack track;
+    if (!startMuxer(context.get(), file->path(), info, timeTrack ? &track : nullptr)) {
         file->discard();
         return nullptr;
     }
-    return new ChunkFile(dir, std::move(context), info, receiver, std::move(file));
+    return new ChunkFile(dir, std::move(context), info, receiver, std::move(file), track);
 }
 
 bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bool *startNewFile)
@@ -134,7 +140,9 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
     packet.flags = header.isKey() ? AV_PKT_FLAG_KEY : 0;
     packet.pts = t - firstTime - skipped;
     packet.dts = packet.pts;
-    const int result = av_write_frame(context.get(), &packet);
+    int result = _timeTrack.beforeBlock(context.get(), t, packet.pts);
+    if (result >= 0)
+        result = av_write_frame(context.get(), &packet);
     if (result < 0) {
         qWarning() << "ChunkFile: writing" << QString::fromUtf8(context->url) << "at" << packet.pts << "ms:"
                    << ffmpeg::errorText(result);
@@ -166,7 +174,10 @@ bool ChunkFile::finishMuxing()
 {
     if (firstTime != -1)
         evidence.addChapters(context.get(), lastTime - firstTime - skipped);
-    const int trailer = av_write_trailer(context.get());
+    // The last cue before the trailer; the trailer whatever became of it.
+    const int cue = _timeTrack.finish(context.get());
+    const int muxed = av_write_trailer(context.get());
+    const int trailer = cue < 0 ? cue : muxed;
     const int closed = avio_closep(&context->pb);
     context.reset();
     if (trailer >= 0 && closed >= 0)

@@ -18,6 +18,7 @@
 #include "plugin/export/Evidence.h"
 #include "plugin/export/ExportRecord.h"
 #include "plugin/export/FFmpeg.h"
+#include "plugin/export/TimeTrack.h"
 
 #include <QByteArray>
 #include <QString>
@@ -32,8 +33,9 @@ class TemporaryFile;
 
 class ChunkFile {
 public:
-    // Null on any failure; the caller owns the result.
-    static ChunkFile *openChunk(const QString &dir, StreamInfo *info, QObject *receiver);
+    // Null on any failure; the caller owns the result. `timeTrack`: the file
+    // gets a subtitle stream of the recording's date and time (TimeTrack).
+    static ChunkFile *openChunk(const QString &dir, StreamInfo *info, QObject *receiver, bool timeTrack);
     ~ChunkFile();
     ChunkFile(const ChunkFile &) = delete;
     ChunkFile &operator=(const ChunkFile &) = delete;
@@ -53,7 +55,7 @@ public:
 
 private:
     ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamInfo *info, QObject *receiver,
-              std::unique_ptr<TemporaryFile> file);
+              std::unique_ptr<TemporaryFile> file, const TimeTrack &timeTrack);
     // Chapters, trailer, closing: false when the muxer did not finish.
     bool finishMuxing();
     ExportRecord::File recordEntry(const QString &name) const;
@@ -66,6 +68,7 @@ private:
     int64_t lastTime;
     int64_t skipped;
     Evidence evidence;  // chapters and header facts of this file
+    TimeTrack _timeTrack;  // without a stream when the file has no time track
     // The file on disk; locked until it is finished, named and checksummed.
     std::unique_ptr<TemporaryFile> _file;
     ExportRecord *_record = nullptr;

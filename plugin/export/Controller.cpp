@@ -14,7 +14,7 @@
 
 Controller *Controller::create(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
                                QObject *receiver, const QString &dir, bool limitEnabled, int limitMb,
-                               int debugLevel)
+                               int debugLevel, bool timeTrack)
 {
     if (!source)
         return nullptr;
@@ -25,7 +25,7 @@ Controller *Controller::create(const ComponentRef<IArchiveVideoSource> &source, 
     video.reset();
     if (!reader)
         return nullptr;
-    auto *controller = new Controller(manager, reader, receiver, dir, limitEnabled, limitMb, debugLevel);
+    auto *controller = new Controller(manager, reader, receiver, dir, limitEnabled, limitMb, debugLevel, timeTrack);
     // The client session the export runs in, for the export record: all the
     // client tells of who exports.
     if (manager) {
@@ -39,7 +39,7 @@ Controller *Controller::create(const ComponentRef<IArchiveVideoSource> &source, 
 }
 
 Controller::Controller(IComponentManager *manager, const ComponentRef<IArchiveReader> &reader, QObject *receiver,
-                       const QString &dir, bool limitEnabled, int limitMb, int debugLevel)
+                       const QString &dir, bool limitEnabled, int limitMb, int debugLevel, bool timeTrack)
     : QObject(nullptr),
       _manager(manager),
       _reader(reader),
@@ -66,6 +66,7 @@ Controller::Controller(IComponentManager *manager, const ComponentRef<IArchiveRe
       _limitMb(limitMb),
       _bytesWritten(0),
       _debugLevel(debugLevel),
+      _timeTrack(timeTrack),
       _closer(receiver, true)
 {
     makeQueue();
@@ -198,7 +199,7 @@ void Controller::createRecord(int64_t fromMs, int64_t toMs)
         if (firstMs <= lastMs)
             gaps = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
     }
-    _record = std::make_unique<ExportRecord>(_sessionId, _limitEnabled, _limitMb);
+    _record = std::make_unique<ExportRecord>(_sessionId, _limitEnabled, _limitMb, _timeTrack);
     _record->create(_dir, fromMs, toMs, gaps);
 }
 

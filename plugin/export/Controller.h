@@ -40,12 +40,14 @@ class QTimerEvent;
 class Controller : public QObject {
 public:
     // Null when the source yields no archive reader. GUI thread.
+    // `timeTrack`: every file gets a subtitle stream of the recording's date
+    // and time (TimeTrack).
     static Controller *create(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager,
                               QObject *receiver, const QString &dir, bool limitEnabled, int limitMb,
-                              int debugLevel);
+                              int debugLevel, bool timeTrack);
 
     Controller(IComponentManager *manager, const ComponentRef<IArchiveReader> &reader, QObject *receiver,
-               const QString &dir, bool limitEnabled, int limitMb, int debugLevel);
+               const QString &dir, bool limitEnabled, int limitMb, int debugLevel, bool timeTrack);
     ~Controller() override;
 
     // Worker thread. True when the pump's timer was started.
@@ -135,6 +137,7 @@ private:
     int32_t _limitMb;
     int64_t _bytesWritten;  // bytes of block data in the current file
     int _debugLevel;
+    bool _timeTrack;
     // Time of the block that last split a file because time went backwards;
     // -1 when none did.
     int64_t _backwardSplitMs = -1;

@@ -65,8 +65,8 @@ QString endingName(ExportRecord::Ending ending)
 
 }  // namespace
 
-ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb)
-    : _sessionId(sessionId), _limitEnabled(limitEnabled), _limitMb(limitMb)
+ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb, bool timeTrack)
+    : _sessionId(sessionId), _limitEnabled(limitEnabled), _limitMb(limitMb), _timeTrack(timeTrack)
 {
 }
 
@@ -172,6 +172,7 @@ QByteArray ExportRecord::toJson() const
          QJsonObject{{QStringLiteral("from"), instant(_fromMs)}, {QStringLiteral("to"), instantOrOpen(_toMs)}}},
         {QStringLiteral("covered"), covered},
         {QStringLiteral("sizeLimitMb"), _limitEnabled && _limitMb > 0 ? QJsonValue(_limitMb) : QJsonValue()},
+        {QStringLiteral("timeTrack"), _timeTrack},
         {QStringLiteral("gaps"), gaps},
         {QStringLiteral("files"), files},
         {QStringLiteral("ended"), ending},

@@ -44,7 +44,8 @@ public:
     enum class Ending { Running, Finished, Stopped, Error };
 
     // `sessionId`: the client's session, hex; empty when not known.
-    ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb);
+    // `timeTrack`: the files carry the recording's time as subtitles.
+    ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb, bool timeTrack);
 
     // Creates the record in `dir` for an export of the period asked for,
     // [fromMs, toMs] (toMs the largest value: to the end of the archive),
@@ -69,6 +70,7 @@ private:
     const QByteArray _sessionId;
     const bool _limitEnabled;
     const int _limitMb;
+    const bool _timeTrack;
     QString _path;  // empty while no record exists
     int64_t _startedAtMs = 0;
     int64_t _fromMs = 0;

@@ -150,7 +150,7 @@ Controller::Pass Controller::gather(const BlockHeader &header, const QByteArray 
 
 Controller::Pass Controller::openAndRewind()
 {
-    _currentFile = ChunkFile::openChunk(_dir, _streamInfo, _receiver);
+    _currentFile = ChunkFile::openChunk(_dir, _streamInfo, _receiver, _timeTrack);
     if (_currentFile) {
         _currentFile->setRecord(_record.get());
         _currentFile->setCloser(&_closer);

@@ -23,6 +23,10 @@ DayPeriod yesterdayOf(const QDate &today)
 
 namespace {
 
+// Whether the files get the time track: the operator's last choice, kept
+// while the client runs. GUI thread only.
+bool g_timeTrack = true;
+
 void translateToolTip(QWidget *widget)
 {
     widget->setToolTip(zkTranslation(widget->toolTip()));
@@ -52,6 +56,7 @@ ExportDialog::ExportDialog(IComponentManager *manager, const ComponentRef<IArchi
     translateTexts();
     _ui->checkBoxLimitation->setToolTip(zkTranslation("MSGI_FILE_SIZE_LIMITATION_TOOLTIP"));
     _ui->spinBoxLimitation->setSuffix(QStringLiteral(" MB"));
+    _ui->checkBoxTimeTrack->setChecked(g_timeTrack);
     _model = new StatusListModel(this);
     _ui->statusView->setModel(_model);
     _ui->statusView->header()->setSectionResizeMode(QHeaderView::Stretch);
@@ -85,6 +90,7 @@ void ExportDialog::translateTexts()
     translateTextAndTip(_ui->radioButtonYesterday);
     translateTextAndTip(_ui->closeAfterFinish);
     translateTextAndTip(_ui->checkBoxLimitation);
+    translateTextAndTip(_ui->checkBoxTimeTrack);
 }
 
 void ExportDialog::fillArchiveBounds()
@@ -138,6 +144,8 @@ void ExportDialog::on_radioButtonRange_clicked() { updateButtons(); }
 
 void ExportDialog::on_checkBoxLimitation_toggled(bool checked) { _ui->spinBoxLimitation->setEnabled(checked); }
 
+void ExportDialog::on_checkBoxTimeTrack_toggled(bool checked) { g_timeTrack = checked; }
+
 void ExportDialog::on_toolButton_clicked()
 {
     QString start = _ui->dirNameEdit->text();
@@ -159,7 +167,7 @@ void ExportDialog::on_buttonBox_accepted()
     const bool limitEnabled = _ui->checkBoxLimitation->isChecked();
     const QString dir = _ui->dirNameEdit->text();
     _controller = Controller::create(ComponentRef<IArchiveVideoSource>(_source), _manager, this, dir, limitEnabled,
-                                     limitMb, _debugLevel);
+                                     limitMb, _debugLevel, _ui->checkBoxTimeTrack->isChecked());
     if (!_controller) {
         // No archive reader behind the source: nothing to run, no thread.
         showError(kWriteErrorCode);

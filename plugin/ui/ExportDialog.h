@@ -1,6 +1,6 @@
 // ExportDialog: the modal dialog that exports the recorded archive of one
-// channel. The settings page takes the target directory, the period and the
-// size limit; OK creates the export engine (Controller) on a worker thread
+// channel. The settings page takes the target directory, the period, the
+// size limit and whether the files show the recording time; OK creates the export engine (Controller) on a worker thread
 // of its own, posts it the start request and shows the progress page, where
 // the engine's reports become rows of a StatusListModel.
 //
@@ -51,6 +51,7 @@ private slots:
     void on_radioButtonYesterday_clicked();
     void on_radioButtonRange_clicked();
     void on_checkBoxLimitation_toggled(bool checked);
+    void on_checkBoxTimeTrack_toggled(bool checked);
     void updateButtons();
 
 private:

@@ -90,6 +90,7 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
          "Made the folder " + t + "/new/sub", fragmentFiles},
         {"the plug-in's diagnostics at a debug level", {archive, "--out", t + "/9", "--all", "--debug-level", "1"}, 0,
          "Info gathered, fragment start=", fragmentFiles},
+        {"without the time track", {archive, "--out", t + "/10", "--all", "--no-time-track"}, 0, "Done.", fragmentFiles},
         {"a period inside the archive", QStringList{archive, "--out", t + "/1"} + period("10:00:06", "10:00:11"), 0,
          "Exporting 2026-01-15 10:00:06 to 2026-01-15 10:00:11 of " + archive,
          {"2026.01.15.10.00.06-2026.01.15.10.00.07.mkv", "2026.01.15.10.00.10-2026.01.15.10.00.11.mkv"}},
@@ -130,8 +131,12 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
         const QString out = outAt < 0 ? t : c.arguments[outAt + 1];
         EXPECT_EQ(QDir(out).entryList({"*.mkv"}, QDir::Files, QDir::Name), c.files);
         EXPECT_EQ(listedFiles(run.out, out), c.files);
-        if (c.exitCode == 0)
+        if (c.exitCode == 0) {
             expectProgress(run.out);
+            const QString record = QDir(out).entryList({"export-*.json"}, QDir::Files).value(0);
+            EXPECT_EQ(QJsonDocument::fromJson(readFile(out + "/" + record)).object().value("timeTrack"),
+                      QJsonValue(!c.arguments.contains("--no-time-track")));
+        }
     }
 }
 

@@ -25,12 +25,29 @@ const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
 QString nameOf(const QString &path) { return QFileInfo(path).fileName(); }
 int64_t msOf(const QJsonValue &instant) { return int64_t(instant.toObject().value("ms").toDouble()); }
 QString wallClock(int64_t ms) { return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd hh:mm:ss.zzz"); }
+// The time track's text for a block: local time to the second, then the offset.
+QString cueText(int64_t ms)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    const QString iso = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);  // ...T09:15:02+02:00
+    return iso.left(19).replace('T', ' ') + ' ' + (iso.endsWith('Z') ? QStringLiteral("+00:00") : iso.mid(19));
+}
+// Cues as "start-end text".
+QStringList cueLines(const std::vector<Cue> &cues)
+{
+    QStringList lines;
+    for (const Cue &cue : cues)
+        lines << QStringLiteral("%1-%2 %3").arg(cue.startMs).arg(cue.endMs).arg(cue.text);
+    return lines;
+}
 
 // The files at `paths`, in order, hold exactly the `blocks`: the same streams,
 // audio bytes and key frames, each file's time stamps counted from its first
 // block with pauses over 2 s cut to 40 ms, each file beginning with a key
-// frame, and the pictures decode as the archive's do.
-void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &blocks)
+// frame, and the pictures decode as the archive's do. With `timeTrack`, each
+// file's time track shows each recorded second from its first block to the
+// next second's (the last to the file's last block); without, it has none.
+void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &blocks, bool timeTrack = true)
 {
     size_t next = 0;
     std::vector<QByteArray> frames;
@@ -40,6 +57,7 @@ void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &
         const int64_t firstMs = next < blocks.size() ? blocks[next].timeMs : 0;
         int64_t cutMs = 0;
         bool videoSeen = false;
+        std::vector<Cue> cues;
         for (const Packet &packet : file.packets) {
             ASSERT_LT(next, blocks.size()) << "file " << f << " holds more than the archive";
             const ArchiveBlock &block = blocks[next];
@@ -53,8 +71,17 @@ void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &
             ASSERT_TRUE(packet.video ? packet.key == block.key : packet.data == storedBytes(block));
             ASSERT_TRUE(videoSeen || !packet.video || packet.key) << "a file begins without a key frame";
             videoSeen = videoSeen || packet.video;
+            if (cues.empty() || block.timeMs / 1000 != blocks[next - 1].timeMs / 1000) {
+                if (!cues.empty())
+                    cues.back().endMs = packet.ptsMs;
+                cues.push_back(Cue{packet.ptsMs, 0, cueText(block.timeMs)});
+            }
             ++next;
         }
+        if (!cues.empty())
+            cues.back().endMs = file.packets.back().ptsMs + 1;
+        EXPECT_EQ(cueLines(file.cues), cueLines(timeTrack ? cues : std::vector<Cue>())) << "file " << f;
+        EXPECT_EQ(file.timeTrack, timeTrack ? "Recording time, default" : "") << "file " << f;
     }
     EXPECT_EQ(next, blocks.size()) << "blocks left out";
     EXPECT_EQ(frames, decodeVideo(blocks));
@@ -357,29 +384,45 @@ TEST_F(ExportEndToEnd, AFileThatCannotBeMadeOrFinishedEndsTheExportWithAnError)
 }
 
 // Exporting the same period again gives the same bytes, with and without a
-// size limit: a file can be confirmed by exporting it once more.
+// size limit: a file can be confirmed by exporting it once more. Without the
+// time track the files split alike and hold the same video and sound.
 TEST_F(ExportEndToEnd, ExportsOfOnePeriodAreIdenticalByteForByte)
 {
     ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "3", "--fragments", "2",
                                                  "--gap", "3", "--video", "mjpeg", "--size", "640x360"}));
+    const auto same = [](const Packet &a, const Packet &b) {
+        return a.stream == b.stream && a.key == b.key && a.ptsMs == b.ptsMs && a.data == b.data;
+    };
     for (int limitMb : {0, 1}) {
         std::vector<QByteArray> checksums;
-        for (int run = 0; run < 2; ++run) {
+        std::vector<QStringList> files;
+        for (int run = 0; run < 3; ++run) {
             Request r = into(QStringLiteral("out%1-%2").arg(limitMb).arg(run));
             r.limitEnabled = limitMb != 0;
             r.limitMb = limitMb;
+            r.timeTrack = run < 2;
             QByteArray lines;
-            for (const QString &file : runExport(archiveDir(), r).files) {
+            for (const QString &file : files.emplace_back(runExport(archiveDir(), r).files)) {
                 QFile checksum(file + QStringLiteral(".sha256"));
                 EXPECT_TRUE(checksum.open(QIODevice::ReadOnly));
                 lines += checksum.readAll();
             }
             checksums.push_back(lines);
+            EXPECT_EQ(recordsIn(r.dir).at(0).value("timeTrack"), QJsonValue(r.timeTrack));
         }
         // Two files either way: the two recordings, or a size split (with
         // the limit on, the pause between the recordings does not split).
         EXPECT_GE(checksums[0].count('\n'), 2) << limitMb;
         EXPECT_EQ(checksums[0], checksums[1]) << limitMb;
+        ASSERT_EQ(files[2].size(), files[0].size()) << limitMb;
+        for (int i = 0; i < files[0].size(); ++i) {
+            EXPECT_EQ(nameOf(files[2][i]), nameOf(files[0][i]));
+            const FileContents with = readFile(files[0][i]), without = readFile(files[2][i]);
+            EXPECT_TRUE(std::equal(with.packets.begin(), with.packets.end(), without.packets.begin(),
+                                   without.packets.end(), same)) << files[0][i].toStdString();
+            EXPECT_FALSE(with.cues.empty());
+            EXPECT_TRUE(without.cues.empty() && without.timeTrack.isEmpty());
+        }
     }
 }
 

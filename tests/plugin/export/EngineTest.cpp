@@ -99,7 +99,7 @@ TEST_F(EngineTest, TheExportBeginsAtTheFirstRecordedTimeOfThePeriod)
 
 TEST_F(EngineTest, WhatCannotBeReadEndsTheExportWithoutAFile)
 {
-    EXPECT_EQ(Controller::create({}, &components, &run, dir.path(), false, 0, 0), nullptr);
+    EXPECT_EQ(Controller::create({}, &components, &run, dir.path(), false, 0, 0, true), nullptr);
     const struct {
         const char *name;
         std::function<void(fakes::Archive &)> breakIt;
@@ -170,7 +170,7 @@ TEST_F(EngineTest, AnExportEndedEarlyClosesItsFile)
 TEST_F(EngineTest, ProgressIsReportedAtMostEvery100msAndNeverHeldBackLonger)
 {
     ExportRun log;
-    Controller controller(&components, fakes::archiveSource(archive)->archiveReader(), &log, dir.path(), false, 0, 0);
+    Controller controller(&components, fakes::archiveSource(archive)->archiveReader(), &log, dir.path(), false, 0, 0, true);
     int64_t lastBefore = -1;
     int64_t lastAfter = -1;
     for (const int64_t endMs = QDateTime::currentMSecsSinceEpoch() + 350; QDateTime::currentMSecsSinceEpoch() < endMs;) {

@@ -92,7 +92,7 @@ void ExportRun::customEvent(QEvent *event)
 bool ExportRun::begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request)
 {
     controller = Controller::create(source, manager, this, request.dir, request.limitEnabled, request.limitMb,
-                                    request.debugLevel);
+                                    request.debugLevel, request.timeTrack);
     if (!controller)
         return false;
     thread.start();
@@ -175,13 +175,24 @@ FileContents readFile(const QString &path)
     }
     const AVCodecParameters *video = nullptr;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            video = input->streams[i]->codecpar;
+        const AVStream *stream = input->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            video = stream->codecpar;
+        if (stream->codecpar->codec_id == AV_CODEC_ID_SUBRIP)
+            contents.timeTrack = metadata(stream->metadata, "title") +
+                                 ((stream->disposition & AV_DISPOSITION_DEFAULT) ? ", default" : "");
     }
     std::vector<QByteArray> pictures;
     AVPacket *packet = av_packet_alloc();
     while (av_read_frame(input, packet) >= 0) {
         const AVStream *stream = input->streams[packet->stream_index];
+        if (stream->codecpar->codec_id == AV_CODEC_ID_SUBRIP) {
+            const int64_t startMs = toMs(packet->pts, stream->time_base);
+            contents.cues.push_back(Cue{startMs, startMs + toMs(packet->duration, stream->time_base),
+                                        QString::fromUtf8(reinterpret_cast<const char *>(packet->data), packet->size)});
+            av_packet_unref(packet);
+            continue;
+        }
         const bool isVideo = stream->codecpar == video;
         contents.packets.push_back(Packet{packet->stream_index, isVideo, (packet->flags & AV_PKT_FLAG_KEY) != 0,
                                           toMs(packet->pts, stream->time_base),

@@ -44,6 +44,7 @@ struct Request {
     bool limitEnabled = false;
     int limitMb = 0;
     int debugLevel = 0;
+    bool timeTrack = true;
 };
 
 // One export as the dialog runs it, and the receiver of its reports: the
@@ -90,9 +91,17 @@ struct Packet {
     int64_t ptsMs;
     QByteArray data;
 };
+// A cue of the time track: shown from startMs up to endMs.
+struct Cue {
+    int64_t startMs, endMs;
+    QString text;
+};
 struct FileContents {
     int width = 0;  // of the pictures
-    std::vector<Packet> packets;
+    std::vector<Packet> packets;  // of the video and the sound
+    // The subtitle stream: "title, default" (empty without one), its cues.
+    QString timeTrack;
+    std::vector<Cue> cues;
     std::vector<QByteArray> frames;  // MD5 of each decoded picture
     QString creationTime, title;
     std::vector<std::pair<int64_t, QString>> chapters;  // start ms, title

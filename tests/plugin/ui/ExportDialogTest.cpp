@@ -13,6 +13,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QJsonArray>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -327,6 +328,30 @@ TEST_F(ExportDialogTest, ClosingDuringAnExportLeavesACompleteFile)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].value("ended").toObject().value("how").toString(), QStringLiteral("stopped"));
     EXPECT_EQ(records[0].value("files").toArray().size(), 1);
+}
+
+// The time track's box, under the size limit, is on until the operator
+// turns it off, shows the operator's last choice in the next dialog, and
+// decides whether the files and the record have the track.
+TEST_F(ExportDialogTest, TheTimeTrackBoxIsKeptForTheSession)
+{
+    const auto box = [this] { return widget<QCheckBox>("checkBoxTimeTrack"); };
+    QLayout *page = widget("page")->layout();
+    EXPECT_EQ(page->indexOf(box()), page->indexOf(widget("spinBoxLimitation")) + 1);
+    EXPECT_EQ(box()->text(), "Show the recording time in the files (subtitles)");
+    EXPECT_TRUE(box()->isChecked());
+    for (const bool on : {false, true}) {
+        SCOPED_TRACE(on);
+        box()->setChecked(on);
+        const QString folder = out.filePath(QString::number(on));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_NO_FATAL_FAILURE(start("radioButtonAll", folder));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return buttons()->standardButtons() == QDialogButtonBox::Close; }, 30000));
+        remake();
+        EXPECT_EQ(box()->isChecked(), on);
+        EXPECT_EQ(harness::readFile(folder + '/' + harness::mkvFiles(folder).value(0)).cues.empty(), !on);
+        EXPECT_EQ(harness::recordsIn(folder).at(0).value("timeTrack"), QJsonValue(on));
+    }
 }
 
 }  // namespace

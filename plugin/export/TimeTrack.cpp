@@ -1,0 +1,101 @@
+#include "plugin/export/TimeTrack.h"
+
+#include "plugin/export/FFmpeg.h"
+
+#include <QDateTime>
+#include <cstring>
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// The second (since the Unix epoch) that holds `ms`, also before 1970.
+int64_t secondOf(int64_t ms)
+{
+    return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+}
+
+}  // namespace
+
+QByteArray TimeTrack::cueText(int64_t wallClockMs)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(wallClockMs);
+    // The offset tells the two hours apart that a change back from summer
+    // time gives the same local times.
+    const int offsetMinutes = local.offsetFromUtc() / 60;
+    return (local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + QLatin1Char(offsetMinutes < 0 ? '-' : '+') +
+            QStringLiteral("%1:%2")
+                .arg(std::abs(offsetMinutes) / 60, 2, 10, QLatin1Char('0'))
+                .arg(std::abs(offsetMinutes) % 60, 2, 10, QLatin1Char('0')))
+        .toUtf8();
+}
+
+bool TimeTrack::addStream(AVFormatContext *context)
+{
+    // The Matroska muxer marks every track without the default flag as not
+    // default once one track has it: the informers' streams, which set none
+    // and so are default as tracks are by default, get it written out.
+    bool anyDefault = false;
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        anyDefault = anyDefault || (context->streams[i]->disposition & AV_DISPOSITION_DEFAULT);
+    for (unsigned i = 0; i < context->nb_streams && !anyDefault; ++i)
+        context->streams[i]->disposition |= AV_DISPOSITION_DEFAULT;
+
+    AVStream *stream = avformat_new_stream(context, nullptr);
+    if (!stream)
+        return false;
+    stream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    stream->codecpar->codec_id = AV_CODEC_ID_SUBRIP;
+    // Default: players show it without being asked to.
+    stream->disposition = AV_DISPOSITION_DEFAULT;
+    if (av_dict_set(&stream->metadata, "title", kTitle, 0) < 0)
+        return false;
+    _streamIndex = stream->index;
+    return true;
+}
+
+int TimeTrack::beforeBlock(AVFormatContext *context, int64_t wallClockMs, int64_t fileMs)
+{
+    if (_streamIndex < 0)
+        return 0;
+    int result = 0;
+    // Time never goes back within a file (that starts a new one), but a
+    // block stored out of order may still come: it opens no cue.
+    if (_cueStartMs < 0 || secondOf(wallClockMs) > secondOf(_cueWallClockMs)) {
+        if (_cueStartMs >= 0)
+            result = writeCue(context, fileMs);
+        _cueWallClockMs = wallClockMs;
+        _cueStartMs = fileMs;
+    }
+    _lastFileMs = std::max(_lastFileMs, fileMs);
+    return result;
+}
+
+int TimeTrack::finish(AVFormatContext *context)
+{
+    if (_streamIndex < 0 || _cueStartMs < 0)
+        return 0;
+    const int result = writeCue(context, _lastFileMs + 1);
+    _cueStartMs = -1;
+    return result;
+}
+
+int TimeTrack::writeCue(AVFormatContext *context, int64_t endMs)
+{
+    const QByteArray text = cueText(_cueWallClockMs);
+    ffmpeg::ScopedPacket scoped;
+    AVPacket &packet = scoped.packet;
+    const int made = av_new_packet(&packet, int(text.size()));
+    if (made < 0)
+        return made;
+    std::memcpy(packet.data, text.constData(), size_t(text.size()));
+    packet.stream_index = _streamIndex;
+    packet.pts = _cueStartMs;
+    packet.dts = _cueStartMs;
+    packet.duration = std::max<int64_t>(endMs - _cueStartMs, 1);
+    // Not flagged as key: the muxer would index the cue, out of time order
+    // behind the pictures written before it; the pictures' index serves to
+    // seek, and the cue is read after the picture it is found with.
+    packet.flags = 0;
+    return av_write_frame(context, &packet);
+}
