@@ -252,7 +252,16 @@ TEST_F(PausesTest, WithALimitPausesOver2sAreCutAndChaptersGiveTheWallClock)
         const int64_t fileMs = contents.packets[size_t(at - blocks.begin())].ptsMs;
         EXPECT_EQ(contents.chapters[i], std::make_pair(fileMs, wallClock(starts[i + 1])));
         EXPECT_EQ(pauses[int(i) - 1].toObject().value("fileMs").toDouble(), double(contents.chapters[i].first));
+        // Where the file goes on after the pause, the time track jumps to the
+        // recording's time there.
+        const auto cue = std::find_if(contents.cues.begin(), contents.cues.end(),
+                                      [&](const Cue &c) { return c.startMs == fileMs; });
+        ASSERT_NE(cue, contents.cues.begin());
+        ASSERT_NE(cue, contents.cues.end());
+        EXPECT_EQ(cue[-1].endMs, fileMs);
+        EXPECT_EQ(cue->text, wallClock(starts[i + 1]).left(19) + " +02:00");
     }
+    EXPECT_EQ(contents.cues.front().text, QStringLiteral("2024-05-03 09:15:02 +02:00"));
     // The segment's date is the first block's UTC time, to the millisecond;
     // the title gives the file's period in local time.
     EXPECT_EQ(contents.creationTime, QStringLiteral("2024-05-03T07:15:02.000000Z"));
