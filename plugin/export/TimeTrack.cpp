@@ -93,9 +93,9 @@ int TimeTrack::writeCue(AVFormatContext *context, int64_t endMs)
     packet.pts = _cueStartMs;
     packet.dts = _cueStartMs;
     packet.duration = std::max<int64_t>(endMs - _cueStartMs, 1);
-    // Not flagged as key: the muxer would index the cue, out of time order
-    // behind the pictures written before it; the pictures' index serves to
-    // seek, and the cue is read after the picture it is found with.
+    // Not flagged as key: the muxer would enter the cue in the file's index
+    // at a time before that of pictures entered already. Seeking goes by the
+    // pictures' entries, and the cue that covers a picture comes after it.
     packet.flags = 0;
     return av_write_frame(context, &packet);
 }

@@ -4,11 +4,11 @@
 // second to the first block of the next.
 //
 // A cue's end is known only when the next second's first block comes, and
-// players that go by block durations (libavcodec, libass) show a cue without
-// one nowhere. So each cue is written when it ends, just ahead of the block
-// that ends it, and the last one when the file ends: no queue, no second
-// pass. The cue packet comes less than a second (of file time) after the
-// pictures it goes with, well within what players read ahead.
+// players built on libavcodec and libass do not show a cue without a
+// duration at all. So each cue is written when it ends, just ahead of the
+// block that ends it, and the last one when the file ends: no queue, no
+// second pass. A cue thus lies at most about a second (of file time) after
+// its first picture in the file, well within what players read ahead.
 //
 // Owned by its ChunkFile; worker thread only.
 #ifndef PLUGIN_EXPORT_TIMETRACK_H_
