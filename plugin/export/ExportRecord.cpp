@@ -11,7 +11,9 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QSysInfo>
+#include <QTimeZone>
 #include <QtDebug>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -30,6 +32,13 @@ QJsonObject instant(int64_t ms)
         {QStringLiteral("utc"), local.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("ms"), double(ms)},
     };
+}
+
+// "+01:00": the local zone's offset from UTC at `ms`.
+QString zoneOffset(int64_t ms)
+{
+    const int offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    return QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600, std::abs(offset) % 3600 / 60);
 }
 
 // An open end ("up to the end of the archive") is written as null.
@@ -155,6 +164,11 @@ QByteArray ExportRecord::toJson() const
                      {QStringLiteral("interfaceVersion"), kPluginInterfaceVersion}}},
         {QStringLiteral("host"), QSysInfo::machineHostName()},
         {QStringLiteral("process"), double(QCoreApplication::applicationPid())},
+        // The files' titles and chapters are local time: their bytes depend
+        // on the zone, which an export that reproduces them must use.
+        {QStringLiteral("zone"),
+         QJsonObject{{QStringLiteral("name"), QString::fromLatin1(QTimeZone::systemTimeZoneId())},
+                     {QStringLiteral("offset"), zoneOffset(_startedAtMs)}}},
         {QStringLiteral("user"), _user},
         {QStringLiteral("channel"), _channel},
         {QStringLiteral("started"), instant(_startedAtMs)},
