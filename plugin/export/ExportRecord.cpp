@@ -15,6 +15,8 @@
 #include <QtDebug>
 #include <cstdlib>
 #include <limits>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +49,14 @@ QJsonValue instantOrOpen(int64_t ms)
     return ms == std::numeric_limits<int64_t>::max() ? QJsonValue() : QJsonValue(instant(ms));
 }
 
+// The operating-system account the client runs under.
+QString systemAccount()
+{
+    if (const passwd *entry = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return QString::number(geteuid());
+}
+
 QString endingName(ExportRecord::Ending ending)
 {
     switch (ending) {
@@ -64,8 +74,8 @@ QString endingName(ExportRecord::Ending ending)
 
 }  // namespace
 
-ExportRecord::ExportRecord(const QString &user, const QString &channel, bool limitEnabled, int limitMb)
-    : _user(user), _channel(channel), _limitEnabled(limitEnabled), _limitMb(limitMb)
+ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb)
+    : _sessionId(sessionId), _limitEnabled(limitEnabled), _limitMb(limitMb)
 {
 }
 
@@ -163,14 +173,14 @@ QByteArray ExportRecord::toJson() const
          QJsonObject{{QStringLiteral("name"), QLatin1String(kPluginName)},
                      {QStringLiteral("interfaceVersion"), kPluginInterfaceVersion}}},
         {QStringLiteral("host"), QSysInfo::machineHostName()},
+        {QStringLiteral("account"), systemAccount()},
         {QStringLiteral("process"), double(QCoreApplication::applicationPid())},
+        {QStringLiteral("session"), _sessionId.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(_sessionId))},
         // The files' titles and chapters are local time: their bytes depend
         // on the zone, which an export that reproduces them must use.
         {QStringLiteral("zone"),
          QJsonObject{{QStringLiteral("name"), QString::fromLatin1(QTimeZone::systemTimeZoneId())},
                      {QStringLiteral("offset"), zoneOffset(_startedAtMs)}}},
-        {QStringLiteral("user"), _user},
-        {QStringLiteral("channel"), _channel},
         {QStringLiteral("started"), instant(_startedAtMs)},
         {QStringLiteral("requested"),
          QJsonObject{{QStringLiteral("from"), instant(_fromMs)}, {QStringLiteral("to"), instantOrOpen(_toMs)}}},
