@@ -159,10 +159,10 @@ private:
     // Why the next file to open begins.
     ExportRecord::Began _nextBegan = ExportRecord::Began::PeriodStart;
 
-    // The export record; who exports from which channel is known where the
-    // controller is made (GUI thread), the rest on the worker thread.
-    QString _userName;
-    QString _channelName;
+    // The export record; the client session (hex; empty when the client has
+    // no session manager) is known where the controller is made (GUI
+    // thread), the rest on the worker thread.
+    QByteArray _sessionId;
     std::unique_ptr<ExportRecord> _record;
     bool _endingReported = false;  // the first Finished or Error was posted
     uint32_t _endingKind = 0;
