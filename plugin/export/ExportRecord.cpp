@@ -72,6 +72,14 @@ QString endingName(ExportRecord::Ending ending)
     return QStringLiteral("error");
 }
 
+// In the order of ExportRecord::Began.
+QString beganName(ExportRecord::Began began)
+{
+    static const char *const names[] = {"period start", "new recording",             "size limit",
+                                        "codec change", "stream parameters changed", "time went back"};
+    return QLatin1String(names[int(began)]);
+}
+
 }  // namespace
 
 ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb)
@@ -146,14 +154,21 @@ QByteArray ExportRecord::toJson() const
         for (const File::Pause &pause : file.pauses)
             pauses.append(QJsonObject{{QStringLiteral("fileMs"), double(pause.fileMs)},
                                       {QStringLiteral("recorded"), instant(pause.wallClockMs)}});
-        files.append(QJsonObject{
+        QJsonObject entry{
             {QStringLiteral("name"), file.name},
             {QStringLiteral("firstBlock"), instant(file.firstMs)},
             {QStringLiteral("lastBlock"), instant(file.lastMs)},
             {QStringLiteral("sizeBytes"), double(file.sizeBytes)},
             {QStringLiteral("sha256"), file.sha256.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(file.sha256))},
             {QStringLiteral("pauses"), pauses},
-        });
+            {QStringLiteral("began"), beganName(file.began)},
+        };
+        if (file.videoContinues) {
+            entry.insert(QStringLiteral("continuesPreviousFile"), true);
+            entry.insert(QStringLiteral("firstKeyFrame"),
+                         file.firstKeyFrameMs == -1 ? QJsonValue() : QJsonValue(instant(file.firstKeyFrameMs)));
+        }
+        files.append(entry);
     }
     QJsonObject ending{{QStringLiteral("how"), endingName(_ending)}};
     if (_ending != Ending::Running)
