@@ -9,25 +9,54 @@
 
 namespace {
 
+// "yyyy-MM-dd hh:mm:ss +hh:mm": its length, and where the seconds are.
+constexpr int kTextBytes = 26;
+constexpr int kSecondsAt = 17;
+
 // The second (since the Unix epoch) that holds `ms`, also before 1970.
 int64_t secondOf(int64_t ms)
 {
     return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
+// "2026-12-06 10:03:17 +01:00": the local time of `ms` to the second, and
+// its offset from UTC, which tells apart the two hours that a change back
+// from summer time gives the same local times.
+QByteArray localText(int64_t ms, int *offsetSeconds)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    *offsetSeconds = local.offsetFromUtc();
+    const int offsetMinutes = std::abs(*offsetSeconds) / 60;
+    return (local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + QLatin1Char(*offsetSeconds < 0 ? '-' : '+') +
+            QStringLiteral("%1:%2")
+                .arg(offsetMinutes / 60, 2, 10, QLatin1Char('0'))
+                .arg(offsetMinutes % 60, 2, 10, QLatin1Char('0')))
+        .toUtf8();
+}
+
 }  // namespace
 
 QByteArray TimeTrack::cueText(int64_t wallClockMs)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(wallClockMs);
-    // The offset tells the two hours apart that a change back from summer
-    // time gives the same local times.
-    const int offsetMinutes = local.offsetFromUtc() / 60;
-    return (local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + QLatin1Char(offsetMinutes < 0 ? '-' : '+') +
-            QStringLiteral("%1:%2")
-                .arg(std::abs(offsetMinutes) / 60, 2, 10, QLatin1Char('0'))
-                .arg(std::abs(offsetMinutes) % 60, 2, 10, QLatin1Char('0')))
-        .toUtf8();
+    // Local time through Qt costs tens of microseconds, some percent of an
+    // export's processor time if asked every second. Zones change their
+    // offset only at whole minutes (since 1972 all offsets are whole
+    // minutes), so it is asked once a minute and the seconds filled in.
+    const int64_t second = secondOf(wallClockMs);
+    const int64_t minute = second - (second % 60 + 60) % 60;
+    if (minute != _textMinute || _text.isEmpty()) {
+        int offsetSeconds = 0;
+        _text = localText(minute * 1000, &offsetSeconds);
+        _textMinute = minute;
+        if (offsetSeconds % 60 != 0 || _text.size() != kTextBytes) {
+            _text.clear();
+            return localText(wallClockMs, &offsetSeconds);
+        }
+    }
+    const int seconds = int(second - minute);
+    _text[kSecondsAt] = char('0' + seconds / 10);
+    _text[kSecondsAt + 1] = char('0' + seconds % 10);
+    return _text;
 }
 
 bool TimeTrack::addStream(AVFormatContext *context)

@@ -24,10 +24,6 @@ public:
     // The stream's title.
     static constexpr const char *kTitle = "Recording time";
 
-    // The cue text for a block recorded at `wallClockMs`:
-    // "2026-12-06 10:03:17 +01:00" (local time).
-    static QByteArray cueText(int64_t wallClockMs);
-
     // Adds the stream after those of the informers, before the header is
     // written. False when no stream can be added.
     bool addStream(AVFormatContext *context);
@@ -43,11 +39,18 @@ public:
 
 private:
     int writeCue(AVFormatContext *context, int64_t endMs);
+    // The cue text for a block recorded at `wallClockMs`:
+    // "2026-12-06 10:03:17 +01:00" (local time).
+    QByteArray cueText(int64_t wallClockMs);
 
     int _streamIndex = -1;
     int64_t _cueWallClockMs = 0;  // the open cue's first block, in recorded time
     int64_t _cueStartMs = -1;     // and in file time; -1: no cue open
     int64_t _lastFileMs = 0;      // of the last block written
+    // The text of the latest cue and the minute (seconds since the Unix
+    // epoch) it lies in; empty when that minute's offset is not whole minutes.
+    QByteArray _text;
+    int64_t _textMinute = 0;
 };
 
 #endif  // PLUGIN_EXPORT_TIMETRACK_H_
