@@ -27,7 +27,7 @@ TEST(FileCloserTest, ReportsKeepTheirOrderAndFilesTheirChecksums)
     QTemporaryDir dir;
     Receiver receiver;
     ExportRecord record(QStringLiteral("operator"), QStringLiteral("cam"), false, 0);
-    ASSERT_TRUE(record.create(dir.path(), 0, 1000, {}));
+    ASSERT_TRUE(record.create(dir.path(), 0, 1000, {}, {}, true));
     const int sizes[] = {24 << 20, 3 << 20, 1};  // the first takes a while to checksum
     {
         FileCloser closer(&receiver, true);
@@ -36,9 +36,8 @@ TEST(FileCloserTest, ReportsKeepTheirOrderAndFilesTheirChecksums)
             closer.post(new ControllerEvent(ControllerEvent::Progress, 0, 0.5, -1));
             FileCloser::Closed closed;
             closed.file = TemporaryFile::create(dir.path(), TemporaryFile::kChunkSuffix);
-            bool taken = false;
-            closed.name = closed.entry.name = dir.filePath(QString::number(i) + ".mkv");
-            ASSERT_TRUE(closed.file->write(QByteArray(sizes[i], 'a')) && closed.file->publishAs(closed.name, &taken));
+            closed.wanted = dir.filePath(QString::number(i) + ".mkv");
+            ASSERT_TRUE(closed.file->write(QByteArray(sizes[i], 'a')));
             closed.complete = true;
             closed.record = &record;
             closed.lastMs = i * 10 + 9;

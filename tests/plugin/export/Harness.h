@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <functional>
 #include <limits>
 
 // Lets GoogleTest print QStrings in failure messages.
@@ -29,6 +30,7 @@ struct Report {
     uint32_t kind, code;
     double progress;
     int64_t timeMs;
+    ReportDetails details;
 };
 struct Reports : std::vector<Report> {
     int count(uint32_t kind) const;
@@ -44,6 +46,8 @@ struct Request {
     bool limitEnabled = false;
     int limitMb = 0;
     int debugLevel = 0;
+    // Runs once the export has started (runExportsAtOnce).
+    std::function<void()> whileRunning = nullptr;
 };
 
 // One export as the dialog runs it, and the receiver of its reports: the
