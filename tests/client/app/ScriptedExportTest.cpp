@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QThread>
 #include <climits>
 #include <csignal>
 #include <utility>
@@ -153,8 +154,13 @@ TEST(ScriptedExport, TwoExportsIntoOneFolderListOnlyTheirOwnFiles)
         const QString printed = QString::fromLocal8Bit(run.readAllStandardOutput());
         const QRegularExpressionMatch record = QRegularExpression("^Record (.+)$", QRegularExpression::MultilineOption).match(printed);
         ASSERT_TRUE(record.hasMatch()) << qPrintable(printed);
+        const QJsonObject fields = QJsonDocument::fromJson(readFile(record.captured(1))).object();
+        // The operator's client session, as the client's session manager
+        // gives it: 16 bytes, not the zeros of "nobody signed in".
+        EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(fields.value("session").toString()).hasMatch());
+        EXPECT_NE(fields.value("session").toString(), QString(32, '0'));
         QStringList own;  // the files of the run's record
-        for (const QJsonValue &file : QJsonDocument::fromJson(readFile(record.captured(1))).object().value("files").toArray())
+        for (const QJsonValue &file : fields.value("files").toArray())
             own << file.toObject().value("name").toString();
         own.sort();
         EXPECT_GE(own.size(), 5);
@@ -222,15 +228,18 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
             run.start(VELT_CLIENT, arguments);
         }
         ASSERT_TRUE(run.waitForStarted());
-        QByteArray early;  // what it printed before the signal
         if (c.signal) {
-            // The first progress line comes once the export has started.
-            while (!early.contains("progress ") && run.waitForReadyRead(30000))
-                early += run.readAllStandardOutput();
+            // Once the record is made the engine runs (a stop before it has
+            // started leaves nothing, not even a record). Held while the
+            // signal is sent, it takes the signal before it can end.
+            while (QDir(out).entryList({"export-*.json"}, QDir::Files).isEmpty() && run.state() == QProcess::Running)
+                QThread::msleep(1);
+            ::kill(pid_t(run.processId()), SIGSTOP);
             ::kill(pid_t(run.processId()), c.signal);
+            ::kill(pid_t(run.processId()), SIGCONT);
         }
         ASSERT_TRUE(run.waitForFinished(60000));
-        const QString printed = QString::fromLocal8Bit(early + run.readAllStandardOutput() + run.readAllStandardError());
+        const QString printed = QString::fromLocal8Bit(run.readAllStandardOutput() + run.readAllStandardError());
         EXPECT_EQ(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), c.exitCode) << qPrintable(printed);
 
         const QStringList records = QDir(out).entryList({"export-*.json"}, QDir::Files);
