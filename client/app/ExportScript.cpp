@@ -286,6 +286,10 @@ void ExportScript::conclude()
     _pollTimer.stop();
     const QJsonObject ended = ownRecord().value(QStringLiteral("ended")).toObject();
     const double unreadMs = ended.value(QStringLiteral("unreadMs")).toDouble();
+    // A row that failed after it was listed is not looked at again: the
+    // record says the export failed.
+    if (_rowError.isEmpty() && ended.value(QStringLiteral("how")).toString() == QLatin1String("error"))
+        _rowError = QStringLiteral("Error");
     if (!_rowError.isEmpty()) {
         _outcome = ExportFailed;
         _message = _rowError;

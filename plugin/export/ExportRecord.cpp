@@ -173,8 +173,10 @@ std::vector<ExportRecord::Gap> ExportRecord::gaps() const
     // Shorter ones are no loss: a block lasts until the next, and the
     // period's end falls between two blocks.
     constexpr int64_t kLeastUnreadMs = 1000;
+    // What an export that failed or was stopped did not get to is not
+    // counted: only a finished one went through the whole period.
     int64_t doneUpToMs = _files.empty() ? std::numeric_limits<int64_t>::min() : _files.back().lastMs + 1;
-    if (ended())
+    if (_ending == Ending::Finished)
         doneUpToMs = std::numeric_limits<int64_t>::max();
     std::vector<File::Span> held;
     for (const File &file : _files) {
@@ -187,6 +189,8 @@ std::vector<ExportRecord::Gap> ExportRecord::gaps() const
     for (const Gap &recording : _recordings) {
         int64_t fromMs = recording.fromMs;
         const int64_t toMs = std::min(recording.toMs, doneUpToMs);
+        if (toMs <= fromMs)
+            continue;
         for (const File::Span &span : held) {
             if (fromMs >= toMs)
                 break;
@@ -196,7 +200,7 @@ std::vector<ExportRecord::Gap> ExportRecord::gaps() const
                 gaps.push_back(Gap{fromMs, span.fromMs, true});
             fromMs = std::max(fromMs, span.toMs);
         }
-        if (toMs - fromMs >= kLeastUnreadMs)
+        if (fromMs < toMs && toMs - fromMs >= kLeastUnreadMs)
             gaps.push_back(Gap{fromMs, toMs, true});
     }
     std::sort(gaps.begin(), gaps.end(), [](const Gap &a, const Gap &b) { return a.fromMs < b.fromMs; });

@@ -79,7 +79,7 @@ public:
     const QString &error() const { return _error; }
 
     // The gaps of the period: the stretches without recording, and, up to
-    // the last file (to the period's end once ended), the recorded ones
+    // the last file (to the period's end once finished), the recorded ones
     // that no file holds.
     std::vector<Gap> gaps() const;
     // Recorded time (ms) that no file holds.

@@ -323,24 +323,6 @@ TEST_F(ExportEndToEnd, ExportsIntoOneFolderAtOnceKeepToTheirOwnFiles)
     EXPECT_EQ(recorded, mkvFiles(r.dir));
 }
 
-// Files of this process may not grow beyond `bytes` while it lives: a full
-// disk as the writer meets it (SIGXFSZ ignored, writes fail with EFBIG).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &_saved);
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = _saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &_saved); }
-
-private:
-    rlimit _saved{};
-};
-
 // The blocks of `archiveDir` with every parameter set damaged by `damage`,
 // recorded into `dir`.
 void recordDamaged(const QString &archiveDir, const QString &dir, const std::function<void(QByteArray &)> &damage)

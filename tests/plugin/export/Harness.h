@@ -17,6 +17,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 #include <functional>
+#include <csignal>
+#include <sys/resource.h>
 #include <limits>
 
 // Lets GoogleTest print QStrings in failure messages.
@@ -73,6 +75,24 @@ public:
 
 protected:
     void customEvent(QEvent *event) override;
+};
+
+// Files of this process may not grow beyond `bytes` while it lives: a full
+// disk as the writer meets it (SIGXFSZ ignored, writes fail with EFBIG).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &_saved);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = _saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &_saved); }
+
+private:
+    rlimit _saved{};
 };
 
 // Runs `velt-archive synth DIR args...`; fails the test on a non-zero exit.
