@@ -25,6 +25,10 @@
 
 class ExportRecord {
 public:
+    // Why a file began: the period's start, or what split it off the file
+    // before.
+    enum class Began { PeriodStart, NewRecording, SizeLimit, CodecChange, StreamParametersChanged, TimeWentBack };
+
     // One file of the export, as finished.
     struct File {
         QString name;  // in the target folder
@@ -47,6 +51,11 @@ public:
             int64_t toMs;
         };
         std::vector<Span> spans;
+        Began began = Began::PeriodStart;
+        // The file's video begins with pictures that are not key frames: they
+        // continue the file before (or a recording whose start is missing).
+        bool videoContinues = false;
+        int64_t firstKeyFrameMs = -1;  // of its video; -1 when it has none
     };
     // A stretch [fromMs, toMs) of the period that no exported file holds.
     struct Gap {
