@@ -181,9 +181,9 @@ void ExportDialog::updateButtons()
     showReason(_ui->periodReason, reversed ? zkTranslation("MSGE_PERIOD_REVERSED") : QString());
 }
 
-void ExportDialog::showReason(QWidget *label, const QString &reason)
+void ExportDialog::showReason(QLabel *label, const QString &reason)
 {
-    static_cast<QLabel *>(label)->setText(reason);
+    label->setText(reason);
     label->setVisible(!reason.isEmpty());
 }
 
@@ -383,6 +383,8 @@ void ExportDialog::reject()
 void ExportDialog::stopExport()
 {
     _stopping = true;
+    // What the engine reports from now on ends a stopped export.
+    _stoppedEarly = !_engineDone && !_failed;
     // The controller finishes the open file in its destructor, on its own
     // thread; its destruction tells the dialog that the worker is done.
     _controller->stop();
@@ -420,7 +422,7 @@ void ExportDialog::showSummary()
     QStringList lines;
     if (_failed)
         lines << zkTranslation("MSGE_EXPORT_FAILED") << StatusListModel::errorText(_errorCode, _errorReason);
-    else if (_stopping && !_engineDone)
+    else if (_stoppedEarly)
         lines << zkTranslation("MSGI_EXPORT_STOPPED");
     else
         lines << zkTranslation("MSGI_EXPORT_FINISHED");

@@ -24,6 +24,7 @@
 
 class Controller;
 class StatusListModel;
+class QLabel;
 class QThread;
 namespace Ui {
 class ExportDialog;
@@ -79,7 +80,7 @@ private:
     // and can be written; otherwise says why beside it and is false.
     bool checkFolder();
     bool askToMakeFolder(const QString &dir);
-    void showReason(QWidget *label, const QString &reason);
+    void showReason(QLabel *label, const QString &reason);
     // An error ends the export where the operator sees it: on the last row,
     // or on a row of its own when there is none yet; `reason` empty when the
     // engine gave none.
@@ -109,6 +110,7 @@ private:
     bool _engineDone = false;    // the end report has arrived
     bool _ended = false;         // the dialog shows the export's end (or has closed)
     bool _stopping = false;      // the operator stopped the export; _controller is being deleted
+    bool _stoppedEarly = false;  // ... before it had finished or failed
     bool _followList = true;     // the list shows its last row (the operator did not scroll away)
     // What the summary tells.
     QString _folder;             // the folder the export writes into
