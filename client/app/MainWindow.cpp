@@ -4,6 +4,7 @@
 #include "client/app/ClientHost.h"
 #include "client/app/FrameWidget.h"
 #include "client/app/TimeLine.h"
+#include "client/services/NamedChannel.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -21,7 +22,8 @@ MainWindow::MainWindow(ClientHost &host, const ComponentRef<IArchiveVideoSource>
     : _host(host), _source(source)
 {
     setWindowTitle(tr("velt-client — %1").arg(title));
-    _channel = _source ? _source->channelName() : QString();
+    if (const auto *named = dynamic_cast<const clientui::NamedChannel *>(_source.get()))
+        _channel = named->channelName();
     if (_channel.isEmpty())
         _channel = tr("Camera 1");
 

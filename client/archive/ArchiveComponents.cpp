@@ -12,6 +12,7 @@
 #include "client/archive/ArchiveFolder.h"
 #include "client/archive/EncodedDataQueue.h"
 #include "client/runtime/Runtime.h"
+#include "client/services/NamedChannel.h"
 
 #include <QDir>
 #include <QtDebug>
@@ -46,14 +47,7 @@ public:
             *status = 0;
     }
 
-    bool fragmentAt(int64_t timeMs, Fragment *out) override
-    {
-        const size_t index = _archive->fragmentAt(timeMs);
-        if (index >= _archive->fragments().size())
-            return false;
-        *out = record(*_archive->fragments()[index]);
-        return true;
-    }
+    void unusedOperation() override {}
 
     bool timeBounds(int64_t *firstMs, int64_t *lastMs, int32_t *count) override
     {
@@ -124,7 +118,7 @@ private:
 
 // One object for all the source interfaces. It does not own its counter
 // block; the block outlives it (the block is freed after the object).
-class VideoSource : public IArchiveVideoSource {
+class VideoSource : public IArchiveVideoSource, public clientui::NamedChannel {
 public:
     VideoSource(const Archive &archive, const QString &channelName)
         : _channelName(channelName), _reader(velt::makeRef<IArchiveReader>(new Reader(archive), "archive.Reader"))

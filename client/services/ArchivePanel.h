@@ -13,7 +13,6 @@ namespace clientui {
 
 class ArchivePanelManager : public IArchivePanelManager {
 public:
-    void refresh() override {}
     void exportStarted() override { ++_exportsStarted; }
     int exportsStarted() const { return _exportsStarted; }
 

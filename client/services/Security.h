@@ -29,7 +29,6 @@ public:
 
     // Zero bytes while nobody is logged in.
     secure::SessionId currentSessionId() override;
-    QString currentUserName() override { return _user; }
     void addListener(QObject *listener) override { _listeners.add(listener); }
     void removeListener(QObject *listener) override { _listeners.remove(listener); }
     int listenerCount() const { return _listeners.size(); }

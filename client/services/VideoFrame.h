@@ -11,6 +11,7 @@
 #define CLIENT_SERVICES_VIDEOFRAME_H_
 
 #include "client/services/Listeners.h"
+#include "client/services/NamedChannel.h"
 #include "plugin/host/Archive.h"
 #include "plugin/host/VideoFrame.h"
 
@@ -20,7 +21,7 @@ namespace clientui {
 
 // Live video of a channel: no recorded archive behind it, and not an
 // archive source.
-class LiveSource : public IVideoSource {
+class LiveSource : public IVideoSource, public NamedChannel {
 public:
     explicit LiveSource(const QString &channel) : _channel(channel) {}
     QString channelName() const override { return _channel; }

@@ -26,12 +26,14 @@ Controller *Controller::create(const ComponentRef<IArchiveVideoSource> &source, 
     if (!reader)
         return nullptr;
     auto *controller = new Controller(manager, reader, receiver, dir, limitEnabled, limitMb, debugLevel);
-    // Who exports what, for the export record.
-    controller->_channelName = source->channelName();
+    // The client session the export runs in, for the export record: all the
+    // client tells of who exports.
     if (manager) {
         ComponentRef<secure::IUserSessionManager> sessions(manager->getComponent(guids::kUserSessionManager));
-        if (sessions)
-            controller->_userName = sessions->currentUserName();
+        if (sessions) {
+            const secure::SessionId id = sessions->currentSessionId();
+            controller->_sessionId = QByteArray(reinterpret_cast<const char *>(id.bytes), sizeof id.bytes).toHex();
+        }
     }
     return controller;
 }
@@ -196,7 +198,7 @@ void Controller::createRecord(int64_t fromMs, int64_t toMs)
         if (firstMs <= lastMs)
             gaps = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
     }
-    _record = std::make_unique<ExportRecord>(_userName, _channelName, _limitEnabled, _limitMb);
+    _record = std::make_unique<ExportRecord>(_sessionId, _limitEnabled, _limitMb);
     _record->create(_dir, fromMs, toMs, gaps);
 }
 

@@ -141,10 +141,10 @@ private:
     // A video block with data has been read in this export.
     bool _videoRead = false;
 
-    // The export record; who exports from which channel is known where the
-    // controller is made (GUI thread), the rest on the worker thread.
-    QString _userName;
-    QString _channelName;
+    // The export record; the client session (hex; empty when the client has
+    // no session manager) is known where the controller is made (GUI
+    // thread), the rest on the worker thread.
+    QByteArray _sessionId;
     std::unique_ptr<ExportRecord> _record;
     bool _endingReported = false;  // the first Finished or Error was posted
     uint32_t _endingKind = 0;

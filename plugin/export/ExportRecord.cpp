@@ -13,6 +13,8 @@
 #include <QSysInfo>
 #include <QtDebug>
 #include <limits>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +40,14 @@ QJsonValue instantOrOpen(int64_t ms)
     return ms == std::numeric_limits<int64_t>::max() ? QJsonValue() : QJsonValue(instant(ms));
 }
 
+// The operating-system account the client runs under.
+QString systemAccount()
+{
+    if (const passwd *entry = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return QString::number(geteuid());
+}
+
 QString endingName(ExportRecord::Ending ending)
 {
     switch (ending) {
@@ -55,8 +65,8 @@ QString endingName(ExportRecord::Ending ending)
 
 }  // namespace
 
-ExportRecord::ExportRecord(const QString &user, const QString &channel, bool limitEnabled, int limitMb)
-    : _user(user), _channel(channel), _limitEnabled(limitEnabled), _limitMb(limitMb)
+ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb)
+    : _sessionId(sessionId), _limitEnabled(limitEnabled), _limitMb(limitMb)
 {
 }
 
@@ -154,9 +164,9 @@ QByteArray ExportRecord::toJson() const
          QJsonObject{{QStringLiteral("name"), QLatin1String(kPluginName)},
                      {QStringLiteral("interfaceVersion"), kPluginInterfaceVersion}}},
         {QStringLiteral("host"), QSysInfo::machineHostName()},
+        {QStringLiteral("account"), systemAccount()},
         {QStringLiteral("process"), double(QCoreApplication::applicationPid())},
-        {QStringLiteral("user"), _user},
-        {QStringLiteral("channel"), _channel},
+        {QStringLiteral("session"), _sessionId.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(_sessionId))},
         {QStringLiteral("started"), instant(_startedAtMs)},
         {QStringLiteral("requested"),
          QJsonObject{{QStringLiteral("from"), instant(_fromMs)}, {QStringLiteral("to"), instantOrOpen(_toMs)}}},

@@ -1,5 +1,6 @@
 // ExportRecord: the JSON file an export leaves beside its files, saying what
-// was exported, by whom, from which channel, which stretches of the period
+// was exported, in which client session and under which account of which
+// machine, which stretches of the period
 // hold no recording, every file with its checksum, and how the export ended
 // (docs/export-record.md describes the fields).
 //
@@ -42,7 +43,8 @@ public:
     };
     enum class Ending { Running, Finished, Stopped, Error };
 
-    ExportRecord(const QString &user, const QString &channel, bool limitEnabled, int limitMb);
+    // `sessionId`: the client's session, hex; empty when not known.
+    ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb);
 
     // Creates the record in `dir` for an export of the period asked for,
     // [fromMs, toMs] (toMs the largest value: to the end of the archive),
@@ -64,8 +66,7 @@ private:
     bool save();
     QByteArray toJson() const;
 
-    const QString _user;
-    const QString _channel;
+    const QByteArray _sessionId;
     const bool _limitEnabled;
     const int _limitMb;
     QString _path;  // empty while no record exists

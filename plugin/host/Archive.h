@@ -18,9 +18,10 @@ class IEncodedDataQueue;
 struct Fragment {
     int64_t start;  // ms since the Unix epoch
     int64_t end;    // ms since the Unix epoch
-    int64_t id;          // not read by the engine
-    int64_t sizeBytes;   // not read by the engine
-    int64_t blockCount;  // not read by the engine
+    // Three further values of the client's, which the plug-in never reads.
+    int64_t other1;
+    int64_t other2;
+    int64_t other3;
 };
 
 // Reader position owned by the caller of readBlock; the queue may update it
@@ -45,8 +46,10 @@ class IFragmentIndex : public IPolymorph {
 public:
     // Appends the fragments in time order; *status is not used by callers.
     virtual void fragments(std::vector<Fragment> *out, int *status) = 0;
-    // The fragment holding `timeMs`; false when the time lies in no fragment.
-    virtual bool fragmentAt(int64_t timeMs, Fragment *out) = 0;
+    // An operation of the client's that the plug-in never calls: declared
+    // only so that timeBounds keeps its place in the interface. Its real
+    // arguments are not known here; never call it.
+    virtual void unusedOperation() = 0;
     // First and last recorded time; false when the archive is empty.
     virtual bool timeBounds(int64_t *firstMs, int64_t *lastMs, int32_t *count) = 0;
 };

@@ -6,8 +6,8 @@
 
 class IArchivePanelManager : public IPolymorph {
 public:
-    virtual void refresh() = 0;
-    // Told that an export has started.
+    // Its single operation, called when an export starts; what the client
+    // does then is its own affair, and it returns nothing the plug-in uses.
     virtual void exportStarted() = 0;
 };
 

@@ -6,7 +6,6 @@
 #include <velt/velt>
 
 #include <QEvent>
-#include <QString>
 #include <cstring>
 #include <string>
 
@@ -49,8 +48,6 @@ public:
     virtual SessionId currentSessionId() = 0;
     virtual void addListener(QObject *listener) = 0;
     virtual void removeListener(QObject *listener) = 0;
-    // The signed-in user's name; empty while nobody is signed in.
-    virtual QString currentUserName() = 0;
 };
 
 }  // namespace secure

@@ -6,14 +6,11 @@
 
 #include <velt/velt>
 
-#include <QString>
-
 class IArchiveReader;
 
-class IChannel : public IPolymorph {
-public:
-    virtual QString channelName() const = 0;
-};
+// The channel behind a data source. The plug-in calls nothing on it; it is
+// here for its place among the virtual bases.
+class IChannel : public IPolymorph {};
 
 class IDataSource : public virtual IChannel {
 public:

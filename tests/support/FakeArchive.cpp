@@ -46,7 +46,6 @@ class Component : public IArchiveVideoSource, public IArchiveReader, public IFra
 public:
     explicit Component(const std::shared_ptr<Archive> &archive) : _archive(archive) {}
 
-    QString channelName() const override { return QStringLiteral("fake"); }
     ComponentRef<IArchiveReader> archiveReader() override { return make<IArchiveReader>(_archive->hasReader); }
     ComponentRef<IVideoSource> videoSource() override { return make<IVideoSource>(true); }
 
@@ -60,7 +59,7 @@ public:
     {
         out->insert(out->end(), _archive->fragments.begin(), _archive->fragments.end());
     }
-    bool fragmentAt(int64_t, Fragment *) override { return false; }  // the plug-in does not ask
+    void unusedOperation() override { std::abort(); }  // the plug-in never calls it
     bool timeBounds(int64_t *firstMs, int64_t *lastMs, int32_t *count) override
     {
         *firstMs = _archive->firstMs;

@@ -155,8 +155,13 @@ TEST(ScriptedExport, TwoExportsIntoOneFolderListOnlyTheirOwnFiles)
         const QString printed = QString::fromLocal8Bit(run.readAllStandardOutput());
         const QRegularExpressionMatch record = QRegularExpression("^Record (.+)$", QRegularExpression::MultilineOption).match(printed);
         ASSERT_TRUE(record.hasMatch()) << qPrintable(printed);
+        const QJsonObject fields = QJsonDocument::fromJson(readFile(record.captured(1))).object();
+        // The operator's client session, as the client's session manager
+        // gives it: 16 bytes, not the zeros of "nobody signed in".
+        EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(fields.value("session").toString()).hasMatch());
+        EXPECT_NE(fields.value("session").toString(), QString(32, '0'));
         QStringList own;  // the files of the run's record
-        for (const QJsonValue &file : QJsonDocument::fromJson(readFile(record.captured(1))).object().value("files").toArray())
+        for (const QJsonValue &file : fields.value("files").toArray())
             own << file.toObject().value("name").toString();
         own.sort();
         EXPECT_GE(own.size(), 5);

@@ -41,7 +41,6 @@ int g_destroyed = 0;
 class ArchiveSource : public IArchiveVideoSource {
 public:
     ~ArchiveSource() override { ++g_destroyed; }
-    QString channelName() const override { return QString(); }
     ComponentRef<IArchiveReader> archiveReader() override { return {}; }
     ComponentRef<IVideoSource> videoSource() override { return {}; }
 };
@@ -49,7 +48,6 @@ public:
 // A live video source: no IArchiveVideoSource.
 class LiveSource : public IVideoSource {
 public:
-    QString channelName() const override { return QString(); }
     ComponentRef<IArchiveReader> archiveReader() override { return {}; }
 };
 
