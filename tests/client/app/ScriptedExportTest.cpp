@@ -112,6 +112,9 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
         {"an archive without recordings", {t + "/empty", "--out", t + "/6", "--all"}, 3, noData, {}},
         {"a folder where no file can be made", {archive, "--out", deep, "--all"}, 4,
          "export failed: Error: the file cannot be created or written", {}},
+        // Refused by the dialog at OK, with the system's reason.
+        {"a folder that cannot be written", {archive, "--out", "/proc", "--all"}, 4,
+         "export failed: Nothing can be written into this folder: ", {}},
         {"a plug-in that does not load", {archive, "--out", t + "/7", "--all", "--plugin", t + "/plain"}, 1,
          "cannot load the plug-in " + t + "/plain", {}},
         {"the summer time 02:10", {dst, "--out", t + "/s", "--from", "2026-10-25T02:10:00+02:00", "--to", "2026-10-25T02:10:05+02:00"}, 0,
