@@ -14,10 +14,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QTreeView>
 #include <algorithm>
 
@@ -90,6 +92,13 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     _pollTimer.stop();
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
+    // A stop that came as the export ended: the record says how it did.
+    const QString how = ownRecord().value(QStringLiteral("ended")).toObject().value(QStringLiteral("how")).toString();
+    if (_outcome == Stopped && how != QLatin1String("stopped") && !how.isEmpty()) {
+        _outcome = Written;
+        _message.clear();
+        conclude();
+    }
     const int listed = int(_reported.size());
     reportUnlistedFiles();
     // The last progress line counted files without these.
@@ -100,6 +109,21 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     _report.finish();
     *message = _message;
     return _outcome;
+}
+
+void ExportScript::stop(const QString &why)
+{
+    if (!_stopReason.isEmpty() || _concluded)
+        return;
+    _stopReason = why;
+    // Before the dialog is filled in, the export is not started at all.
+    if (!_dialog || !_model)
+        return;
+    readRows();
+    // As the dialog's own stop: the engine finishes the file it writes, and
+    // the dialog stays open until it has, showing how the export ended;
+    // concludeWhenEnded() closes it then.
+    _dialog->reject();
 }
 
 void ExportScript::giveUp(const QString &why)
@@ -123,6 +147,11 @@ void ExportScript::fillDialog()
     }
     if (!fillForm())
         return;
+    if (!_stopReason.isEmpty()) {
+        giveUp(_stopReason);
+        _outcome = Stopped;
+        return;
+    }
     connect(_model, &QAbstractItemModel::rowsInserted, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::dataChanged, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::modelReset, this, &ExportScript::readRows);
@@ -137,6 +166,16 @@ void ExportScript::fillDialog()
         return;
     }
     ok->click();
+    // A folder that cannot be written is refused at OK: the settings stay,
+    // with the reason beside the folder.
+    auto *pages = _dialog->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    if (pages && pages->currentIndex() == 0) {
+        auto *reason = _dialog->findChild<QLabel *>(QStringLiteral("folderReason"));
+        giveUp(reason && !reason->text().isEmpty() ? reason->text()
+                                                   : QStringLiteral("the export dialog refused the folder"));
+        _outcome = ExportFailed;
+        return;
+    }
     _pollTimer.start();
     poll();
 }
@@ -166,9 +205,8 @@ bool ExportScript::fillForm()
         return false;
     }
 
-    // The folder field is read-only: the folder chooser's result is what
-    // sets it, so the text is set the same way, before a period is picked
-    // (picking one applies the dialog's OK rule).
+    // The folder is typed, before a period is picked (picking one applies
+    // the dialog's OK rule too).
     dirName->setText(_options.outDir);
     switch (_options.period) {
     case ExportOptions::Period::All:
@@ -223,9 +261,11 @@ void ExportScript::readRows()
         const QDateTime to = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::To).toLongLong());
         // The export's record names the file exactly; without a record, the
         // newest file named after those times.
+        // Without a record (none could be made), the newest file of that name.
         ExportedFile file;
         if (!recordedFile(from.toMSecsSinceEpoch(), to.toMSecsSinceEpoch(), &file) &&
-            (!findExportedFile(_options.outDir, from, to, &file) || _reported.contains(file.path)))
+            (!ownRecord().isEmpty() || !findExportedFile(_options.outDir, from, to, &file) ||
+             _reported.contains(file.path)))
             continue;
         _reported.insert(file.path);
         _reportedRows.insert(row);
@@ -251,8 +291,18 @@ void ExportScript::concludeWhenEnded()
 {
     // The dialog shows its Close button alone once every file is done or an
     // error ended the export.
-    if (_dialog && !_concluded && _buttons && _buttons->standardButtons() == QDialogButtonBox::Close)
+    if (!_dialog || _concluded || !_buttons || _buttons->standardButtons() != QDialogButtonBox::Close)
+        return;
+    if (_stopReason.isEmpty()) {
         conclude();
+        return;
+    }
+    readRows();
+    _concluded = true;
+    _pollTimer.stop();
+    _outcome = Stopped;
+    _message = _stopReason;
+    _dialog->reject();
 }
 
 void ExportScript::conclude()
@@ -260,22 +310,37 @@ void ExportScript::conclude()
     readRows();
     _concluded = true;
     _pollTimer.stop();
+    const QJsonObject ended = ownRecord().value(QStringLiteral("ended")).toObject();
+    const double unreadMs = ended.value(QStringLiteral("unreadMs")).toDouble();
+    // A row that failed after it was listed is not looked at again: the
+    // record says the export failed.
+    if (_rowError.isEmpty() && ended.value(QStringLiteral("how")).toString() == QLatin1String("error"))
+        _rowError = QStringLiteral("Error");
     if (!_rowError.isEmpty()) {
         _outcome = ExportFailed;
         _message = _rowError;
+        // The record says what failed where, in the system's words.
+        const QString why = ended.value(QStringLiteral("text")).toString();
+        if (!why.isEmpty() && why != _rowError)
+            _message += QStringLiteral(": ") + why;
     } else if (!_noDataText.isEmpty()) {
         _outcome = NoData;
         _message = _noDataText;
     } else if (_reported.isEmpty()) {
         _outcome = ExportFailed;
         _message = QStringLiteral("the export ended without writing a file");
+    } else if (unreadMs > 0) {
+        _outcome = Unread;
+        _message = QStringLiteral("%1 s of recorded time could not be read; the record's gaps say where")
+                       .arg(unreadMs / 1000.0, 0, 'f', 1);
     } else {
         _outcome = Written;
         _report.progress(100.0, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
     }
     // Closing the dialog stops the engine and waits for its thread; the
     // dialog is destroyed after that, unwatched.
-    _dialog->reject();
+    if (_dialog)
+        _dialog->reject();
 }
 
 QJsonObject ExportScript::ownRecord()
@@ -307,7 +372,8 @@ bool ExportScript::recordedFile(qint64 fromMs, qint64 toMs, ExportedFile *file)
         const QString path = QDir(_options.outDir).absoluteFilePath(object.value(QStringLiteral("name")).toString());
         if ((fromMs < 0 || (ms("firstBlock") == fromMs && ms("lastBlock") == toMs)) && !_reported.contains(path)) {
             *file = ExportedFile{path, int64_t(object.value(QStringLiteral("sizeBytes")).toDouble()),
-                                 object.value(QStringLiteral("sha256")).toString()};
+                                 object.value(QStringLiteral("sha256")).toString(),
+                                 object.value(QStringLiteral("complete")).toBool(true)};
             return true;
         }
     }

@@ -16,6 +16,11 @@ extern "C" {
 #include <openssl/sha.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
@@ -201,6 +206,30 @@ bool Evidence::patchHeader(const QString &path, int64_t firstMs, int64_t lastMs)
     return true;
 }
 
+QString Evidence::orphanNameOf(const QString &dir, const QString &leftover)
+{
+    const QDir folder(dir);
+    QHash<QByteArray, QString> orphans;  // checksum -> the missing file's path
+    for (const QString &recordName : folder.entryList({QStringLiteral("export-*.json")}, QDir::Files)) {
+        QFile record(folder.filePath(recordName));
+        if (!record.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonArray files = QJsonDocument::fromJson(record.readAll()).object().value(QLatin1String("files")).toArray();
+        for (const QJsonValue &value : files) {
+            const QJsonObject file = value.toObject();
+            const QString target = folder.filePath(file.value(QLatin1String("name")).toString());
+            const QByteArray sha256 = file.value(QLatin1String("sha256")).toString().toLatin1();
+            QFile checksum(checksumPath(target));
+            if (sha256.isEmpty() || QFileInfo::exists(target) || !checksum.open(QIODevice::ReadOnly))
+                continue;
+            // "<64 hex digits>  <file name>", as publishChecksum writes it.
+            if (checksum.readAll() == sha256 + "  " + QFileInfo(target).fileName().toUtf8() + "\n")
+                orphans.insert(sha256, target);
+        }
+    }
+    return orphans.isEmpty() ? QString() : orphans.value(checksumOf(leftover));
+}
+
 QString Evidence::checksumPath(const QString &path)
 {
     return path + QStringLiteral(".sha256");
@@ -247,18 +276,25 @@ QByteArray Evidence::checksumOf(const QString &path)
     return QByteArray(reinterpret_cast<const char *>(digest), SHA256_DIGEST_LENGTH).toHex();
 }
 
-bool Evidence::publishChecksum(const QString &path, const QByteArray &sha256)
+bool Evidence::publishChecksum(const QString &path, const QByteArray &sha256, bool *taken, QString *error)
 {
     const QByteArray line = sha256 + "  " + QFileInfo(path).fileName().toUtf8() + "\n";
     // Written under a private name and moved into place without replacing:
     // another export may finish a file of the same name at the same moment.
-    std::unique_ptr<TemporaryFile> out = TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix);
+    std::unique_ptr<TemporaryFile> out =
+        TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix, error);
+    bool nameTaken = false;
+    if (taken)
+        *taken = false;
     if (!out)
         return false;
-    bool taken = false;
-    if (!out->write(line) || !out->publishAs(checksumPath(path), &taken)) {
-        if (taken)
+    if (!out->write(line) || !out->sync() || !out->publishAs(checksumPath(path), &nameTaken)) {
+        if (nameTaken)
             qWarning() << "Evidence: not replacing" << checksumPath(path);
+        if (taken)
+            *taken = nameTaken;
+        if (error)
+            *error = out->error();
         out->discard();
         return false;
     }
