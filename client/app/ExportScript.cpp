@@ -91,8 +91,16 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
     reportUnlistedFiles();
-    if (!_recordPath.isEmpty())
+    if (!_recordPath.isEmpty()) {
+        // Read once the dialog is gone, so after the record's last rewrite.
+        const QJsonObject signature = ownRecord().value(QStringLiteral("signature")).toObject();
         _report.line(QStringLiteral("Record %1").arg(_recordPath));
+        _report.line(signature.value(QStringLiteral("signed")).toBool()
+                         ? QStringLiteral("Signed by %1 (%2)")
+                               .arg(signature.value(QStringLiteral("signer")).toString(),
+                                    signature.value(QStringLiteral("file")).toString())
+                         : QStringLiteral("Not signed: %1").arg(signature.value(QStringLiteral("why")).toString()));
+    }
     _report.finish();
     *message = _message;
     return _outcome;

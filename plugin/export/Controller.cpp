@@ -2,6 +2,7 @@
 
 #include "plugin/export/ChunkFile.h"
 #include "plugin/export/Events.h"
+#include "plugin/export/RecordSigner.h"
 #include "plugin/export/StreamInfo.h"
 #include "plugin/host/Guids.h"
 #include "plugin/host/Secure.h"
@@ -198,7 +199,9 @@ void Controller::createRecord(int64_t fromMs, int64_t toMs)
         if (firstMs <= lastMs)
             gaps = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
     }
+    _signer = std::make_unique<RecordSigner>();
     _record = std::make_unique<ExportRecord>(_sessionId, _limitEnabled, _limitMb);
+    _record->setSignature(_signer->signature());
     _record->create(_dir, fromMs, toMs, gaps);
 }
 
@@ -215,6 +218,7 @@ void Controller::endRecord()
                      zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(_endingCode))));
     else
         _record->end(ExportRecord::Ending::Finished);
+    _signer->sign(*_record);
 }
 
 void Controller::postReport(uint32_t kind, uint32_t code)
@@ -226,7 +230,12 @@ void Controller::postReport(uint32_t kind, uint32_t code)
     }
     if (!_receiver)
         return;
-    _closer.post(new ControllerEvent(kind, code, -1.0, -1));
+    auto *event = new ControllerEvent(kind, code, -1.0, -1);
+    if ((kind == ControllerEvent::Finished || kind == ControllerEvent::Error) && _signer) {
+        event->details.signedBy = _signer->signature().signer;
+        event->details.unsignedWhy = _signer->signature().unsignedWhy;
+    }
+    _closer.post(event);
 }
 
 void Controller::postProgress(double fraction)

@@ -34,6 +34,7 @@
 #include <vector>
 
 class ChunkFile;
+class RecordSigner;
 class StreamInfo;
 class QTimerEvent;
 
@@ -146,6 +147,7 @@ private:
     // thread), the rest on the worker thread.
     QByteArray _sessionId;
     std::unique_ptr<ExportRecord> _record;
+    std::unique_ptr<RecordSigner> _signer;  // signs the record when it ends
     bool _endingReported = false;  // the first Finished or Error was posted
     uint32_t _endingKind = 0;
     uint32_t _endingCode = 0;

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -112,6 +113,12 @@ void ExportRecord::end(Ending ending, uint32_t code, const QString &text)
     save();
 }
 
+void ExportRecord::setSignature(const Signature &signature)
+{
+    _signature = signature;
+    save();
+}
+
 bool ExportRecord::save()
 {
     if (_path.isEmpty())
@@ -123,6 +130,7 @@ bool ExportRecord::save()
         qWarning() << "ExportRecord: cannot write" << _path << file.errorString();
         return false;
     }
+    _written = json;
     return true;
 }
 
@@ -153,6 +161,14 @@ QByteArray ExportRecord::toJson() const
         ending.insert(QStringLiteral("code"), double(_code));
         ending.insert(QStringLiteral("text"), _text);
     }
+    // Said before the signature is made: it covers these very bytes.
+    const QJsonObject signature =
+        _signature.signer.isEmpty()
+            ? QJsonObject{{QStringLiteral("signed"), false}, {QStringLiteral("why"), _signature.unsignedWhy}}
+            : QJsonObject{{QStringLiteral("signed"), true},
+                          {QStringLiteral("file"), QFileInfo(_path).fileName() + QLatin1String(kSignatureSuffix)},
+                          {QStringLiteral("signer"), _signature.signer},
+                          {QStringLiteral("certificateSha256"), QString::fromLatin1(_signature.certificateSha256)}};
     QJsonObject covered;
     if (!_files.empty()) {
         covered.insert(QStringLiteral("firstBlock"), instant(_files.front().firstMs));
@@ -175,6 +191,7 @@ QByteArray ExportRecord::toJson() const
         {QStringLiteral("gaps"), gaps},
         {QStringLiteral("files"), files},
         {QStringLiteral("ended"), ending},
+        {QStringLiteral("signature"), signature},
     };
     return QJsonDocument(record).toJson(QJsonDocument::Indented);
 }

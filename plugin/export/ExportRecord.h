@@ -42,6 +42,14 @@ public:
         int64_t toMs;
     };
     enum class Ending { Running, Finished, Stopped, Error };
+    // Who signs the record when it ends (RecordSigner), or why nobody does.
+    struct Signature {
+        QString signer;                // the certificate's subject; empty: unsigned
+        QByteArray certificateSha256;  // hex, of the certificate's DER bytes
+        QString unsignedWhy;           // unsigned: why
+    };
+    // The signature's file beside the record: "<record>.p7s".
+    static constexpr const char *kSignatureSuffix = ".p7s";
 
     // `sessionId`: the client's session, hex; empty when not known.
     ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb);
@@ -56,6 +64,10 @@ public:
     void end(Ending ending, uint32_t code = 0, const QString &text = QString());
     bool ended() const { return _ending != Ending::Running; }
     const QString &path() const { return _path; }
+    // Set before create(); a record already written is rewritten.
+    void setSignature(const Signature &signature);
+    // The bytes of the record as last written; empty before.
+    const QByteArray &written() const { return _written; }
 
     // The stretches of [fromMs, toMs] that no fragment covers, each as
     // [from, to).
@@ -79,6 +91,8 @@ private:
     uint32_t _code = 0;
     QString _text;
     int64_t _endedAtMs = 0;
+    Signature _signature;
+    QByteArray _written;
 };
 
 template <typename Fragments>

@@ -90,6 +90,14 @@ bool TemporaryFile::write(const QByteArray &bytes)
     return true;
 }
 
+bool TemporaryFile::sync()
+{
+    if (fsync(_fd) == 0)
+        return true;
+    qWarning() << "TemporaryFile: cannot flush" << name() << errorText(errno);
+    return false;
+}
+
 bool TemporaryFile::publishAs(const QString &target, bool *taken)
 {
     const QByteArray to = target.toUtf8();
@@ -122,11 +130,12 @@ void TemporaryFile::discard()
 
 void TemporaryFile::removeLeftovers(const QString &dir)
 {
-    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5)$")
+    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5|%6)$")
                                       .arg(QLatin1String(kPrefix), QLatin1String(kRandomAlphabet))
                                       .arg(kRandomLength)
                                       .arg(QRegularExpression::escape(QLatin1String(kChunkSuffix)),
-                                           QRegularExpression::escape(QLatin1String(kChecksumSuffix))));
+                                           QRegularExpression::escape(QLatin1String(kChecksumSuffix)),
+                                           QRegularExpression::escape(QLatin1String(kSignatureSuffix))));
     const QDir folder(dir);
     const QStringList candidates = folder.entryList({QLatin1String(kPrefix) + QLatin1Char('*')}, QDir::Files);
     for (const QString &candidate : candidates) {

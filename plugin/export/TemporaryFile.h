@@ -20,11 +20,13 @@
 
 class TemporaryFile {
 public:
-    // Suffixes of the two kinds of file an export writes. Neither ends like
-    // a finished file or its checksum, so that nothing that looks for those
-    // (a player's file list, `sha256sum -c *.sha256`) takes a partial one.
+    // Suffixes of the kinds of file an export writes. None ends like a
+    // finished file, its checksum or a signature, so that nothing that looks
+    // for those (a player's file list, `sha256sum -c *.sha256`) takes a
+    // partial one.
     static constexpr const char *kChunkSuffix = ".mkv.part";
     static constexpr const char *kChecksumSuffix = ".sha256.part";
+    static constexpr const char *kSignatureSuffix = ".p7s.part";
 
     // A new, empty, locked file in `dir`; null (and a warning) when none can
     // be created there.
@@ -40,6 +42,8 @@ public:
 
     // Appends `bytes` through the locked descriptor.
     bool write(const QByteArray &bytes);
+    // Flushes what was written to the disk (fsync).
+    bool sync();
 
     // Gives the file the name `target`, unless that name exists: then false
     // with *taken set. False with *taken clear is any other failure (logged).
