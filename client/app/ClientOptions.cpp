@@ -1,12 +1,13 @@
 #include "client/app/ClientOptions.h"
 
+#include "client/media/LocalTime.h"
+
 #include <QCommandLineParser>
 
 namespace clientapp {
 
 namespace {
 
-const char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ss";
 constexpr int kMaxLimitMb = 1024;
 
 // An integer option value within [low, high].
@@ -23,21 +24,22 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int low, int
     return true;
 }
 
-// Reads a local time written yyyy-MM-ddTHH:mm:ss; invalid when malformed.
-QDateTime parseLocalTime(const QString &text)
-{
-    return QDateTime::fromString(text, QLatin1String(kTimeFormat));
-}
-
 bool readTime(const QCommandLineParser &parser, const QString &name, QDateTime *time, QString *message)
 {
     const QString text = parser.value(name);
-    *time = parseLocalTime(text);
-    if (!time->isValid()) {
-        *message = QStringLiteral("--%1: '%2' is not a local time of the form %3").arg(name, text, QLatin1String(kTimeFormat));
-        return false;
+    const wallclock::Reading reading = wallclock::read(text);
+    if (reading.kind == wallclock::Reading::Valid) {
+        // Local, as the dialog's fields show it; the instant is kept even in
+        // an hour that occurs twice.
+        *time = QDateTime::fromMSecsSinceEpoch(reading.ms);
+        return true;
     }
-    return true;
+    *message = reading.kind == wallclock::Reading::Malformed
+                   ? QStringLiteral("--%1: '%2' is not a local time of the form %3, nor one with an offset "
+                                    "like 2026-10-25T02:10:00+01:00 or 2026-10-25T01:10:00Z")
+                         .arg(name, text, QLatin1String(wallclock::kFormat))
+                   : QStringLiteral("--%1: %2").arg(name, wallclock::whyNot(reading, text));
+    return false;
 }
 
 // The options of both command lines.
@@ -85,13 +87,16 @@ ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *opti
                                  QStringLiteral("DIR"));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Export the whole archive."));
     const QCommandLineOption yesterday(QStringLiteral("yesterday"), QStringLiteral("Export yesterday (local time)."));
-    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("Start of the period, local time."),
-                                  QLatin1String(kTimeFormat));
-    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("End of the period, local time."),
-                                QLatin1String(kTimeFormat));
-    const QCommandLineOption limit(QStringLiteral("limit-mb"),
-                                   QStringLiteral("Start a new file at this size (0 to 1024 MB; 0: no limit)."),
-                                   QStringLiteral("N"));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("Start of the period: local time, or with an offset (+01:00, Z)."),
+                                  QLatin1String(wallclock::kFormat));
+    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("End of the period, as --from."),
+                                QLatin1String(wallclock::kFormat));
+    const QCommandLineOption limit(
+        QStringLiteral("limit-mb"),
+        QStringLiteral("Start a new file at this size (1 to 1024 MB). 0: the limit on without a size, one file\n"
+                       "across recordings with the pauses cut. Without it, a file per recording."),
+        QStringLiteral("N"));
     parser.addOptions({out, all, yesterday, from, to, limit});
     shared.addTo(&parser);
     parser.addPositionalArgument(QStringLiteral("export"), QStringLiteral("The command."), QStringLiteral("export"));
@@ -130,6 +135,12 @@ ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *opti
         if (!readTime(parser, QStringLiteral("from"), &options->from, message) ||
             !readTime(parser, QStringLiteral("to"), &options->to, message))
             return ParseResult::Refused;
+        if (options->to < options->from) {
+            *message = QStringLiteral("the period is reversed: --to %1 is before --from %2")
+                           .arg(wallclock::format(options->to.toMSecsSinceEpoch()),
+                                wallclock::format(options->from.toMSecsSinceEpoch()));
+            return ParseResult::Refused;
+        }
         options->period = ExportOptions::Period::Range;
     } else {
         options->period = parser.isSet(all) ? ExportOptions::Period::All : ExportOptions::Period::Yesterday;

@@ -9,6 +9,7 @@
 #include "client/app/FrameWidget.h"
 #include "client/app/MainWindow.h"
 #include "client/archive/ArchiveComponents.h"
+#include "client/media/LocalTime.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -113,8 +114,9 @@ QString periodText(const ExportOptions &options)
     case ExportOptions::Period::Range:
         break;
     }
-    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    return QStringLiteral("%1 to %2").arg(options.from.toString(format), options.to.toString(format));
+    // With offsets: in an hour that occurs twice, they tell which.
+    return QStringLiteral("%1 to %2").arg(wallclock::format(options.from.toMSecsSinceEpoch()),
+                                          wallclock::format(options.to.toMSecsSinceEpoch()));
 }
 
 bool archiveFolderExists(const QString &dir)

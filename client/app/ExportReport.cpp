@@ -77,10 +77,13 @@ void ExportReport::progress(double percent, int files, int64_t bytes)
         drawBar();
         return;
     }
+    // A line per tenth, and one whenever the count of files changes, so that
+    // the last line counts a file listed after the export reached 100 %.
     const int decile = int(_percent / 10.0);
-    if (decile == _lastDecile)
+    if (decile == _lastDecile && files == _lastFiles)
         return;
     _lastDecile = decile;
+    _lastFiles = files;
     print(QStringLiteral("progress %1 %, %2 file(s), %3\n").arg(_percent, 0, 'f', 1).arg(_files).arg(megabytes(_bytes)));
 }
 

@@ -49,6 +49,7 @@ private:
     int _files = 0;
     int64_t _bytes = 0;
     int _lastDecile = -1;  // plain output: one line per tenth
+    int _lastFiles = 0;    // and per count of files
 };
 
 }  // namespace clientapp

@@ -90,7 +90,11 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     _pollTimer.stop();
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
+    const int listed = int(_reported.size());
     reportUnlistedFiles();
+    // The last progress line counted files without these.
+    if (int(_reported.size()) != listed)
+        _report.progress(_outcome == Written ? 100.0 : _percent, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
     if (!_recordPath.isEmpty()) {
         // Read once the dialog is gone, so after the record's last rewrite.
         const QJsonObject signature = ownRecord().value(QStringLiteral("signature")).toObject();
@@ -323,6 +327,7 @@ void ExportScript::reportUnlistedFiles()
     if (!ownRecord().isEmpty()) {
         while (recordedFile(-1, -1, &recorded)) {
             _reported.insert(recorded.path);
+            _bytesInFiles += recorded.sizeBytes;
             _report.file(recorded);
         }
         return;
@@ -334,6 +339,7 @@ void ExportScript::reportUnlistedFiles()
             continue;
         ExportedFile file{info.absoluteFilePath(), info.size(), readChecksum(info.absoluteFilePath())};
         _reported.insert(file.path);
+        _bytesInFiles += file.sizeBytes;
         _report.file(file);
     }
 }

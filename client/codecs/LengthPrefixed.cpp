@@ -115,18 +115,20 @@ QByteArray lengthPrefixedConfig(AVCodecID codecId, int width, int height, QByteA
     return !config.isEmpty() && config[0] == 1 ? config : QByteArray();
 }
 
-bool packLengthPrefixed(QByteArrayView payload, AVPacket *packet)
+namespace {
+
+struct Nal {
+    const uint8_t *start;
+    int64_t sizeBytes;
+};
+
+// The NAL units of the Annex B `payload` as FFmpeg's muxers split them;
+// returns their total size. `nals` keeps its storage from call to call.
+int64_t splitNals(QByteArrayView payload, std::vector<Nal> *nals)
 {
     const auto *p = reinterpret_cast<const uint8_t *>(payload.data());
     const uint8_t *end = p + payload.size();
-    struct Nal {
-        const uint8_t *start;
-        int64_t sizeBytes;
-    };
-    // Every video block passes here: the list keeps its storage from block
-    // to block instead of allocating it each time.
-    thread_local std::vector<Nal> nals;
-    nals.clear();
+    nals->clear();
     int64_t totalBytes = 0;
     const uint8_t *nal = findStartCode(p, end);
     for (;;) {
@@ -135,10 +137,34 @@ bool packLengthPrefixed(QByteArrayView payload, AVPacket *packet)
         if (nal == end)
             break;
         const uint8_t *next = findStartCode(nal, end);
-        nals.push_back(Nal{nal, next - nal});
-        totalBytes += 4 + (next - nal);
+        nals->push_back(Nal{nal, next - nal});
+        totalBytes += next - nal;
         nal = next;
     }
+    return totalBytes;
+}
+
+}  // namespace
+
+QByteArray withoutTrailingZeros(QByteArrayView annexB)
+{
+    std::vector<Nal> nals;
+    splitNals(annexB, &nals);
+    QByteArray units;
+    for (Nal nal : nals) {
+        while (nal.sizeBytes > 0 && nal.start[nal.sizeBytes - 1] == 0)
+            --nal.sizeBytes;
+        units.append("\0\0\0\1", 4).append(reinterpret_cast<const char *>(nal.start), qsizetype(nal.sizeBytes));
+    }
+    return units;
+}
+
+bool packLengthPrefixed(QByteArrayView payload, AVPacket *packet)
+{
+    // Every video block passes here: the list keeps its storage from block
+    // to block instead of allocating it each time.
+    thread_local std::vector<Nal> nals;
+    const int64_t totalBytes = splitNals(payload, &nals) + 4 * int64_t(nals.size());
     if (av_new_packet(packet, int(totalBytes)) < 0)
         return false;
     uint8_t *out = packet->data;

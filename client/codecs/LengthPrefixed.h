@@ -29,6 +29,12 @@ namespace codecs {
 // the muxer makes none of them.
 QByteArray lengthPrefixedConfig(AVCodecID codecId, int width, int height, QByteArrayView annexB);
 
+// The NAL units of the Annex B `annexB`, each behind a 4-byte start code
+// and without the zero bytes it ends in: a NAL unit ends in a non-zero
+// byte, but the extract_extradata filter keeps the first zero of the 4-byte
+// start code after the last parameter set with that set.
+QByteArray withoutTrailingZeros(QByteArrayView annexB);
+
 // Fills the blank `packet` with the NAL units of the Annex B `payload`,
 // each behind its length, in a buffer of its own. False when memory runs out.
 bool packLengthPrefixed(QByteArrayView payload, AVPacket *packet);

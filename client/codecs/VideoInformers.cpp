@@ -77,7 +77,7 @@ bool AnnexBInformer::signatureOf(QByteArrayView payload, Signature *signature)
         return false;
     signature->width = _parser->width;
     signature->height = _parser->height;
-    signature->config = QByteArray(reinterpret_cast<const char *>(config), qsizetype(configSizeBytes));
+    signature->config = withoutTrailingZeros(QByteArrayView(config, qsizetype(configSizeBytes)));
     return true;
 }
 

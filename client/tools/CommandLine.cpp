@@ -1,5 +1,7 @@
 #include "client/tools/CommandLine.h"
 
+#include "client/media/LocalTime.h"
+
 extern "C" {
 #include <libavutil/parseutils.h>
 }
@@ -11,24 +13,6 @@ extern "C" {
 #include <cstdio>
 
 namespace tools {
-
-const char kLocalTimeFormat[] = "yyyy-MM-ddTHH:mm:ss";
-
-QString formatLocalTime(int64_t timeMs)
-{
-    return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QLatin1String(kLocalTimeFormat));
-}
-
-bool parseLocalTime(const QString &text, int64_t *timeMs)
-{
-    const QDateTime time = QDateTime::fromString(text, QLatin1String(kLocalTimeFormat));
-    // fromString also accepts times that do not exist locally (a daylight
-    // saving gap) by moving them; such a time does not read back the same.
-    if (!time.isValid() || time.toString(QLatin1String(kLocalTimeFormat)) != text)
-        return false;
-    *timeMs = time.toMSecsSinceEpoch();
-    return true;
-}
 
 QString formatSeconds(int64_t durationMs)
 {
@@ -134,12 +118,18 @@ bool CommandLine::readLocalTime(const QString &name, int64_t fallbackMs, int64_t
     if (!_parser.isSet(name))
         return true;
     const QString text = _parser.value(name);
-    if (!parseLocalTime(text, timeMs)) {
-        *outcome = Outcome::refused(
-            QStringLiteral("--%1 must be a local time like 2024-05-01T10:00:00, not '%2'").arg(name, text));
-        return false;
+    const wallclock::Reading reading = wallclock::read(text);
+    if (reading.kind == wallclock::Reading::Valid) {
+        *timeMs = reading.ms;
+        return true;
     }
-    return true;
+    *outcome = Outcome::refused(
+        reading.kind == wallclock::Reading::Malformed
+            ? QStringLiteral("--%1 must be a local time like 2024-05-01T10:00:00, or one with an offset like "
+                             "2024-05-01T10:00:00+02:00, not '%2'")
+                  .arg(name, text)
+            : QStringLiteral("--%1: %2").arg(name, wallclock::whyNot(reading, text)));
+    return false;
 }
 
 bool CommandLine::readChoice(const QString &name, const QString &what, const QStringList &choices, QString *value,

@@ -17,12 +17,6 @@ extern "C" {
 
 namespace tools {
 
-// Times on the command line and in output are local time of this format.
-extern const char kLocalTimeFormat[];
-
-QString formatLocalTime(int64_t timeMs);
-// False when `text` is not a valid local time of kLocalTimeFormat.
-bool parseLocalTime(const QString &text, int64_t *timeMs);
 // Milliseconds as seconds with three decimals ("12.040").
 QString formatSeconds(int64_t durationMs);
 
@@ -50,6 +44,7 @@ public:
     // accepted only with `allowZero`.
     bool readSecondsMs(const QString &name, int64_t fallbackMs, bool allowZero, int64_t *valueMs,
                        Outcome *outcome) const;
+    // A time as client/media/LocalTime.h reads it.
     bool readLocalTime(const QString &name, int64_t fallbackMs, int64_t *timeMs, Outcome *outcome) const;
     // One of `choices` (lower case), as given.
     bool readChoice(const QString &name, const QString &what, const QStringList &choices, QString *value,

@@ -1,5 +1,6 @@
 // velt-archive import: media files recorded as consecutive fragments.
 #include "client/tools/BlockInterleaver.h"
+#include "client/media/LocalTime.h"
 #include "client/tools/CommandLine.h"
 #include "client/tools/Commands.h"
 #include "client/tools/MediaFileReader.h"
@@ -99,7 +100,7 @@ Outcome runImport(const QStringList &arguments)
         const BlockInterleaver::Counts &counts = interleaver.counts();
         std::printf("fragment %zu/%zu from %s (%s): %s to %s, %lld video + %lld audio blocks, %lld bytes\n", i + 1,
                     readers.size(), qPrintable(reader->path()), qPrintable(reader->streamSummary()),
-                    qPrintable(formatLocalTime(counts.firstTimeMs)), qPrintable(formatLocalTime(counts.lastTimeMs)),
+                    qPrintable(wallclock::format(counts.firstTimeMs)), qPrintable(wallclock::format(counts.lastTimeMs)),
                     static_cast<long long>(counts.videoBlocks), static_cast<long long>(counts.audioBlocks),
                     static_cast<long long>(counts.payloadBytes));
         if (counts.retimedBlocks > 0)

@@ -1,6 +1,7 @@
 // velt-archive info: the fragments of an archive.
 #include "client/archive/ArchiveComponents.h"
 #include "client/media/FourCC.h"
+#include "client/media/LocalTime.h"
 #include "client/tools/CommandLine.h"
 #include "client/tools/Commands.h"
 
@@ -23,7 +24,7 @@ QString streamColumn(uint32_t code, int64_t blocks)
 Outcome runInfo(const QStringList &arguments)
 {
     CommandLine line(QStringLiteral("info"),
-                     QStringLiteral("Lists the fragments of an archive with their local start and end times, "
+                     QStringLiteral("Lists the fragments of an archive with their local start and end times (with their offsets), "
                                     "streams, block counts and sizes."));
     line.addPositional(QStringLiteral("DIR"), QStringLiteral("Folder of the archive."));
     Outcome outcome = Outcome::success();
@@ -36,13 +37,13 @@ Outcome runInfo(const QStringList &arguments)
     if (!archive::describe(dir, &fragments, &error))
         return Outcome::refused(QStringLiteral("%1: %2").arg(dir, error));
 
-    std::printf("%-4s %-19s  %-19s  %12s  %-12s  %-12s  %12s  %s\n", "#", "start", "end", "duration s", "video",
+    std::printf("%-4s %-25s  %-25s  %12s  %-12s  %-12s  %12s  %s\n", "#", "start", "end", "duration s", "video",
                 "audio", "bytes", "state");
     int64_t totalMs = 0, totalVideo = 0, totalAudio = 0, totalBytes = 0, cutOff = 0;
     for (size_t i = 0; i < fragments.size(); ++i) {
         const archive::FragmentInfo &f = fragments[i];
-        std::printf("%-4zu %-19s  %-19s  %12s  %-12s  %-12s  %12lld  %s\n", i + 1,
-                    qPrintable(formatLocalTime(f.startMs)), qPrintable(formatLocalTime(f.endMs)),
+        std::printf("%-4zu %-25s  %-25s  %12s  %-12s  %-12s  %12lld  %s\n", i + 1,
+                    qPrintable(wallclock::format(f.startMs)), qPrintable(wallclock::format(f.endMs)),
                     qPrintable(formatSeconds(f.endMs - f.startMs)),
                     qPrintable(streamColumn(f.videoFourcc, f.videoBlocks)),
                     qPrintable(streamColumn(f.audioFourcc, f.audioBlocks)), static_cast<long long>(f.sizeBytes),

@@ -18,6 +18,13 @@ namespace {
 
 constexpr AVRational kMilliseconds{1, 1000};
 constexpr int kG711SampleRate = 8000;
+// In an hvcC record: the byte whose low bits are the NAL length size less
+// one, and the count of parameter set arrays that follow it.
+constexpr int kHvccLengthSizeOffset = 21;
+constexpr int kHvccArrayCountOffset = 22;
+// HEVC NAL unit types of the parameter sets: VPS, SPS, PPS.
+constexpr int kHevcVps = 32;
+constexpr int kHevcPps = 34;
 
 QString codecName(const AVCodecParameters *parameters)
 {
@@ -34,11 +41,10 @@ bool hvccSetsFit(const AVCodecParameters *parameters)
 {
     const uint8_t *data = parameters->extradata;
     const int64_t sizeBytes = parameters->extradata_size;
-    constexpr int64_t kArrayCountOffset = 22;
-    if (sizeBytes <= kArrayCountOffset || data[0] != 1)
+    if (sizeBytes <= kHvccArrayCountOffset || data[0] != 1)
         return true;  // no hvcC record: the filter decides
-    int64_t at = kArrayCountOffset + 1;
-    for (int array = data[kArrayCountOffset]; array > 0; --array) {
+    int64_t at = kHvccArrayCountOffset + 1;
+    for (int array = data[kHvccArrayCountOffset]; array > 0; --array) {
         if (at + 3 > sizeBytes)
             return false;
         const int sets = (data[at + 1] << 8) | data[at + 2];
@@ -104,8 +110,7 @@ Outcome MediaFileReader::selectStreams()
 
 Outcome MediaFileReader::prepareVideo()
 {
-    const AVStream *stream = _demuxer->streams[_video.index];
-    const AVCodecParameters *parameters = stream->codecpar;
+    const AVCodecParameters *parameters = _demuxer->streams[_video.index]->codecpar;
     const char *filterName = nullptr;
     switch (parameters->codec_id) {
     case AV_CODEC_ID_H264:
@@ -125,22 +130,56 @@ Outcome MediaFileReader::prepareVideo()
         return Outcome::refused(QStringLiteral("%1: video codec %2 is not supported (h264, hevc or mjpeg only)")
                                     .arg(_path, codecName(parameters)));
     }
-    if (parameters->video_delay > 0)
-        return refuseBFrames();
     if (!filterName)
         return Outcome::success();
+    Outcome outcome = openAnnexBFilter(filterName, parameters, &_annexB);
+    // A record's sets go to key frames that carry none of their own; FFmpeg
+    // 5.1's hevc_mp4toannexb adds them to every key frame, so key frames
+    // with their own pass a second filter that is given a record announcing
+    // no sets (the same length size) and adds nothing.
+    if (outcome.ok() && parameters->codec_id == AV_CODEC_ID_HEVC && parameters->extradata_size > kHvccArrayCountOffset &&
+        parameters->extradata[0] == 1) {
+        media::CodecParametersHolder bare(avcodec_parameters_alloc());
+        if (!bare || avcodec_parameters_copy(bare.get(), parameters) < 0)
+            return failure("avcodec_parameters_copy", AVERROR(ENOMEM));
+        bare->extradata_size = kHvccArrayCountOffset + 1;
+        bare->extradata[kHvccArrayCountOffset] = 0;
+        _lengthBytes = (parameters->extradata[kHvccLengthSizeOffset] & 3) + 1;
+        outcome = openAnnexBFilter(filterName, bare.get(), &_annexBAsIs);
+    }
+    return outcome;
+}
 
+Outcome MediaFileReader::openAnnexBFilter(const char *name, const AVCodecParameters *parameters, media::BsfHolder *holder)
+{
     AVBSFContext *filter = nullptr;
-    int result = av_bsf_alloc(av_bsf_get_by_name(filterName), &filter);
+    int result = av_bsf_alloc(av_bsf_get_by_name(name), &filter);
     if (result < 0)
         return failure("av_bsf_alloc", result);
-    _annexB.reset(filter);
+    holder->reset(filter);
     result = avcodec_parameters_copy(filter->par_in, parameters);
     if (result >= 0) {
-        filter->time_base_in = stream->time_base;
+        filter->time_base_in = _demuxer->streams[_video.index]->time_base;
         result = av_bsf_init(filter);
     }
-    return result < 0 ? failure(filterName, result) : Outcome::success();
+    return result < 0 ? failure(name, result) : Outcome::success();
+}
+
+bool MediaFileReader::carriesParameterSets(const AVPacket *packet) const
+{
+    const uint8_t *data = packet->data;
+    for (int64_t at = 0; at + _lengthBytes < packet->size;) {
+        int64_t sizeBytes = 0;
+        for (int i = 0; i < _lengthBytes; ++i)
+            sizeBytes = sizeBytes << 8 | data[at++];
+        if (sizeBytes == 0 || at + sizeBytes > packet->size)
+            return false;
+        const int type = (data[at] >> 1) & 0x3f;
+        if (type >= kHevcVps && type <= kHevcPps)
+            return true;
+        at += sizeBytes;
+    }
+    return false;
 }
 
 Outcome MediaFileReader::prepareAudio()
@@ -240,26 +279,24 @@ MediaFileReader::Result MediaFileReader::read(int64_t fragmentStartMs, std::vect
 MediaFileReader::Result MediaFileReader::takeVideo(AVPacket *packet, int64_t fragmentStartMs,
                                                    std::vector<Block> *blocks, Outcome *outcome)
 {
-    if (packet && packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
-        const AVRational timeBase = _demuxer->streams[_video.index]->time_base;
-        if (av_rescale_q(packet->pts, timeBase, kMilliseconds) != av_rescale_q(packet->dts, timeBase, kMilliseconds)) {
-            *outcome = refuseBFrames();
-            return Result::Failed;
-        }
+    if (packet && !inDisplayOrder(packet)) {
+        *outcome = refuseBFrames();
+        return Result::Failed;
     }
     std::vector<media::PacketHolder> filtered;
     if (_annexB) {
-        int result = av_bsf_send_packet(_annexB.get(), packet);
+        AVBSFContext *filter = _annexBAsIs && packet && carriesParameterSets(packet) ? _annexBAsIs.get() : _annexB.get();
+        int result = av_bsf_send_packet(filter, packet);
         for (;;) {
             if (result < 0)
                 break;
             media::PacketHolder out(av_packet_alloc());
-            result = av_bsf_receive_packet(_annexB.get(), out.get());
+            result = av_bsf_receive_packet(filter, out.get());
             if (result >= 0)
                 filtered.push_back(std::move(out));
         }
         if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
-            *outcome = failure(_annexB->filter->name, result);
+            *outcome = failure(filter->filter->name, result);
             return Result::Failed;
         }
     } else {
@@ -301,6 +338,24 @@ int64_t MediaFileReader::blockTimeMs(Stream *stream, const AVPacket *packet, int
     if (_originMs == INT64_MAX)
         _originMs = timeMs;
     return fragmentStartMs + std::max<int64_t>(0, timeMs - _originMs);
+}
+
+bool MediaFileReader::inDisplayOrder(const AVPacket *packet)
+{
+    // Packets come in decode order: with B-frames, a picture shown earlier
+    // comes after one shown later. The declared reorder room of the
+    // parameter sets says only what a stream may do (cameras declare some
+    // and never use it), and decode times do not tell either: demuxers of
+    // formats that store none, such as Matroska, make them up from that room.
+    if (packet->pts != AV_NOPTS_VALUE) {
+        if (_video.lastPts != AV_NOPTS_VALUE && packet->pts < _video.lastPts)
+            return false;
+        _video.lastPts = packet->pts;
+        return true;
+    }
+    // A raw stream carries no times: what its parameter sets declare is all
+    // there is to go by.
+    return _demuxer->streams[_video.index]->codecpar->video_delay == 0;
 }
 
 Outcome MediaFileReader::refuseBFrames() const

@@ -8,8 +8,10 @@
 //
 // Files the camera forms cannot hold are refused: other codecs, G.711 that
 // is not 8000 Hz mono, and video whose decode order differs from its
-// presentation order (found from the stream's parameters or from any packet
-// whose times differ), since a block has a single time.
+// presentation order (a packet presented before the one decoded before it;
+// in a raw stream without times, declared reorder room), since a block has
+// a single time. Key frames keep the parameter sets they carry; those
+// without get the file's.
 //
 // One thread; owns the demuxer, the filter and the wrapper.
 #ifndef CLIENT_TOOLS_MEDIAFILEREADER_H_
@@ -52,6 +54,7 @@ private:
         int index = -1;
         uint32_t fourcc = 0;
         int64_t nextTimestamp = AV_NOPTS_VALUE;  // in the stream's time base, for a packet without one
+        int64_t lastPts = AV_NOPTS_VALUE;        // of the packet before
     };
 
     explicit MediaFileReader(const QString &path) : _path(path) {}
@@ -65,6 +68,11 @@ private:
     Result takeAudio(AVPacket *packet, int64_t fragmentStartMs, std::vector<Block> *blocks, Outcome *outcome);
     // The block time of `packet` of `stream`.
     int64_t blockTimeMs(Stream *stream, const AVPacket *packet, int64_t fragmentStartMs);
+    Outcome openAnnexBFilter(const char *name, const AVCodecParameters *parameters, media::BsfHolder *holder);
+    // Whether the length-prefixed HEVC `packet` holds a VPS, SPS or PPS.
+    bool carriesParameterSets(const AVPacket *packet) const;
+    // False when `packet` is shown before the video packet before it.
+    bool inDisplayOrder(const AVPacket *packet);
     Outcome refuseBFrames() const;
     Outcome failure(const char *call, int errorCode) const;
 
@@ -73,6 +81,8 @@ private:
     Stream _video;
     Stream _audio;
     media::BsfHolder _annexB;            // H.264 and HEVC only
+    media::BsfHolder _annexBAsIs;        // HEVC with an hvcC record: adds no parameter sets
+    int _lengthBytes = 4;                // of the NAL unit lengths, with _annexBAsIs
     std::unique_ptr<AdtsWrapper> _adts;  // AAC only
     int64_t _originMs = INT64_MAX;  // INT64_MAX until known
     bool _videoKeySeen = false;

@@ -1,4 +1,5 @@
 // velt-archive synth: a synthetic camera recorded fragment by fragment.
+#include "client/media/LocalTime.h"
 #include "client/tools/BlockInterleaver.h"
 #include "client/tools/CommandLine.h"
 #include "client/tools/Commands.h"
@@ -185,8 +186,8 @@ Outcome runSynth(const QStringList &arguments)
             return Outcome::failed(QStringLiteral("%1: fragment %2: %3").arg(settings.dir).arg(index + 1).arg(error));
         const BlockInterleaver::Counts &counts = interleaver.counts();
         std::printf("fragment %d/%d: %s to %s, %lld video + %lld audio blocks, %lld bytes\n", index + 1,
-                    settings.fragments, qPrintable(formatLocalTime(counts.firstTimeMs)),
-                    qPrintable(formatLocalTime(counts.lastTimeMs)), static_cast<long long>(counts.videoBlocks),
+                    settings.fragments, qPrintable(wallclock::format(counts.firstTimeMs)),
+                    qPrintable(wallclock::format(counts.lastTimeMs)), static_cast<long long>(counts.videoBlocks),
                     static_cast<long long>(counts.audioBlocks), static_cast<long long>(counts.payloadBytes));
         std::fflush(stdout);
         total.videoBlocks += counts.videoBlocks;

@@ -140,6 +140,12 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
                    << ffmpeg::errorText(result);
         return false;
     }
+    if (header.streamNumber == kVideoStream && _firstKeyFrameMs == -1) {
+        if (header.isKey())
+            _firstKeyFrameMs = t;
+        else
+            _videoContinues = true;
+    }
     return true;
 }
 
@@ -156,6 +162,9 @@ ExportRecord::File ChunkFile::recordEntry(const QString &name) const
     file.firstMs = firstTime;
     file.lastMs = lastTime;
     file.sizeBytes = QFileInfo(name).size();
+    file.began = _began;
+    file.videoContinues = _videoContinues;
+    file.firstKeyFrameMs = _firstKeyFrameMs;
     // The first mark is the file's start; the others are its cut pauses.
     for (size_t i = 1; i < evidence.marks().size(); ++i)
         file.pauses.push_back({evidence.marks()[i].fileMs, evidence.marks()[i].wallClockMs});

@@ -50,6 +50,8 @@ public:
     // The export's closer, through which reports go and which finishes the
     // file (not owned; may be null: the file is then finished at once).
     void setCloser(FileCloser *closer) { _closer = closer; }
+    // Why the file began, for its record entry (the period's start if not set).
+    void setBegan(ExportRecord::Began began) { _began = began; }
 
 private:
     ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamInfo *info, QObject *receiver,
@@ -70,6 +72,9 @@ private:
     std::unique_ptr<TemporaryFile> _file;
     ExportRecord *_record = nullptr;
     FileCloser *_closer = nullptr;
+    ExportRecord::Began _began = ExportRecord::Began::PeriodStart;
+    bool _videoContinues = false;   // its first picture written was not a key frame
+    int64_t _firstKeyFrameMs = -1;  // of the pictures written
 };
 
 #endif  // PLUGIN_EXPORT_CHUNKFILE_H_

@@ -55,7 +55,9 @@ public:
     void stop();
 
     // Worker thread: whether this block must begin a new file.
-    bool shouldStartNewFile(const BlockHeader &header, const QByteArray &data);
+    // A split sets *cause (when given) to why the next file begins.
+    bool shouldStartNewFile(const BlockHeader &header, const QByteArray &data,
+                            ExportRecord::Began *cause = nullptr);
     void closeCurrentFile();
     void postReport(uint32_t kind, uint32_t code);
     void postProgress(double fraction);
@@ -79,6 +81,11 @@ private:
     Pass gather(const BlockHeader &header, const QByteArray &data);
     Pass openAndRewind();
     Pass write(const BlockHeader &header, const QByteArray &data);
+    // Closes the current file; the next begins with this block, kept until
+    // the rewind brings it again.
+    Pass splitAt(const BlockHeader &header, const QByteArray &data, ExportRecord::Began cause);
+    // The block read is the kept block itself, not one of the same time.
+    bool isKeptBlock(const BlockHeader &header, const QByteArray &data) const;
     void exitPump(QByteArray &data);
     // The period ended while gathering: true when the description is made
     // ready so that what was gathered is still written.
@@ -136,11 +143,22 @@ private:
     int32_t _limitMb;
     int64_t _bytesWritten;  // bytes of block data in the current file
     int _debugLevel;
-    // Time of the block that last split a file because time went backwards;
-    // -1 when none did.
-    int64_t _backwardSplitMs = -1;
     // A video block with data has been read in this export.
     bool _videoRead = false;
+    // A block has been written in this export: from then on a picture older
+    // than the latest video time is no longer dropped but split at.
+    bool _blockWritten = false;
+    // The block that split the last file off begins the next one; after the
+    // rewind the blocks read before it are passed over (they are in the file
+    // before). Its bytes are shared, not copied.
+    bool _keepingBlock = false;
+    BlockHeader _keptHeader{0, 0, 0};
+    QByteArray _keptData;
+    // The last video key block written, to describe the video of a file that
+    // begins elsewhere than at a key frame.
+    QByteArray _lastVideoKey;
+    // Why the next file to open begins.
+    ExportRecord::Began _nextBegan = ExportRecord::Began::PeriodStart;
 
     // The export record; the client session (hex; empty when the client has
     // no session manager) is known where the controller is made (GUI

@@ -12,7 +12,9 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QSysInfo>
+#include <QTimeZone>
 #include <QtDebug>
+#include <cstdlib>
 #include <limits>
 #include <pwd.h>
 #include <unistd.h>
@@ -33,6 +35,13 @@ QJsonObject instant(int64_t ms)
         {QStringLiteral("utc"), local.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("ms"), double(ms)},
     };
+}
+
+// "+01:00": the local zone's offset from UTC at `ms`.
+QString zoneOffset(int64_t ms)
+{
+    const int offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    return QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600, std::abs(offset) % 3600 / 60);
 }
 
 // An open end ("up to the end of the archive") is written as null.
@@ -62,6 +71,14 @@ QString endingName(ExportRecord::Ending ending)
         break;
     }
     return QStringLiteral("error");
+}
+
+// In the order of ExportRecord::Began.
+QString beganName(ExportRecord::Began began)
+{
+    static const char *const names[] = {"period start", "new recording",             "size limit",
+                                        "codec change", "stream parameters changed", "time went back"};
+    return QLatin1String(names[int(began)]);
 }
 
 }  // namespace
@@ -145,14 +162,21 @@ QByteArray ExportRecord::toJson() const
         for (const File::Pause &pause : file.pauses)
             pauses.append(QJsonObject{{QStringLiteral("fileMs"), double(pause.fileMs)},
                                       {QStringLiteral("recorded"), instant(pause.wallClockMs)}});
-        files.append(QJsonObject{
+        QJsonObject entry{
             {QStringLiteral("name"), file.name},
             {QStringLiteral("firstBlock"), instant(file.firstMs)},
             {QStringLiteral("lastBlock"), instant(file.lastMs)},
             {QStringLiteral("sizeBytes"), double(file.sizeBytes)},
             {QStringLiteral("sha256"), file.sha256.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(file.sha256))},
             {QStringLiteral("pauses"), pauses},
-        });
+            {QStringLiteral("began"), beganName(file.began)},
+        };
+        if (file.videoContinues) {
+            entry.insert(QStringLiteral("continuesPreviousFile"), true);
+            entry.insert(QStringLiteral("firstKeyFrame"),
+                         file.firstKeyFrameMs == -1 ? QJsonValue() : QJsonValue(instant(file.firstKeyFrameMs)));
+        }
+        files.append(entry);
     }
     QJsonObject ending{{QStringLiteral("how"), endingName(_ending)}};
     if (_ending != Ending::Running)
@@ -183,6 +207,11 @@ QByteArray ExportRecord::toJson() const
         {QStringLiteral("account"), systemAccount()},
         {QStringLiteral("process"), double(QCoreApplication::applicationPid())},
         {QStringLiteral("session"), _sessionId.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(_sessionId))},
+        // The files' titles and chapters are local time: their bytes depend
+        // on the zone, which an export that reproduces them must use.
+        {QStringLiteral("zone"),
+         QJsonObject{{QStringLiteral("name"), QString::fromLatin1(QTimeZone::systemTimeZoneId())},
+                     {QStringLiteral("offset"), zoneOffset(_startedAtMs)}}},
         {QStringLiteral("started"), instant(_startedAtMs)},
         {QStringLiteral("requested"),
          QJsonObject{{QStringLiteral("from"), instant(_fromMs)}, {QStringLiteral("to"), instantOrOpen(_toMs)}}},

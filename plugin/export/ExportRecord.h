@@ -24,6 +24,10 @@
 
 class ExportRecord {
 public:
+    // Why a file began: the period's start, or what split it off the file
+    // before.
+    enum class Began { PeriodStart, NewRecording, SizeLimit, CodecChange, StreamParametersChanged, TimeWentBack };
+
     // One file of the export, as finished.
     struct File {
         QString name;  // in the target folder
@@ -36,6 +40,11 @@ public:
             int64_t wallClockMs;  // the recording's time there
         };
         std::vector<Pause> pauses;  // the chapters after the file's start
+        Began began = Began::PeriodStart;
+        // The file's video begins with pictures that are not key frames: they
+        // continue the file before (or a recording whose start is missing).
+        bool videoContinues = false;
+        int64_t firstKeyFrameMs = -1;  // of its video; -1 when it has none
     };
     struct Gap {
         int64_t fromMs;

@@ -2,7 +2,8 @@
 // thread each time the zero-interval timer fires and drains the queue:
 // gathers the stream description of the next file, opens it, rewinds to the
 // file's first block and writes blocks until the period ends, an error
-// happens or the stop flag is seen.
+// happens or the stop flag is seen. A file split off at any block begins
+// with that very block, so nothing is written twice or left out.
 #include "plugin/export/ChunkFile.h"
 #include "plugin/export/Controller.h"
 #include "plugin/export/Events.h"
@@ -78,12 +79,15 @@ Controller::Pass Controller::read(QByteArray &data, BlockHeader &header)
                 beginAtKeyFrame(time);
         }
         if (time != kNoTimeMs) {
-            if (time < _maxVideoTime) {
-                // The video went backwards: drop the block and step on.
+            if (time >= _maxVideoTime) {
+                _position = time;
+            } else if (!_blockWritten || data.isEmpty()) {
+                // The video went backwards before anything was written: drop
+                // the block and step on. Once blocks are written, a picture
+                // older than the latest video time is one stored late: it goes
+                // on to the splitting rules, which begin a file at it.
                 data.clear();
                 _position += kStepMs;
-            } else {
-                _position = time;
             }
         }
         if (data.isEmpty())
@@ -109,6 +113,14 @@ Controller::Pass Controller::emptyBlock(int64_t blockTimeMs)
 {
     if (_debugLevel != 0)
         qDebug() << "!streamNo && data.isEmpty()";
+    if (_keepingBlock && !_gatheringInfo) {
+        // The feed ended before the kept block came again (the archive
+        // changed under the export): the file begins at the next block read.
+        qWarning("block at %lld ms of stream %u that began a file was not read again; the file begins after it",
+                 static_cast<long long>(_keptHeader.time), unsigned(_keptHeader.streamNumber));
+        _keepingBlock = false;
+        _keptData = QByteArray();
+    }
     _readCursor = ReadCursor{0, 0, true};
     makeQueue();
     if (_position >= _end) {
@@ -154,6 +166,7 @@ Controller::Pass Controller::openAndRewind()
     if (_currentFile) {
         _currentFile->setRecord(_record.get());
         _currentFile->setCloser(&_closer);
+        _currentFile->setBegan(_nextBegan);
     }
     if (!_currentFile) {
         delete _streamInfo;
@@ -164,7 +177,9 @@ Controller::Pass Controller::openAndRewind()
     if (_debugLevel != 0)
         qDebug() << "Info gathered, fragment start=" << _fragmentStart << " , cur abs=" << _position;
 
-    // The gathered blocks are read again, from the file's first block on.
+    // The gathered blocks are read again, from the file's first block on:
+    // from the key frame at or before the period's start, or, after a split,
+    // from the block that split it off (kept, and found by identity).
     _gatheringInfo = false;
     _readCursor = ReadCursor{0, 0, true};
     _lastTime = kNoTimeMs;
@@ -180,50 +195,77 @@ Controller::Pass Controller::openAndRewind()
 Controller::Pass Controller::write(const BlockHeader &header, const QByteArray &data)
 {
     assert(_currentFile);
-    const bool backwards = _lastTime != kNoTimeMs && header.time < _lastTime;
-    if (backwards && header.time == _backwardSplitMs) {
-        // A block stored out of order comes again after the rewind its first
-        // split made: splitting again would repeat for ever, so it is left out.
-        qWarning("block at %lld ms of stream %u goes back in time again; left out", static_cast<long long>(header.time),
-                 unsigned(header.streamNumber));
-        _blockRead = false;
-        return Pass::Next;
+    if (_keepingBlock) {
+        // After a split the file begins at the kept block: what the rewind
+        // brings before it went into the file before.
+        if (!isKeptBlock(header, data)) {
+            _blockRead = false;
+            return Pass::Next;
+        }
+        _keepingBlock = false;
+        _keptData = QByteArray();
     }
-    if (shouldStartNewFile(header, data)) {
-        if (backwards)
-            _backwardSplitMs = header.time;
-        _bytesWritten = 0;
-        _fragmentStart = _position = header.time;
-        closeCurrentFile();
-        _gatheringInfo = true;
-        _lastTime = header.time;
-        rememberFourcc(header, data);
-        return gather(header, data);
-    }
+    ExportRecord::Began cause = ExportRecord::Began::PeriodStart;
+    if (shouldStartNewFile(header, data, &cause))
+        return splitAt(header, data, cause);
 
     bool startNewFile = false;
     if (!_currentFile->writeBlock(header, data, &startNewFile)) {
         postReport(ControllerEvent::Error, kWriteErrorCode);
         return Pass::Exit;
     }
-    _bytesWritten += data.size();
-    if (!startNewFile) {
-        _blockRead = false;
-    } else {
+    if (startNewFile) {
         if (_debugLevel != 0)
             qDebug() << "startNewFile by !_currentFile->writeBlock(header, data, startNewFile)";
-        _bytesWritten = 0;
-        _fragmentStart = _position = header.time;
-        closeCurrentFile();
-        _blockRead = true;
-        _gatheringInfo = true;
+        if (_lastTime != kNoTimeMs)
+            return splitAt(header, data, ExportRecord::Began::StreamParametersChanged);
+        // Refused as a file's first block too: no file can take it, and
+        // splitting at it again would repeat for ever.
+        qWarning("block at %lld ms of stream %u fits no file; left out", static_cast<long long>(header.time),
+                 unsigned(header.streamNumber));
+        _blockRead = false;
+        return Pass::Next;
     }
+    _blockRead = false;
+    _blockWritten = true;
+    _bytesWritten += data.size();
     _lastTime = header.time;
     rememberFourcc(header, data);
+    if (header.isKey() && header.streamNumber == kVideoStream)
+        _lastVideoKey = data;
     postProgress(double(_lastTime - _start) / double(_duration));
-    if (_gatheringInfo)
-        return gather(header, data);
     return Pass::Next;
+}
+
+Controller::Pass Controller::splitAt(const BlockHeader &header, const QByteArray &data, ExportRecord::Began cause)
+{
+    // A file that begins elsewhere than at a video key frame, after one with
+    // video, has its video described by the last key frame written: its own
+    // next key frame may be further off than the blocks gathering looks at.
+    const bool seedVideo = !(header.isKey() && header.streamNumber == kVideoStream) && _streamInfo &&
+                           _streamInfo->describesVideo() && !_lastVideoKey.isEmpty();
+    _bytesWritten = 0;
+    _fragmentStart = _position = header.time;
+    closeCurrentFile();
+    _gatheringInfo = true;
+    _blockRead = true;
+    _lastTime = header.time;
+    rememberFourcc(header, data);
+    _keepingBlock = true;
+    _keptHeader = header;
+    _keptData = data;
+    _nextBegan = cause;
+    if (seedVideo) {
+        _streamInfo = new StreamInfo(_manager);
+        _streamInfo->seedVideo(_lastVideoKey);
+    }
+    return gather(header, data);
+}
+
+bool Controller::isKeptBlock(const BlockHeader &header, const QByteArray &data) const
+{
+    return header.streamNumber == _keptHeader.streamNumber && header.time == _keptHeader.time &&
+           header.flags == _keptHeader.flags && data == _keptData;
 }
 
 void Controller::exitPump(QByteArray &data)

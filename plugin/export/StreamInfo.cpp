@@ -54,6 +54,12 @@ void StreamInfo::gather(const BlockHeader &header, const QByteArray &data)
         ready = true;
 }
 
+void StreamInfo::seedVideo(const QByteArray &keyBlock)
+{
+    if (!ready && keyBlock.size() >= 4)
+        findAndFeed(video, littleEndianCode(keyBlock), keyBlock);
+}
+
 bool StreamInfo::findAndFeed(ComponentRef<IAVInformer_LibavExport> &slot, uint32_t code, const QByteArray &data)
 {
     if (!slot) {

@@ -31,6 +31,11 @@ public:
     StreamInfo &operator=(const StreamInfo &) = delete;
 
     void gather(const BlockHeader &header, const QByteArray &data);
+    // Offers a video key block written into the file before, ahead of this
+    // file's first block: the video is described even when this file's first
+    // key frame is further off than the blocks looked at. Not counted, and
+    // not this file's first block.
+    void seedVideo(const QByteArray &keyBlock);
     bool isReady() const { return ready; }
     // Ends gathering before the informers said they know enough (the
     // period ended): the file is described by the informers that are ready.

@@ -70,6 +70,7 @@ public:
 
     void feed(int64_t fromMs, ComponentRef<IEncodedDataQueue> queue) override
     {
+        ++_archive->feeds;
         auto blocks = std::make_shared<std::vector<Block>>();
         std::copy_if(_archive->script.begin(), _archive->script.end(), std::back_inserter(*blocks),
                      [fromMs](const Block &block) { return block.atMs >= fromMs; });

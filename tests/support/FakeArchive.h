@@ -55,6 +55,7 @@ struct Archive {
     // What a feed from `fromMs` delivers; empty: the script's blocks with
     // atMs >= fromMs, in script order.
     std::function<Generator(int64_t fromMs)> feed;
+    int feeds = 0;  // feeds asked for
 };
 
 // A feed without end from its start on: video, and audio 1 ms after it,

@@ -38,8 +38,8 @@ QStringList listedFiles(const QString &out, const QString &dir)
 }
 
 // Progress lines ("progress 57.1 %, 1 file(s), 7.0 MB") never go back and
-// end at 100 %.
-void expectProgress(const QString &out)
+// end at 100 % with every file listed.
+void expectProgress(const QString &out, int files)
 {
     static const QRegularExpression line("^progress ([0-9.]+) %, ([0-9]+) file\\(s\\), ([0-9.]+) MB$",
                                          QRegularExpression::MultilineOption);
@@ -51,6 +51,7 @@ void expectProgress(const QString &out)
                 << qPrintable(progress.captured());
     }
     EXPECT_EQ(last[1], 100.0) << qPrintable(out);
+    EXPECT_EQ(last[2], files) << qPrintable(out);
 }
 
 TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
@@ -79,6 +80,14 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
                                        "2026.01.15.10.00.05-2026.01.15.10.00.07.mkv",
                                        "2026.01.15.10.00.10-2026.01.15.10.00.12.mkv"};
     const QString noData = "No recorded data in the chosen period";
+    // Two recordings of 2 s at 02:10 local time on the night summer time
+    // ends (the local tests' zone is Europe/Berlin), one in each 02:10 hour.
+    const clienttest::ProcessRun synth = tooltest::runTool({"synth", "dst", "--start", "2026-10-25T02:10:00+02:00", "--fragments", "2",
+                                                            "--seconds", "2", "--gap", "3601", "--size", "160x120", "--audio", "none"}, t);
+    ASSERT_EQ(synth.exitCode, 0) << qPrintable(synth.err);
+    const QString dst = t + "/dst";
+    const QStringList summerFile = {"2026.10.25.02.10.00-2026.10.25.02.10.01.mkv"};
+    const QStringList winterFile = {"2026.10.25.02.10.03-2026.10.25.02.10.04.mkv"};
     const struct {
         const char *what;
         QStringList arguments;  // after "export"; each row its own --out
@@ -92,8 +101,8 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
          "Made the folder " + t + "/new/sub", fragmentFiles},
         {"the plug-in's diagnostics at a debug level", {archive, "--out", t + "/9", "--all", "--debug-level", "1"}, 0,
          "Info gathered, fragment start=", fragmentFiles},
-        {"a period inside the archive", QStringList{archive, "--out", t + "/1"} + period("10:00:06", "10:00:11"), 0,
-         "Exporting 2026-01-15 10:00:06 to 2026-01-15 10:00:11 of " + archive,
+        {"a period inside the archive, with offsets", {archive, "--out", t + "/1", "--from", "2026-01-15T09:00:06Z", "--to", "2026-01-15T10:00:11+01:00"}, 0,
+         "Exporting 2026-01-15T10:00:06+01:00 to 2026-01-15T10:00:11+01:00 of " + archive,
          {"2026.01.15.10.00.06-2026.01.15.10.00.07.mkv", "2026.01.15.10.00.10-2026.01.15.10.00.11.mkv"}},
         {"an instant with a picture", QStringList{archive, "--out", t + "/2"} + period("10:00:00", "10:00:00"), 0,
          "Done.", {"2026.01.15.10.00.00-2026.01.15.10.00.00.mkv"}},
@@ -105,6 +114,18 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
          "export failed: Error: the file cannot be created or written", {}},
         {"a plug-in that does not load", {archive, "--out", t + "/7", "--all", "--plugin", t + "/plain"}, 1,
          "cannot load the plug-in " + t + "/plain", {}},
+        {"the summer time 02:10", {dst, "--out", t + "/s", "--from", "2026-10-25T02:10:00+02:00", "--to", "2026-10-25T02:10:05+02:00"}, 0,
+         "Exporting 2026-10-25T02:10:00+02:00 to 2026-10-25T02:10:05+02:00", summerFile},
+        {"the winter time 02:10", {dst, "--out", t + "/w", "--from", "2026-10-25T01:10:00Z", "--to", "2026-10-25T02:10:05+01:00"}, 0,
+         "Exporting 2026-10-25T02:10:00+01:00 to 2026-10-25T02:10:05+01:00", winterFile},
+        {"from summer to winter time", {dst, "--out", t + "/sw", "--from", "2026-10-25T02:50:00+02:00", "--to", "2026-10-25T02:20:00+01:00"}, 0,
+         "Done.", winterFile},
+        {"a local time that occurs twice", {dst, "--out", t + "/8", "--from", "2026-10-25T02:10:00", "--to", "2026-10-25T02:10:05+01:00"}, 2,
+         "--from: 2026-10-25T02:10:00 occurs twice in local time (Europe/Berlin): give 2026-10-25T02:10:00+02:00 or 2026-10-25T02:10:00+01:00", {}},
+        {"a local time that does not exist", {archive, "--out", t + "/8", "--from", "2026-03-29T01:30:00", "--to", "2026-03-29T02:30:00"}, 2,
+         "--to: 2026-03-29T02:30:00 does not exist in local time (Europe/Berlin): the clocks skip it", {}},
+        {"a reversed period", QStringList{archive, "--out", t + "/8"} + period("10:00:05", "10:00:04"), 2,
+         "the period is reversed: --to 2026-01-15T10:00:04+01:00 is before --from 2026-01-15T10:00:05+01:00", {}},
         {"no --out", {archive, "--all"}, 2, "missing --out", {}},
         {"two periods", QStringList{archive, "--out", t + "/8", "--all"} + period("10:00:00", "10:01:00"), 2,
          "--all, --yesterday and --from/--to exclude each other", {}},
@@ -133,7 +154,7 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
         EXPECT_EQ(QDir(out).entryList({"*.mkv"}, QDir::Files, QDir::Name), c.files);
         EXPECT_EQ(listedFiles(run.out, out), c.files);
         if (c.exitCode == 0)
-            expectProgress(run.out);
+            expectProgress(run.out, int(c.files.size()));
     }
 }
 
@@ -146,6 +167,11 @@ TEST(ScriptedExport, TwoExportsIntoOneFolderListOnlyTheirOwnFiles)
     ASSERT_EQ(tooltest::runTool({"synth", "archive", "--seconds", "20", "--size", "1280x720"}, tmp.path()).exitCode, 0);
     const QString out = tmp.filePath("out");
     QProcess runs[2];
+    // One on the platform the client chooses when nothing is set (minimal),
+    // the other on the tests' (offscreen).
+    QProcessEnvironment chosen = QProcessEnvironment::systemEnvironment();
+    chosen.remove("QT_QPA_PLATFORM");
+    runs[0].setProcessEnvironment(chosen);
     for (QProcess &run : runs)
         run.start(VELT_CLIENT, {"export", tmp.filePath("archive"), "--out", out, "--all", "--limit-mb", "1"});
     QStringList all;

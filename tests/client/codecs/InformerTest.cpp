@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <functional>
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 namespace {
 
 using tooltest::Block;
@@ -63,6 +67,51 @@ QByteArray asStored(AVCodecID codecId, const QByteArray &payload)
     return QByteArray(reinterpret_cast<const char *>(packet->data), packet->size);
 }
 
+// The NAL units of Annex B `bytes` as FFmpeg's muxers split them: zeros
+// before a 4-byte start code stay with the unit before, but not the code's own.
+std::vector<QByteArray> nalUnits(const QByteArray &bytes)
+{
+    media::PacketHolder packet(av_packet_alloc());
+    EXPECT_TRUE(codecs::packLengthPrefixed(bytes, packet.get()));
+    std::vector<QByteArray> units;
+    for (int at = 0; at + 4 <= packet->size; at += 4 + int(units.back().size()))
+        units.emplace_back(reinterpret_cast<const char *>(packet->data) + at + 4, int(AV_RB32(packet->data + at)));
+    return units;
+}
+
+// H.264 or HEVC blocks with every start code 4 bytes long, as many cameras
+// send them; the parameter sets are followed by one.
+std::vector<Block> withLongStartCodes(std::vector<Block> blocks)
+{
+    for (Block &b : blocks) {
+        QByteArray payload = b.payload.left(fourcc::kSizeBytes);
+        for (const QByteArray &unit : nalUnits(b.payload.mid(fourcc::kSizeBytes)))
+            payload += QByteArray("\0\0\0\1", 4) + unit;
+        b.payload = payload;
+    }
+    return blocks;
+}
+
+// The parameter sets of an H.264 or HEVC stream description: an avcC
+// record's (the SPS count in the low bits of byte 5, each set behind its
+// 16-bit size, then the PPS count), or Annex B units.
+std::vector<QByteArray> parameterSets(const AVCodecParameters *par)
+{
+    const QByteArray d(reinterpret_cast<const char *>(par->extradata), par->extradata_size);
+    if (!d.startsWith('\1'))
+        return nalUnits(d);
+    std::vector<QByteArray> sets;
+    qsizetype at = 5;
+    for (const int countMask : {0x1f, 0xff}) {
+        for (int n = at < d.size() ? uint8_t(d[at++]) & countMask : 0; n > 0 && at + 2 <= d.size(); --n) {
+            const int size = (uint8_t(d[at]) << 8) | uint8_t(d[at + 1]);
+            sets.push_back(d.mid(at + 2, size));
+            at += 2 + size;
+        }
+    }
+    return sets;
+}
+
 // A block that follows a described stream, and what packing it gives. In
 // order: the MJPEG informer keeps the last picture size it read.
 struct Next {
@@ -85,11 +134,11 @@ TEST(InformerTest, DescribesItsStreamPacksItsBlocksAndAsksForANewFileWhenOneNoLo
         int blockAlign, headerBytes;  // headerBytes: stripped from each block
         std::vector<Next> next;
     } cases[] = {
-        {"H.264", video("h264"), AV_CODEC_ID_H264, 160, 120, 0, 0, -1, 0, 0, 0,
+        {"H.264", withLongStartCodes(video("h264")), AV_CODEC_ID_H264, 160, 120, 0, 0, -1, 0, 0, 0,
          {{"a key frame of another size", video("h264", "128x96")[0].payload, true, true, true},
           {"a block of another code", video("mjpeg")[1].payload, false, true, true},
           {"a key frame that tells nothing: kept", fourcc::bytes(fourcc::kH264) + unreadable, true, true, false}}},
-        {"HEVC", video("hevc"), AV_CODEC_ID_HEVC, 160, 120, 0, 0, -1, 0, 0, 0,
+        {"HEVC", withLongStartCodes(video("hevc")), AV_CODEC_ID_HEVC, 160, 120, 0, 0, -1, 0, 0, 0,
          {{"a key frame of another size", video("hevc", "128x96")[0].payload, true, true, true}}},
         {"MJPEG", video("mjpeg"), AV_CODEC_ID_MJPEG, 160, 120, 0, 0, 0, 0, 0, 0,
          {{"a picture that tells nothing: kept", fourcc::bytes(fourcc::kMjpeg) + unreadable, true, true, false},
@@ -130,6 +179,13 @@ TEST(InformerTest, DescribesItsStreamPacksItsBlocksAndAsksForANewFileWhenOneNoLo
                   (std::vector<int64_t>{c.codecId, c.width, c.height, c.rateHz, c.channels, c.bitRate, c.blockAlign}));
         EXPECT_TRUE(c.extradataBytes < 0 ? par->extradata_size > 0 : par->extradata_size == c.extradataBytes)
             << par->extradata_size;
+        if (c.codecId == AV_CODEC_ID_H264 || c.codecId == AV_CODEC_ID_HEVC) {
+            // A NAL unit ends in a non-zero byte (its stop bit).
+            const std::vector<QByteArray> sets = parameterSets(par);
+            EXPECT_EQ(sets.size(), c.codecId == AV_CODEC_ID_HEVC ? 3u : 2u);
+            for (const QByteArray &set : sets)
+                EXPECT_TRUE(!set.isEmpty() && !set.endsWith('\0')) << set.toHex().toStdString();
+        }
         for (const Block &b : c.blocks) {
             const Packed packed = pack(*informer, b.payload, b.key);
             EXPECT_TRUE(packed.ok && !packed.startNewFile) << b;
@@ -193,9 +249,11 @@ TEST(LengthPrefixedTest, FilesHoldWhatTheMuxerWouldWrite)
         media::PacketHolder first = codecs::paddedCopy(QByteArrayView(blocks[0].payload).sliced(4));
         media::BsfHolder extract = codecs::makeFilter("extract_extradata", codecs::codecIdOf(code));
         ASSERT_TRUE(first && extract && codecs::filterPacket(extract.get(), first.get()));
-        size_t annexBSize = 0;
-        const uint8_t *annexB = av_packet_get_side_data(first.get(), AV_PKT_DATA_NEW_EXTRADATA, &annexBSize);
-        ASSERT_TRUE(annexB);
+        size_t extractedSize = 0;
+        const uint8_t *extracted = av_packet_get_side_data(first.get(), AV_PKT_DATA_NEW_EXTRADATA, &extractedSize);
+        ASSERT_TRUE(extracted);
+        const QByteArray annexB = codecs::withoutTrailingZeros(QByteArrayView(extracted, qsizetype(extractedSize)));
+        const auto annexBSize = size_t(annexB.size());
 
         const QByteArray byMuxer = muxed(
             blocks,
@@ -205,7 +263,7 @@ TEST(LengthPrefixedTest, FilesHoldWhatTheMuxerWouldWrite)
                 par->width = 320;
                 par->height = 240;
                 par->extradata = static_cast<uint8_t *>(av_mallocz(annexBSize + AV_INPUT_BUFFER_PADDING_SIZE));
-                memcpy(par->extradata, annexB, annexBSize);
+                memcpy(par->extradata, annexB.constData(), annexBSize);
                 par->extradata_size = int(annexBSize);
                 return true;
             },

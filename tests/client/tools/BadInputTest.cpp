@@ -59,7 +59,13 @@ TEST(BadInput, RefusedWithExitCodeTwoAndOneMessage)
         {{"synth", "new", "--video", "vp9"}, synth + "unknown video codec 'vp9' (choose h264, hevc, mjpeg)"},
         {{"synth", "new", "--audio", "mp3"}, synth + "unknown audio codec 'mp3' (choose aac, ulaw, alaw, none)"},
         {{"synth", "new", "--start", "2024-02-30T10:00:00"},
-         synth + "--start must be a local time like 2024-05-01T10:00:00, not '2024-02-30T10:00:00'"},
+         synth + "--start must be a local time like 2024-05-01T10:00:00, or one with an offset like "
+                 "2024-05-01T10:00:00+02:00, not '2024-02-30T10:00:00'"},
+        {{"synth", "new", "--start", "2026-10-25T02:30:00"},
+         synth + "--start: 2026-10-25T02:30:00 occurs twice in local time (Europe/Berlin): give "
+                 "2026-10-25T02:30:00+02:00 or 2026-10-25T02:30:00+01:00"},
+        {{"synth", "new", "--start", "2026-03-29T02:30:00"},
+         synth + "--start: 2026-03-29T02:30:00 does not exist in local time (Europe/Berlin): the clocks skip it"},
         {{"synth", "new", "--size", "161x120"},
          synth + "--size must be WxH with even sides from 16 to 8192, like 640x360, not '161x120'"},
         {{"synth", "new", "--fps", "0"}, synth + "--fps must be a rate from 1 to 1000 a second, like 25 or 12.5, not '0'"},

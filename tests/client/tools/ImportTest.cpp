@@ -1,9 +1,15 @@
 // velt-archive import: media files made by the ffmpeg command, recorded
 // without re-encoding and read back: the pictures decoded from the archive
-// equal those decoded from the file, audio bytes are the file's own.
+// equal those decoded from the file, video blocks are the file's packets,
+// audio bytes are the file's own.
+#include "client/codecs/LengthPrefixed.h"
 #include "tests/client/tools/ToolTestUtil.h"
 
 #include <QTemporaryDir>
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
 
 namespace {
 
@@ -20,6 +26,42 @@ struct ImportCase {
 };
 
 void PrintTo(const ImportCase &c, std::ostream *out) { *out << c.name; }
+
+// The NAL unit types of H.264 or HEVC units behind 4-byte lengths.
+std::vector<int> nalTypes(uint32_t code, const QByteArray &lengthPrefixed)
+{
+    std::vector<int> types;
+    const auto *data = reinterpret_cast<const uint8_t *>(lengthPrefixed.constData());
+    for (int64_t at = 0; at + 4 < lengthPrefixed.size(); at += 4 + AV_RB32(data + at))
+        types.push_back(code == fourcc::kH264 ? data[at + 4] & 0x1f : (data[at + 4] >> 1) & 0x3f);
+    return types;
+}
+
+// Each video block is the file's packet in Annex B; a key frame has each
+// parameter set once, its own when the packet carries them, else the file's.
+void expectPacketsAsSent(uint32_t code, const std::vector<Block> &blocks, const FileStream &file)
+{
+    const std::vector<int> setTypes = code == fourcc::kH264 ? std::vector<int>{7, 8} : std::vector<int>{32, 33, 34};
+    size_t i = 0;
+    for (const Block &b : blocks) {
+        if (b.stream != archivetest::V)
+            continue;
+        ASSERT_LT(i, file.packets.size());
+        const QByteArray &sent = file.packets[i++];
+        media::PacketHolder packet(av_packet_alloc());
+        ASSERT_TRUE(codecs::packLengthPrefixed(body(b.payload), packet.get()));
+        const QByteArray stored(reinterpret_cast<const char *>(packet->data), packet->size);
+        // A raw stream's packets are Annex B already, with their own sets.
+        const bool raw = body(b.payload) == sent;
+        const std::vector<int> types = nalTypes(code, stored), sentTypes = nalTypes(code, raw ? stored : sent);
+        const auto count = [](const std::vector<int> &in, int type) { return std::count(in.begin(), in.end(), type); };
+        if (!b.key || count(sentTypes, setTypes.front()) > 0)
+            EXPECT_TRUE(stored == sent || raw) << b;
+        for (const int type : setTypes)
+            EXPECT_EQ(count(types, type), b.key ? 1 : count(sentTypes, type)) << b << " NAL unit type " << type;
+    }
+}
+
 class ImportFormats : public testing::TestWithParam<ImportCase> {};
 
 // Each file is imported twice with a 2 s gap: the second fragment starts
@@ -56,6 +98,8 @@ TEST_P(ImportFormats, KeepsTheFilesPicturesSoundAndTime)
         // 25 pictures a second from 0, in every file; the sound as the file has it.
         for (size_t i = 0; i < r.videoMs.size(); ++i)
             EXPECT_EQ(r.videoMs[i], int64_t(i) * 40) << i;
+        if (c.videoCode != fourcc::kMjpeg)
+            expectPacketsAsSent(c.videoCode, blocks, video);
         ASSERT_EQ(r.audio.size(), audio.packets.size());
         for (size_t i = 0; i < r.audio.size(); ++i) {
             EXPECT_EQ(r.audio[i].mid(c.adtsHeaderBytes), audio.packets[i]) << i;
@@ -80,6 +124,23 @@ INSTANTIATE_TEST_SUITE_P(
                    {"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=8000", "-t", "2", "-pix_fmt", "yuvj420p",
                     "-c:v", "mjpeg", "-c:a", "pcm_mulaw", "-ac", "1"},
                    "in.avi", fourcc::kMjpeg, fourcc::kUlaw, 0, "now"},
+        // I and P pictures only, each packet's times equal, but the SPS declares
+        // reorder room, as action cameras send it.
+        ImportCase{"H264ReorderRoomMp4",
+                   {"-t", "2", "-pix_fmt", "yuv420p", "-c:v", "libx264", "-g", "10", "-x264-params",
+                    "bframes=1:b-adapt=1:b-bias=-100", "-bsf:v", "setts=pts=DTS-STARTDTS:dts=DTS-STARTDTS"},
+                   "in.mp4", fourcc::kH264, 0, 0, "2024-05-01T07:00:00Z"},
+        // The same in Matroska, which stores no decode times: the demuxer
+        // makes them up one picture late from that room.
+        ImportCase{"H264ReorderRoomMkv",
+                   {"-t", "2", "-pix_fmt", "yuv420p", "-c:v", "libx264", "-g", "10", "-x264-params",
+                    "bframes=1:b-adapt=1:b-bias=-100"},
+                   "in.mkv", fourcc::kH264, 0, 0, "2024-05-01T09:00:00+02:00"},
+        // Parameter sets in every key frame as well as in the header.
+        ImportCase{"HevcInBandSetsMkv",
+                   {"-t", "2", "-pix_fmt", "yuv420p", "-c:v", "libx265", "-g", "10", "-x265-params",
+                    "bframes=0:repeat-headers=1:log-level=error"},
+                   "in.mkv", fourcc::kHevc, 0, 0, "2024-05-01T09:00:00"},
         // Durations but no timestamps.
         ImportCase{"RawH264", {"-t", "2", "-pix_fmt", "yuv420p", "-c:v", "libx264", "-bf", "0", "-g", "10"},
                    "in.h264", fourcc::kH264, 0, 0, "2024-05-01T09:00:00"}),

@@ -70,11 +70,11 @@ TEST_P(SynthCodecs, RecordsDecodableFragmentsOnTheGridThatInfoLists)
     // Number, start, end and duration (one past the last block), each stream's
     // code and block count, bytes, state.
     const QString audio = c.audioCode ? QStringLiteral("%1 x%2").arg(QString(fourcc::bytes(c.audioCode)).trimmed()).arg(audioMs.size()) : "-";
-    EXPECT_EQ(lines[1].simplified(), QStringLiteral("1 2024-05-01T08:00:00 2024-05-01T08:00:01 %1 %2 x50 %3 %4 complete")
+    EXPECT_EQ(lines[1].simplified(), QStringLiteral("1 2024-05-01T08:00:00+02:00 2024-05-01T08:00:01+02:00 %1 %2 x50 %3 %4 complete")
                                          .arg(double(fragments[0].back().timeMs - fragments[0].front().timeMs + 1) / 1000, 0, 'f', 3)
                                          .arg(QString(fourcc::bytes(c.videoCode)).trimmed(), audio)
                                          .arg(QFileInfo(tmp.filePath("arch/00000001.frag")).size()));
-    EXPECT_TRUE(lines[2].simplified().startsWith("2 2024-05-01T08:00:03 ") && lines[2].contains("not ended: ")) << qPrintable(lines[2]);
+    EXPECT_TRUE(lines[2].simplified().startsWith("2 2024-05-01T08:00:03+02:00 ") && lines[2].contains("not ended: ")) << qPrintable(lines[2]);
     EXPECT_TRUE(lines[3].startsWith("total: 2 fragment(s), ") && lines[3].endsWith(", 1 not ended cleanly")) << qPrintable(lines[3]);
 }
 

@@ -7,6 +7,7 @@
 #include "client/media/FourCC.h"
 #include "tests/client/ClientTestUtil.h"
 #include "tests/client/archive/ArchiveTestUtil.h"
+#include "tests/support/LocalZone.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -15,6 +16,10 @@ namespace tooltest {
 
 using archivetest::Block;
 using clienttest::ProcessRun;
+
+// A zone with daylight saving time, for the processes the tests start too:
+// times must be right on both sides of a change and in the hour that occurs twice.
+inline const bool g_fixedZone = testsupport::fixLocalZone("Europe/Berlin");
 
 // ffmpeg's input options for a moving test picture of 160x120 at 25 fps.
 const QStringList kTestPicture = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25"};

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <signal.h>
+#include <tuple>
 #include <sys/file.h>
 #include <sys/resource.h>
 
@@ -29,17 +30,21 @@ QString wallClock(int64_t ms) { return QDateTime::fromMSecsSinceEpoch(ms).toStri
 // The files at `paths`, in order, hold exactly the `blocks`: the same streams,
 // audio bytes and key frames, each file's time stamps counted from its first
 // block with pauses over 2 s cut to 40 ms, each file beginning with a key
-// frame, and the pictures decode as the archive's do.
-void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &blocks)
+// frame (or, when `continuing`, a later file with pictures that continue the
+// one before), and the pictures, played file after file, decode as the
+// archive's do. `starts` gets where in `blocks` each file begins.
+void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &blocks, bool continuing = false,
+                     std::vector<size_t> *starts = nullptr)
 {
     size_t next = 0;
-    std::vector<QByteArray> frames;
+    std::vector<FileContents> files;
     for (int f = 0; f < paths.size(); ++f) {
-        const FileContents file = readFile(paths[f]);
-        frames.insert(frames.end(), file.frames.begin(), file.frames.end());
+        const FileContents &file = files.emplace_back(readFile(paths[f]));
+        if (starts)
+            starts->push_back(next);
         const int64_t firstMs = next < blocks.size() ? blocks[next].timeMs : 0;
         int64_t cutMs = 0;
-        bool videoSeen = false;
+        bool videoSeen = continuing && f > 0;
         for (const Packet &packet : file.packets) {
             ASSERT_LT(next, blocks.size()) << "file " << f << " holds more than the archive";
             const ArchiveBlock &block = blocks[next];
@@ -57,7 +62,7 @@ void expectFilesHold(const QStringList &paths, const std::vector<ArchiveBlock> &
         }
     }
     EXPECT_EQ(next, blocks.size()) << "blocks left out";
-    EXPECT_EQ(frames, decodeVideo(blocks));
+    EXPECT_EQ(decodeInOrder(files), decodeVideo(blocks));
 }
 
 class ExportEndToEnd : public testing::Test {
@@ -73,11 +78,56 @@ protected:
     QTemporaryDir temp;
 };
 
+// Where in a recording a change falls: the first block at or after
+// `timeMs` of `stream` (any stream: -1).
+size_t firstAt(const std::vector<ArchiveBlock> &blocks, int64_t timeMs, int stream = -1, int key = -1)
+{
+    size_t i = 0;
+    while (i < blocks.size() && (blocks[i].timeMs < timeMs || (stream >= 0 && blocks[i].stream != stream) ||
+                                 (key >= 0 && blocks[i].key != bool(key))))
+        ++i;
+    return i;
+}
+
+// A change inside one recording, as cameras make them, `atIntervals`
+// key-frame intervals after its start: a 3 s pause (a network drop while
+// the camera went on) that resumes with audio and then a key frame, with a
+// picture that is not one, or with audio and then such a picture; or the
+// audio of another recording from there on. Returns the block at which the
+// recording changes: the next file begins there.
+enum class Resume { AudioThenKey, Picture, AudioThenPicture, OtherAudio };
+size_t change(std::vector<ArchiveBlock> &blocks, int64_t atMs, Resume resume, const std::vector<ArchiveBlock> &other)
+{
+    std::vector<ArchiveBlock> changed;
+    if (resume == Resume::OtherAudio) {
+        std::copy_if(blocks.begin(), blocks.end(), std::back_inserter(changed),
+                     [&](const ArchiveBlock &b) { return b.stream == 0 || b.timeMs < atMs; });
+        std::copy_if(other.begin(), other.end(), std::back_inserter(changed),
+                     [&](const ArchiveBlock &b) { return b.stream == 8 && b.timeMs >= atMs; });
+        std::stable_sort(changed.begin(), changed.end(), [](const auto &a, const auto &b) { return a.timeMs < b.timeMs; });
+        blocks = changed;
+        return firstAt(blocks, atMs, 8);
+    }
+    const int64_t videoMs = blocks[firstAt(blocks, atMs + 3000, 0, resume == Resume::AudioThenKey)].timeMs;
+    // The audio resumes with the last block before that picture, or after it.
+    int64_t audioMs = videoMs + 1;
+    for (const ArchiveBlock &b : blocks)
+        audioMs = resume != Resume::Picture && b.stream == 8 && b.timeMs < videoMs ? b.timeMs : audioMs;
+    std::copy_if(blocks.begin(), blocks.end(), std::back_inserter(changed), [&](const ArchiveBlock &b) {
+        return b.timeMs < atMs || b.timeMs >= (b.stream == 0 ? videoMs : audioMs);
+    });
+    blocks = changed;
+    return firstAt(blocks, std::min(videoMs, audioMs));
+}
+
 // Cameras as they are: H.264, HEVC and MJPEG at 12.5, 25 and 30 pictures a
 // second, key frames every 0.5 to 10 s, AAC at 48, 16 and 8 kHz, G.711 in 20
 // and 128 ms packets or no sound; exported whole, from between two key
 // frames, and with a 1 MB limit. Every block of the covered period (from the
 // key frame at or before the start) lands in exactly one file, unchanged.
+// Some are also recorded again with changes inside the recording (pauses,
+// another audio codec or AAC configuration): the file after the change
+// begins at the block that changes, and nothing is lost or repeated.
 TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
 {
     const QStringList hd{"--size", "1280x720"};
@@ -87,6 +137,9 @@ TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
         int64_t fromOffsetMs;  // period start after the recording's start
         int64_t lengthMs;      // period length; 0 = to the end
         int limitMb;
+        // Options for the other audio a changed recording switches to, for
+        // another codec and another AAC configuration; none: not changed.
+        QStringList otherCodec = {}, otherConfig = {};
     } cases[] = {
         {"h264 25 fps, key 2 s, AAC 48 kHz stereo, 3 recordings",
          {"--gop", "50", "--audio-rate", "48000", "--channels", "2", "--fragments", "3", "--gap", "3", "--seconds", "5"},
@@ -99,8 +152,9 @@ TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
         {"h264 25 fps, key 0.5 s, AAC 16 kHz, 1 MB limit", QStringList{"--gop", "12", "--seconds", "8"} + hd, 0, 0, 1},
         {"hevc 25 fps, key 0.5 s, AAC 48 kHz mono, from between key frames",
          {"--video", "hevc", "--gop", "12", "--audio-rate", "48000", "--seconds", "4"}, 1730, 0, 0},
-        {"h264 30 fps, key 10 s, AAC 8 kHz, from between key frames",
-         {"--fps", "30", "--gop", "300", "--audio-rate", "8000", "--seconds", "14"}, 12500, 0, 0},
+        {"h264 30 fps, key 10 s, AAC 8 kHz, from between key frames, and changed",
+         {"--fps", "30", "--gop", "300", "--audio-rate", "8000", "--seconds", "14"}, 12500, 0, 0,
+         {"--audio", "ulaw"}, {"--audio-rate", "16000"}},
         {"h264 12.5 fps, key 4 s, no sound, from between key frames",
          {"--fps", "12.5", "--gop", "50", "--audio", "none", "--seconds", "9"}, 2100, 4000, 0},
         {"hevc 12.5 fps, key 2 s, mu-law 128 ms, 2 recordings",
@@ -109,15 +163,19 @@ TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
          0, 0, 0},
         {"h264 25 fps, key 4 s, A-law 20 ms, 1 MB limit, from between key frames",
          QStringList{"--gop", "100", "--audio", "alaw", "--seconds", "16"} + hd, 6000, 0, 1},
-        {"h264 25 fps, key 2.8 s (70 pictures), mu-law, whole", {"--gop", "70", "--audio", "ulaw", "--seconds", "12"},
-         0, 0, 0},
+        {"h264 25 fps, key 10 s, mu-law 20 ms, whole, and changed", {"--gop", "250", "--audio", "ulaw", "--seconds", "14"},
+         0, 0, 0, {"--audio", "aac"}},
+        {"h264 25 fps, key 0.5 s, mu-law 20 ms, whole, and changed", {"--gop", "12", "--audio", "ulaw", "--seconds", "5"},
+         0, 0, 0, {"--audio", "aac"}},
+        {"h264 25 fps, key 0.5 s, AAC 16 kHz, whole, and changed", {"--gop", "12", "--seconds", "5"}, 0, 0, 0,
+         {"--audio", "ulaw"}, {"--audio-rate", "48000"}},
         {"mjpeg 25 fps, A-law, whole", {"--video", "mjpeg", "--audio", "alaw", "--seconds", "2"}, 0, 0, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const QString name = QString::number(&c - cases);
-        ASSERT_NO_FATAL_FAILURE(
-            synth(temp.filePath(name), QStringList{"--start", "2024-05-03T09:00:00", "--size", "160x120"} + c.synth));
+        const QStringList synthOptions = QStringList{"--start", "2024-05-03T09:00:00", "--size", "160x120"} + c.synth;
+        ASSERT_NO_FATAL_FAILURE(synth(temp.filePath(name), synthOptions));
         Request r = into(name + "-out");
         r.fromMs = localMs(QStringLiteral("2024-05-03T09:00:00")) + c.fromOffsetMs;
         r.toMs = c.lengthMs ? r.fromMs + c.lengthMs : kOpenEnd;
@@ -127,7 +185,8 @@ TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
         EXPECT_TRUE(result.reports.summary(false).endsWith("finished closed")) << result.reports.summary().toStdString();
 
         // The covered period: from the key frame at or before the start.
-        std::vector<ArchiveBlock> covered = readArchive(temp.filePath(name));
+        const std::vector<ArchiveBlock> recorded = readArchive(temp.filePath(name));
+        std::vector<ArchiveBlock> covered = recorded;
         size_t first = 0;
         for (size_t i = 0; i < covered.size() && covered[i].timeMs <= r.fromMs; ++i)
             first = covered[i].stream == 0 && covered[i].key ? i : first;
@@ -137,6 +196,47 @@ TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
         expectFilesHold(result.files, covered);
         EXPECT_EQ(result.reports.front().timeMs, covered.front().timeMs) << "the first file's first block";
         EXPECT_TRUE(c.limitMb == 0 || result.files.size() >= 3) << "the 1 MB limit split too rarely to be tested";
+        if (c.otherCodec.isEmpty())
+            continue;
+
+        // The same recording changed, each change at about 10 %, 50 % and
+        // 90 % of a key-frame interval, exported whole without a limit.
+        const int64_t startMs = recorded.front().timeMs;
+        const int64_t keyMs = recorded[firstAt(recorded, startMs + 1, 0, 1)].timeMs - startMs;
+        std::map<QString, std::vector<ArchiveBlock>> otherAudio;
+        for (const QStringList &options : {c.otherCodec, c.otherConfig}) {
+            const QString other = name + options.join("");
+            if (!options.isEmpty()) {
+                ASSERT_NO_FATAL_FAILURE(synth(temp.filePath(other), synthOptions + options));
+                otherAudio[options.join(" ")] = readArchive(temp.filePath(other));
+            }
+        }
+        std::vector<std::tuple<double, Resume, QStringList, const char *>> changes;
+        for (Resume resume : {Resume::AudioThenKey, Resume::Picture, Resume::AudioThenPicture})
+            changes.emplace_back(0.37, resume, QStringList(), "new recording");
+        for (double at : {0.11, 0.5, 0.93}) {
+            changes.emplace_back(at, Resume::OtherAudio, c.otherCodec, "codec change");
+            if (!c.otherConfig.isEmpty())
+                changes.emplace_back(at, Resume::OtherAudio, c.otherConfig, "stream parameters changed");
+        }
+        for (const auto &[at, resume, options, began] : changes) {
+            const QString changed = QStringLiteral("%1-%2-%3%4").arg(name).arg(at).arg(int(resume)).arg(options.join(""));
+            SCOPED_TRACE(changed.toStdString());
+            std::vector<ArchiveBlock> blocks = recorded;
+            const size_t split = change(blocks, startMs + int64_t(at * double(keyMs)) + 3, resume, otherAudio[options.join(" ")]);
+            ASSERT_NO_FATAL_FAILURE(recordArchive(temp.filePath(changed), {Piece{blocks, startMs}}, true));
+            const uint64_t feedsBefore = archive::feedCount();
+            const Result result = runExport(temp.filePath(changed), into(changed + "-out"));
+            EXPECT_LE(archive::feedCount() - feedsBefore, 18u);
+            EXPECT_EQ(result.reports.count(ControllerEvent::Error), 0) << result.reports.summary().toStdString();
+            std::vector<size_t> starts;
+            expectFilesHold(result.files, blocks, true, &starts);
+            EXPECT_EQ(starts, (std::vector<size_t>{0, split}));
+            const QJsonArray files = recordsIn(temp.filePath(changed + "-out")).at(0).value("files").toArray();
+            const QJsonObject second = files.at(1).toObject();
+            EXPECT_EQ(second.value("began").toString(), QLatin1String(began));
+            EXPECT_EQ(second.value("continuesPreviousFile").toBool(), !blocks[firstAt(blocks, blocks[split].timeMs, 0)].key);
+        }
     }
 }
 
@@ -178,6 +278,11 @@ TEST_F(PausesTest, WithoutALimitPausesOver2sStartFilesAndTheRecordSaysWhatWasExp
     const std::vector<QJsonObject> records = recordsIn(r.dir);
     ASSERT_EQ(records.size(), 1u);
     const QJsonObject &record = records[0];
+    // The zone whose local times the titles and chapters carry, with its offset when the export started.
+    const QJsonObject zone = record.value("zone").toObject();
+    EXPECT_EQ(zone.value("name").toString(), QStringLiteral("Europe/Berlin"));
+    EXPECT_TRUE(zone.value("offset").toString().startsWith("+0") &&
+                record.value("started").toObject().value("local").toString().endsWith(zone.value("offset").toString()));
     // No session manager in this client: the record leaves the session out
     // rather than guess; the account is the system's.
     EXPECT_TRUE(record.value("session").isNull());

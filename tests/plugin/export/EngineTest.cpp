@@ -7,8 +7,10 @@
 #include "plugin/host/Guids.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QTimerEvent>
+#include <set>
 
 namespace harness {
 namespace {
@@ -43,6 +45,34 @@ Blocks oneStream(uint32_t streamNumber)
     for (int64_t t = 1000; t <= 1400; t += 40)
         blocks.push_back(fakes::block(streamNumber, t));
     return blocks + Blocks{fakes::block(streamNumber, 5000)};
+}
+
+// A camera from 1000 ms to `toMs`: a picture every 40 ms, a key frame every
+// `keyMs`, an audio block every `audioMs` from 1003 ms.
+Blocks camera(int64_t toMs, int64_t keyMs, int64_t audioMs)
+{
+    Blocks blocks;
+    for (int64_t v = 1000, a = 1003; v <= toMs || a <= toMs;) {
+        if (v <= a && v <= toMs) {
+            blocks.push_back(video(v, (v - 1000) % keyMs == 0));
+            v += 40;
+        } else {
+            blocks.push_back(audio(a));
+            a += audioMs;
+        }
+    }
+    return blocks;
+}
+
+// `blocks` with the one at `timeMs` stored after those up to `byMs` later.
+Blocks late(Blocks blocks, int64_t timeMs, int64_t byMs)
+{
+    const auto at = std::find_if(blocks.begin(), blocks.end(), [&](const fakes::Block &b) { return b.timeMs == timeMs; });
+    const fakes::Block moved = *at;
+    blocks.erase(at);
+    const auto after = std::find_if(blocks.begin(), blocks.end(), [&](const fakes::Block &b) { return b.timeMs > timeMs + byMs; });
+    blocks.insert(after, fakes::storedAt(moved, std::prev(after)->atMs));
+    return blocks;
 }
 
 // The four-character code of the stream's last complete key block.
@@ -193,48 +223,71 @@ TEST_F(EngineTest, ProgressIsReportedAtMostEvery100msAndNeverHeldBackLonger)
 }
 
 
+// Each file as "first block ms, why it began", and, when its video begins
+// without a key frame, "key@" its first key frame: "1523 time went back key@2000".
 TEST_F(EngineTest, FilesStartWhereTheSplittingRulesSay)
 {
+    const QString backwards = QStringLiteral("::shouldStartNewFile: timestamps are not monotonic");
     const struct {
         const char *name;
         int limitMb;
         Blocks blocks;
-        std::vector<int64_t> fileStarts;
-        QStringList lines;  // printed at debug level 1
+        QStringList files;
+        QStringList lines;  // printed at debug level 1, or warned
+        std::pair<int64_t, int64_t> unread{0, 0};  // blocks in [first, second) are in no file
     } cases[] = {
-        {"equal times", kLimitOff, {video(1000), audio(1001), video(1040), audio(1040)}, {1000}, {}},
+        {"equal times", kLimitOff, {video(1000), audio(1001), video(1040), audio(1040)}, {"1000 period start"}, {}},
         {"limit on: a key frame once the file holds 1 MiB splits", 1,
-         {video(1000, true, kHalfMb), audio(1001, true, kHalfMb), video(1040), audio(1041)}, {1000, 1040},
-         {"::shouldStartNewFile: max file size reached, splitting..."}},
+         {video(1000, true, kHalfMb), audio(1001, true, kHalfMb), video(1040), audio(1041)},
+         {"1000 period start", "1040 size limit"}, {"::shouldStartNewFile: max file size reached, splitting..."}},
         // Not the key frame one byte short of 1 MiB, nor the audio block past
         // it: with video in the file only a video key frame splits.
         {"limit on: one byte short, then audio waits for the key frame", 1,
-         {video(1000, true, kHalfMb), audio(1001, true, kHalfMb - 1), video(1040), audio(1041)}, {1000, 1081}, {}},
+         {video(1000, true, kHalfMb), audio(1001, true, kHalfMb - 1), video(1040), audio(1041)},
+         {"1000 period start", "1081 size limit"}, {}},
         {"limit on: no split at a frame that is not key", 1,
          {video(1000, true, kHalfMb), audio(1001, true, kHalfMb), video(1040, false), video(1080), audio(1081)},
-         {1000, 1080}, {}},
+         {"1000 period start", "1080 size limit"}, {}},
         {"limit on with 0 MB: no size rule", 0,
-         {video(1000, true, kHalfMb), audio(1001, true, kHalfMb), video(1040), audio(1041)}, {1000}, {}},
+         {video(1000, true, kHalfMb), audio(1001, true, kHalfMb), video(1040), audio(1041)}, {"1000 period start"}, {}},
         // The three bytes become the stream's code, so the next complete key
         // block differs from it and splits again.
-        {"key block without a code", kLimitOff, {video(1000), audio(1001), video(1040, true, 3), video(1080), audio(1081)},
-         {1000, 1040, 1080}, {"::shouldStartNewFile: no fourcc - it's an error", kFourcc}},
+        {"key block without a code", kLimitOff,
+         {video(1000), audio(1001), video(1040, true, 3), video(1060, false), video(1080), audio(1081)},
+         {"1000 period start", "1040 codec change key@none", "1080 codec change"},
+         {"::shouldStartNewFile: no fourcc - it's an error", kFourcc}},
         {"code change at a key block", kLimitOff, {video(1000), audio(1001), video(1040, true, 16, "VID2"), audio(1041)},
-         {1000, 1040}, {kFourcc}},
+         {"1000 period start", "1040 codec change"}, {kFourcc}},
         {"code change at a block that is not key", kLimitOff,
-         {video(1000), audio(1001), video(1040, false, 16, "VID2"), audio(1041)}, {1000}, {}},
-        {"codes compared within their stream", kLimitOff, both(1000, 1080), {1000}, {}},
+         {video(1000), audio(1001), video(1040, false, 16, "VID2"), audio(1041)}, {"1000 period start"}, {}},
+        {"codes compared within their stream", kLimitOff, both(1000, 1080), {"1000 period start"}, {}},
         // The pause starts a second file at an audio block that is not key;
         // the video key block after it is compared with the first file's.
         {"code change seen across files", kLimitOff,
          {video(1000), audio(1001), video(1040, false), audio(4000, false), video(4040, true, 16, "VID2"), audio(4041)},
-         {1000, 4000, 4040}, {"::shouldStartNewFile: new file for each new fragment", kFourcc}},
-        // An audio block stored after a later one splits; the rewind to it
-        // brings it again, and then it is left out rather than split again.
-        {"block going back in time", kLimitOff,
-         both(1000, 1040) + Blocks{fakes::storedAt(audio(1040), 1042), video(1080), audio(1081)}, {1000, 1040},
-         {"::shouldStartNewFile: timestamps are not monotonic",
-          "block at 1040 ms of stream 8 goes back in time again; left out"}},
+         {"1000 period start", "4000 new recording", "4040 codec change"},
+         {"::shouldStartNewFile: new file for each new fragment", kFourcc}},
+        // A block stored after later ones begins the next file, which then
+        // goes on with the blocks stored after it: the pictures before the
+        // next key frame continue the file before.
+        {"audio 30 ms late, key frame every 0.5 s, 20 ms audio", kLimitOff, late(camera(2960, 500, 20), 1523, 30),
+         {"1000 period start", "1523 time went back key@2000"}, {backwards}},
+        // Further off than the blocks gathering looks at, the video is
+        // described by the key frame the file before ends with.
+        {"audio 400 ms late, key frame every 10 s, 64 ms audio", kLimitOff, late(camera(12960, 10000, 64), 1515, 400),
+         {"1000 period start", "1515 time went back key@11000"}, {backwards}},
+        {"picture 100 ms late, key frame every 0.5 s, 64 ms audio", kLimitOff, late(camera(2960, 500, 64), 1520, 100),
+         {"1000 period start", "1520 time went back key@2000"}, {backwards}},
+        {"picture 100 ms late, key frame every 10 s, 20 ms audio", kLimitOff, late(camera(12960, 10000, 20), 1520, 100),
+         {"1000 period start", "1520 time went back key@11000"}, {backwards}},
+        // Stored before its time, the block that split is not in the feed
+        // from its time: the file begins where reading goes on, after the
+        // end of the recording.
+        {"the block that split does not come again", kLimitOff,
+         both(1000, 1080) + Blocks{fakes::storedAt(audio(4000), 1082)} + both(4040, 4080) +
+             Blocks{fakes::marker(6000, 4100)} + both(6000, 6040),
+         {"1000 period start", "6000 new recording"},
+         {"block at 4000 ms of stream 8 that began a file was not read again; the file begins after it"}, {4000, 6000}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,6 +298,7 @@ TEST_F(EngineTest, FilesStartWhereTheSplittingRulesSay)
         archive->script = c.blocks + Blocks{video(lastMs + 40, true, 16, lastCode(c.blocks, 0).constData()),
                                             audio(lastMs + 41, true, 16, lastCode(c.blocks, 8).constData()),
                                             video(lastMs + 100000)};
+        archive->feeds = 0;
         Request r = request(1000, lastMs + 50000, QString::number(&c - cases));
         r.limitEnabled = c.limitMb != kLimitOff;
         r.limitMb = std::max(c.limitMb, 0);
@@ -252,15 +306,31 @@ TEST_F(EngineTest, FilesStartWhereTheSplittingRulesSay)
         testsupport::MessageCapture messages;
         const QString summary = exportToEnd(r);
         EXPECT_TRUE(summary.endsWith(QStringLiteral("finished closed@%1").arg(lastMs + 41))) << summary.toStdString();
-        std::vector<int64_t> starts;
-        for (const Report &report : run.reports) {
-            if (report.kind == ControllerEvent::FileStarted)
-                starts.push_back(report.timeMs);
-        }
-        EXPECT_EQ(starts, c.fileStarts) << summary.toStdString();
-        EXPECT_EQ(mkvFiles(r.dir).size(), qsizetype(c.fileStarts.size()));
         for (const QString &line : c.lines)
             EXPECT_TRUE((messages.debug() + messages.warnings()).contains(line)) << line.toStdString();
+
+        // Every block of the period with a packet is in exactly one file.
+        QStringList files;
+        std::multiset<int64_t> exported, expected;
+        for (const QJsonValue &value : recordsIn(r.dir).at(0).value("files").toArray()) {
+            const QJsonObject file = value.toObject();
+            const int64_t firstMs = int64_t(file.value("firstBlock").toObject().value("ms").toDouble());
+            const QJsonValue key = file.value("firstKeyFrame").toObject().value("ms");
+            files << QStringLiteral("%1 %2").arg(firstMs).arg(file.value("began").toString()) +
+                         (file.value("continuesPreviousFile").toBool() ? " key@" + (key.isDouble() ? QString::number(key.toDouble()) : "none")
+                                                                    : QString());
+            for (const Packet &packet : readFile(r.dir + '/' + file.value("name").toString()).packets)
+                exported.insert(firstMs + packet.ptsMs);
+        }
+        for (const fakes::Block &block : archive->script) {
+            if (block.data.size() > 4 && block.timeMs <= r.toMs && (block.timeMs < c.unread.first || block.timeMs >= c.unread.second))
+                expected.insert(block.timeMs);
+        }
+        EXPECT_EQ(files, c.files) << summary.toStdString();
+        EXPECT_TRUE(exported == expected) << exported.size() << " blocks exported of " << expected.size();
+        // One feed to gather, one after each file's rewind, one where the
+        // recording ends: no stepping through what was written before.
+        EXPECT_LE(archive->feeds, files.size() + 2);
     }
 }
 
@@ -275,14 +345,10 @@ TEST_F(EngineTest, FilesHoldTheBlocksOfThePeriod)
         QString summary, layout;
         QStringList lines;  // printed at debug level 1
     } cases[] = {
-        {"video going back is dropped; the feed goes on 40 ms after the last video",
-         both(1000, 1080) + Blocks{fakes::storedAt(video(1020), 1082)} + both(1120, 1120) + Blocks{video(5000)}, 1200,
-         1, "started@1000 finished closed@1121", "0 40 80 120; 1 41 81 121",
-         {"!DATA SIZE= 16  dts= 1000  key= true  prev= 1000  StreamNo 0",
-          "_gatheringInfo && _blockRead time= 1001  data.size= 16", "Info gathered, fragment start= 1000  , cur abs= 1000",
-          "setting time base", "writing header"}},
         {"a marker at the end of the period finishes", {video(1000), audio(1001), video(1040), fakes::marker(0, 1041)},
          1040, 1, "started@1000 finished closed@1040", "0 40; 1", {"!streamNo && data.isEmpty()"}},
+        {"a marker without a time steps 40 ms on", {video(1000), audio(1001), video(1040), fakes::marker(0, 1041), video(1080),
+         video(5000)}, 1080, 1, "started@1000 finished closed@1080", "0 40 80; 1", {}},
         {"a stretch without video is stepped over",
          both(1000, 1040) + Blocks{fakes::marker(0, 1042), fakes::marker(0, 1080), fakes::marker(0, 1120),
                                    fakes::marker(0, 1160)} + both(1200, 1240) + Blocks{video(1280)},
@@ -290,7 +356,10 @@ TEST_F(EngineTest, FilesHoldTheBlocksOfThePeriod)
         {"audio only, the period ends while gathering", oneStream(8), 1400, 1, "started@1000 finished closed@1400", eleven, {}},
         {"video only, the period ends while gathering", oneStream(0), 1400, 1, "started@1000 finished closed@1400", eleven, {}},
         {"blocks used for gathering are written after the rewind", both(1000, 1200) + Blocks{video(5000)}, 1300, 3,
-         "started@1000 finished closed@1201", "0 40 80 120 160 200; 1 41 81 121 161 201", {}},
+         "started@1000 finished closed@1201", "0 40 80 120 160 200; 1 41 81 121 161 201",
+         {"!DATA SIZE= 16  dts= 1000  key= true  prev= 1000  StreamNo 0",
+          "_gatheringInfo && _blockRead time= 1001  data.size= 16", "Info gathered, fragment start= 1000  , cur abs= 1080",
+          "setting time base", "writing header"}},
         {"no informer ready when the period ends", oneStream(0), 1400, -1, "finished", "", {}},
         // The refused block still counts as the file's last one.
         {"a block that cannot be written ends the export, the file closed",

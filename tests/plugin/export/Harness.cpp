@@ -194,9 +194,30 @@ FileContents readFile(const QString &path)
     if (video) {
         contents.width = video->width;
         contents.frames = decode(video->codec_id, video, pictures);
+        AVCodecParameters *copy = avcodec_parameters_alloc();
+        avcodec_parameters_copy(copy, video);
+        contents.video.reset(copy, [](const AVCodecParameters *p) {
+            auto *owned = const_cast<AVCodecParameters *>(p);
+            avcodec_parameters_free(&owned);
+        });
     }
     avformat_close_input(&input);
     return contents;
+}
+
+std::vector<QByteArray> decodeInOrder(const std::vector<FileContents> &files)
+{
+    const auto first = std::find_if(files.begin(), files.end(), [](const FileContents &f) { return bool(f.video); });
+    if (first == files.end())
+        return {};
+    std::vector<QByteArray> pictures;
+    for (const FileContents &file : files) {
+        for (const Packet &packet : file.packets) {
+            if (packet.video)
+                pictures.push_back(packet.data);
+        }
+    }
+    return decode(first->video->codec_id, first->video.get(), pictures);
 }
 
 QStringList mkvFiles(const QString &dir) { return QDir(dir).entryList({QStringLiteral("*.mkv")}, QDir::Files, QDir::Name); }

@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 #include <limits>
 
+struct AVCodecParameters;
+
 // Lets GoogleTest print QStrings in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
@@ -96,9 +98,13 @@ struct FileContents {
     std::vector<QByteArray> frames;  // MD5 of each decoded picture
     QString creationTime, title;
     std::vector<std::pair<int64_t, QString>> chapters;  // start ms, title
+    std::shared_ptr<const AVCodecParameters> video;    // of its video stream; null without one
 };
 
 FileContents readFile(const QString &path);
+// MD5 of each picture that the video of `files`, played one after another
+// with the first file's parameters, decodes to.
+std::vector<QByteArray> decodeInOrder(const std::vector<FileContents> &files);
 QStringList mkvFiles(const QString &dir);  // names, sorted
 // `path`.sha256 holds exactly the line sha256sum writes for the file.
 testing::AssertionResult hasChecksum(const QString &path);
