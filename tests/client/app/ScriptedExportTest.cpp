@@ -222,7 +222,7 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
     ASSERT_TRUE(t.mkpath(identity) && t.mkpath("broken/velt-client/export-signing"));
     ASSERT_TRUE(clienttest::writeFile(t.filePath("ca.cnf"), "basicConstraints=critical,CA:TRUE\nkeyUsage=keyCertSign\n"));
     ASSERT_TRUE(clienttest::writeFile(t.filePath("id.cnf"), "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"));
-    for (const QString &ca : {"ca", "other"})
+    for (const char *ca : {"ca", "other"})
         openssl(QStringLiteral("req -x509 -newkey rsa:2048 -noenc -days 2 -keyout %1-key.pem -out %1.pem -subj /CN=%1").arg(ca));
     openssl("req -newkey rsa:2048 -noenc -keyout sub-key.pem -out sub.csr -subj /CN=sub");
     openssl("x509 -req -days 2 -in sub.csr -CA ca.pem -CAkey ca-key.pem -extfile ca.cnf -out " + identity + "/chain.pem");
@@ -296,7 +296,7 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
         {"a byte of a checksum file", flipByte(files[1] + ".sha256"), "ca.pem", 3,
          "changed +" + QRegularExpression::escape(files[1]) + ".sha256"},
         {"a byte of the record", flipByte(record, "\"account\": \""), "ca.pem", 3, "changed +" + record + "  \\(the signature does not match"},
-        {"a file removed", [&](const QDir &dir) { ASSERT_TRUE(dir.remove(files[0])); }, "ca.pem", 3,
+        {"a file removed", [&](const QDir &dir) { ASSERT_TRUE(QFile::remove(dir.filePath(files[0]))); }, "ca.pem", 3,
          "missing +" + QRegularExpression::escape(files[0]) + "$"},
         {"a file added", [&](const QDir &dir) { ASSERT_TRUE(QFile::copy(dir.filePath(files[0]), dir.filePath("x.mkv"))); },
          "ca.pem", 3, "not in any record +x.mkv$"},
