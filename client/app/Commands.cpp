@@ -18,9 +18,15 @@
 #include <QFileInfo>
 #include <QPixmap>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 extern "C" {
@@ -49,6 +55,7 @@ void say(const QString &text)
 {
     std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stdout);
+    std::clearerr(stdout);
 }
 
 // Prints help or the refusal; returns the exit code, or -1 to go on.
@@ -160,6 +167,40 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
+// SIGINT, SIGTERM and SIGHUP stop an export as its dialog's stop does: the
+// handler only writes the signal's number into a pipe, which the event loop
+// reads.
+int g_signalPipe[2] = {-1, -1};
+
+void onStopSignal(int number)
+{
+    const unsigned char byte = static_cast<unsigned char>(number);
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t written = write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Hands the stop signals to `script` for as long as the result lives.
+std::unique_ptr<QSocketNotifier> stopOnSignals(ExportScript &script)
+{
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &script, [&script] {
+        unsigned char number = 0;
+        while (read(g_signalPipe[0], &number, 1) == 1)
+            script.stop(QStringLiteral("stopped by %1").arg(QString::fromLatin1(sigabbrev_np(number))
+                                                               .prepend(QStringLiteral("SIG"))));
+    });
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(number, &action, nullptr);
+    return notifier;
+}
+
 void takeScreenshot(const QString &path)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -177,6 +218,9 @@ int runExportCommand(int argc, char **argv)
                                "velt-client export");
     if (refused >= 0)
         return refused;
+    // A reader that goes away (`| head`) does not end the export: writes to
+    // the closed pipe fail instead of killing the process.
+    signal(SIGPIPE, SIG_IGN);
     options.archiveDir = absolutePath(options.archiveDir);
     options.outDir = absolutePath(options.outDir);
     if (!options.pluginPath.isEmpty())
@@ -205,6 +249,7 @@ int runExportCommand(int argc, char **argv)
         frame.attachPlugin(host.factory());
         ExportReport report(isatty(fileno(stdout)) != 0);
         ExportScript script(options, report);
+        const std::unique_ptr<QSocketNotifier> stopSignals = stopOnSignals(script);
         const ExportScript::Outcome outcome =
             script.run(qobject_cast<QAbstractButton *>(frame.pluginButton()), &message);
         code = int(outcome);
@@ -212,9 +257,12 @@ int runExportCommand(int argc, char **argv)
             say(QStringLiteral("Done."));
         else if (outcome == ExportScript::NoData)
             say(message);
+        else if (outcome == ExportScript::ExportFailed)
+            complain(QStringLiteral("export failed: %1").arg(message));
+        else if (outcome == ExportScript::Unread)
+            complain(QStringLiteral("exported, but %1").arg(message));
         else
-            complain(outcome == ExportScript::ExportFailed ? QStringLiteral("export failed: %1").arg(message)
-                                                           : message);
+            complain(message);
     }
     source.reset();
     return endClient(host, code);

@@ -12,10 +12,13 @@ namespace {
 constexpr int kBarWidth = 30;
 const char kNameTimeFormat[] = "yyyy.MM.dd.hh.mm.ss";
 
+// A standard output that was closed (`| head`) is no reason to stop the
+// export: what cannot be printed is dropped.
 void print(const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
+    std::clearerr(stdout);
 }
 
 QString megabytes(int64_t bytes) { return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1); }
@@ -92,6 +95,8 @@ void ExportReport::file(const ExportedFile &file)
     QString text = QStringLiteral("file %1  %2").arg(QFileInfo(file.path).fileName(), megabytes(file.sizeBytes));
     if (!file.sha256.isEmpty())
         text += QStringLiteral("  sha256 %1").arg(file.sha256);
+    if (!file.complete)
+        text += QStringLiteral("  incomplete");
     line(text);
 }
 

@@ -19,6 +19,7 @@ struct ExportedFile {
     QString path;
     int64_t sizeBytes = 0;
     QString sha256;  // empty when there is no checksum file
+    bool complete = true;  // false: written only in part, named so
 };
 
 // The newest file in `dir` named after the local times `from` and `to` of

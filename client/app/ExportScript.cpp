@@ -90,6 +90,13 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     _pollTimer.stop();
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
+    // A stop that came as the export ended: the record says how it did.
+    const QString how = ownRecord().value(QStringLiteral("ended")).toObject().value(QStringLiteral("how")).toString();
+    if (_outcome == Stopped && how != QLatin1String("stopped") && !how.isEmpty()) {
+        _outcome = Written;
+        _message.clear();
+        conclude();
+    }
     const int listed = int(_reported.size());
     reportUnlistedFiles();
     // The last progress line counted files without these.
@@ -108,6 +115,23 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     _report.finish();
     *message = _message;
     return _outcome;
+}
+
+void ExportScript::stop(const QString &why)
+{
+    if (!_stopReason.isEmpty() || _concluded)
+        return;
+    _stopReason = why;
+    // Before the dialog is filled in, the export is not started at all.
+    if (!_dialog || !_model)
+        return;
+    readRows();
+    _concluded = true;
+    _pollTimer.stop();
+    _outcome = Stopped;
+    _message = why;
+    // As the dialog's own stop: the engine finishes the file it writes.
+    _dialog->reject();
 }
 
 void ExportScript::giveUp(const QString &why)
@@ -131,6 +155,11 @@ void ExportScript::fillDialog()
     }
     if (!fillForm())
         return;
+    if (!_stopReason.isEmpty()) {
+        giveUp(_stopReason);
+        _outcome = Stopped;
+        return;
+    }
     connect(_model, &QAbstractItemModel::rowsInserted, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::dataChanged, this, &ExportScript::readRows);
     connect(_model, &QAbstractItemModel::modelReset, this, &ExportScript::readRows);
@@ -228,9 +257,11 @@ void ExportScript::readRows()
         const QDateTime to = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::To).toLongLong());
         // The export's record names the file exactly; without a record, the
         // newest file named after those times.
+        // Without a record (none could be made), the newest file of that name.
         ExportedFile file;
         if (!recordedFile(from.toMSecsSinceEpoch(), to.toMSecsSinceEpoch(), &file) &&
-            (!findExportedFile(_options.outDir, from, to, &file) || _reported.contains(file.path)))
+            (!ownRecord().isEmpty() || !findExportedFile(_options.outDir, from, to, &file) ||
+             _reported.contains(file.path)))
             continue;
         _reported.insert(file.path);
         _reportedRows.insert(row);
@@ -265,22 +296,37 @@ void ExportScript::conclude()
     readRows();
     _concluded = true;
     _pollTimer.stop();
+    const QJsonObject ended = ownRecord().value(QStringLiteral("ended")).toObject();
+    const double unreadMs = ended.value(QStringLiteral("unreadMs")).toDouble();
+    // A row that failed after it was listed is not looked at again: the
+    // record says the export failed.
+    if (_rowError.isEmpty() && ended.value(QStringLiteral("how")).toString() == QLatin1String("error"))
+        _rowError = QStringLiteral("Error");
     if (!_rowError.isEmpty()) {
         _outcome = ExportFailed;
         _message = _rowError;
+        // The record says what failed where, in the system's words.
+        const QString why = ended.value(QStringLiteral("text")).toString();
+        if (!why.isEmpty() && why != _rowError)
+            _message += QStringLiteral(": ") + why;
     } else if (!_noDataText.isEmpty()) {
         _outcome = NoData;
         _message = _noDataText;
     } else if (_reported.isEmpty()) {
         _outcome = ExportFailed;
         _message = QStringLiteral("the export ended without writing a file");
+    } else if (unreadMs > 0) {
+        _outcome = Unread;
+        _message = QStringLiteral("%1 s of recorded time could not be read; the record's gaps say where")
+                       .arg(unreadMs / 1000.0, 0, 'f', 1);
     } else {
         _outcome = Written;
         _report.progress(100.0, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
     }
     // Closing the dialog stops the engine and waits for its thread; the
     // dialog is destroyed after that, unwatched.
-    _dialog->reject();
+    if (_dialog)
+        _dialog->reject();
 }
 
 QJsonObject ExportScript::ownRecord()
@@ -312,7 +358,8 @@ bool ExportScript::recordedFile(qint64 fromMs, qint64 toMs, ExportedFile *file)
         const QString path = QDir(_options.outDir).absoluteFilePath(object.value(QStringLiteral("name")).toString());
         if ((fromMs < 0 || (ms("firstBlock") == fromMs && ms("lastBlock") == toMs)) && !_reported.contains(path)) {
             *file = ExportedFile{path, int64_t(object.value(QStringLiteral("sizeBytes")).toDouble()),
-                                 object.value(QStringLiteral("sha256")).toString()};
+                                 object.value(QStringLiteral("sha256")).toString(),
+                                 object.value(QStringLiteral("complete")).toBool(true)};
             return true;
         }
     }

@@ -32,7 +32,7 @@ class ExportScript : public QObject {
 
 public:
     // Exit codes of `velt-client export`.
-    enum Outcome { Written = 0, NotRun = 1, NoData = 3, ExportFailed = 4 };
+    enum Outcome { Written = 0, NotRun = 1, NoData = 3, ExportFailed = 4, Unread = 5, Stopped = 6 };
 
     ExportScript(const ExportOptions &options, ExportReport &report);
 
@@ -40,6 +40,9 @@ public:
     // the export has ended. *message says why when the outcome is not
     // Written.
     Outcome run(QAbstractButton *button, QString *message);
+    // Stops the export as closing the dialog does (SIGINT, SIGTERM,
+    // SIGHUP); `why` is the outcome's message.
+    void stop(const QString &why);
 
 private:
     void fillDialog();
@@ -76,6 +79,7 @@ private:
     QString _noDataText;     // the single cell's text, once shown
     QString _rowError;       // a failed row's text, once shown
     bool _concluded = false;
+    QString _stopReason;     // set once a stop was asked for
     Outcome _outcome = NotRun;
     QString _message;
 };

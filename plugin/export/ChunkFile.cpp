@@ -2,6 +2,7 @@
 
 #include "plugin/export/Events.h"
 #include "plugin/export/FileCloser.h"
+#include "plugin/export/ParameterSets.h"
 #include "plugin/export/StreamInfo.h"
 #include "plugin/export/TemporaryFile.h"
 
@@ -18,44 +19,39 @@ constexpr char kNameFormat[] = "yyyy.MM.dd.hh.mm.ss";
 constexpr int64_t kMaxPauseMs = 2000;
 // ...and the block after the pause follows the one before it by this much.
 constexpr int64_t kPauseReplacementMs = 40;
-// Names tried for one file before giving up: "name.mkv", "name (2).mkv", ...
-constexpr int kMaxNameAttempts = 1000;
-
-// Gives `file` the name `to`, or one beside it as "to (N).mkv" when that
-// name (or its checksum file) is taken: a finished file is never
-// overwritten, whatever other export finishes one of the same name at the
-// same moment. Returns the name used, or an empty string on failure.
-QString publishWithoutOverwriting(TemporaryFile &file, const QString &to)
+// Blocks further apart than this are not one stretch of recording.
+constexpr int64_t kSpanBreakMs = 1000;
+// Sets up the muxer on the file at `path` and writes the header; false and
+// *failure when it cannot.
+bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *info, QString *failure)
 {
-    const QString stem = to.left(to.size() - 4);  // without ".mkv"
-    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        const QString candidate = attempt == 1 ? to : QStringLiteral("%1 (%2).mkv").arg(stem).arg(attempt);
-        if (QFile::exists(Evidence::checksumPath(candidate)))
-            continue;
-        bool taken = false;
-        if (file.publishAs(candidate, &taken))
-            return candidate;
-        if (!taken)
-            return QString();
-    }
-    qWarning() << "ChunkFile: no free name for" << file.name() << "as" << to;
-    return QString();
-}
-
-// Sets up the muxer on the file at `path` and writes the header.
-bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *info)
-{
+    const QString where = QString::fromUtf8(path);
     context->oformat = av_guess_format("matroska", nullptr, nullptr);
     context->url = av_strdup(path.constData());
-    if (!context->url)
-        return false;
-    const int opened = avio_open2(&context->pb, path.constData(), AVIO_FLAG_WRITE, nullptr, nullptr);
-    if (opened < 0) {
-        qWarning() << "ChunkFile: cannot open" << QString::fromUtf8(path) << ffmpeg::errorText(opened);
+    if (!context->url || !context->oformat) {
+        *failure = QStringLiteral("no Matroska writer (%1)").arg(where);
         return false;
     }
-    if (!context->oformat || !info->fillStreams(context))
+    const int opened = avio_open2(&context->pb, path.constData(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (opened < 0) {
+        qWarning() << "ChunkFile: cannot open" << where << ffmpeg::errorText(opened);
+        *failure = QStringLiteral("%1 (%2)").arg(ffmpeg::errorText(opened), where);
         return false;
+    }
+    if (!info->fillStreams(context)) {
+        // The informers refused the key blocks' description of the streams.
+        *failure = QStringLiteral("the recording's stream description is damaged or missing (%1)").arg(where);
+        return false;
+    }
+    // The muxer reads the parameter sets without bounds (see ParameterSets):
+    // damaged ones must not reach it.
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        if (!parametersets::usable(context->streams[i]->codecpar)) {
+            qWarning() << "ChunkFile: damaged parameter sets in stream" << i << "for" << where;
+            *failure = QStringLiteral("the recording's stream description is damaged (%1)").arg(where);
+            return false;
+        }
+    }
 
     qDebug("setting time base");
     for (unsigned i = 0; i < context->nb_streams; ++i)
@@ -71,7 +67,8 @@ bool startMuxer(AVFormatContext *context, const QByteArray &path, StreamInfo *in
     if (written != 0) {
         qDebug("failed");
         if (written < 0)
-            qWarning() << "ChunkFile: header of" << QString::fromUtf8(path) << ffmpeg::errorText(written);
+            qWarning() << "ChunkFile: header of" << where << ffmpeg::errorText(written);
+        *failure = QStringLiteral("%1 (%2)").arg(ffmpeg::errorText(written < 0 ? written : AVERROR_UNKNOWN), where);
         return false;
     }
     return true;
@@ -86,17 +83,22 @@ ChunkFile::ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamIn
 {
 }
 
-ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *receiver)
+ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *receiver, QString *failure)
 {
+    QString why;
+    if (!failure)
+        failure = &why;
     ffmpeg::OutputContext context(avformat_alloc_context());
-    if (!context)
+    if (!context) {
+        *failure = QStringLiteral("out of memory (%1)").arg(dir);
         return nullptr;
+    }
     // What exports killed earlier left here goes; what others write stays.
     TemporaryFile::removeLeftovers(dir);
-    std::unique_ptr<TemporaryFile> file = TemporaryFile::create(dir, TemporaryFile::kChunkSuffix);
+    std::unique_ptr<TemporaryFile> file = TemporaryFile::create(dir, TemporaryFile::kChunkSuffix, failure);
     if (!file)
         return nullptr;
-    if (!startMuxer(context.get(), file->path(), info)) {
+    if (!startMuxer(context.get(), file->path(), info, failure)) {
         file->discard();
         return nullptr;
     }
@@ -118,6 +120,11 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
             delete started;
         evidence.markWallClock(0, t);
     }
+    // A second without a block ends a stretch of recorded time the file holds.
+    if (_spans.empty() || t > lastTime + kSpanBreakMs)
+        _spans.push_back(ExportRecord::File::Span{t, t + 1});
+    else if (!_spans.empty() && t + 1 > _spans.back().toMs)
+        _spans.back().toMs = t + 1;
     if (lastTime != -1 && t > lastTime + kMaxPauseMs) {
         skipped += t - lastTime - kPauseReplacementMs;
         evidence.markWallClock(t - firstTime - skipped, t);
@@ -134,10 +141,14 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
     packet.flags = header.isKey() ? AV_PKT_FLAG_KEY : 0;
     packet.pts = t - firstTime - skipped;
     packet.dts = packet.pts;
-    const int result = av_write_frame(context.get(), &packet);
+    int result = av_write_frame(context.get(), &packet);
+    // The I/O layer buffers: a write that failed (a full disk) shows in its
+    // error, possibly a block after the one that caused it.
+    if (result >= 0 && context->pb->error < 0)
+        result = context->pb->error;
     if (result < 0) {
-        qWarning() << "ChunkFile: writing" << QString::fromUtf8(context->url) << "at" << packet.pts << "ms:"
-                   << ffmpeg::errorText(result);
+        qWarning() << "ChunkFile: writing" << _file->name() << "at" << packet.pts << "ms:" << ffmpeg::errorText(result);
+        _failure = QStringLiteral("%1 (%2)").arg(ffmpeg::errorText(result), _file->name());
         return false;
     }
     if (header.streamNumber == kVideoStream && _firstKeyFrameMs == -1) {
@@ -155,13 +166,12 @@ QString ChunkFile::finalName(int64_t firstMs, int64_t lastMs)
            QDateTime::fromMSecsSinceEpoch(lastMs).toString(QLatin1String(kNameFormat)) + QStringLiteral(".mkv");
 }
 
-ExportRecord::File ChunkFile::recordEntry(const QString &name) const
+ExportRecord::File ChunkFile::recordEntry() const
 {
     ExportRecord::File file;
-    file.name = QFileInfo(name).fileName();
     file.firstMs = firstTime;
     file.lastMs = lastTime;
-    file.sizeBytes = QFileInfo(name).size();
+    file.spans = _spans;
     file.began = _began;
     file.videoContinues = _videoContinues;
     file.firstKeyFrameMs = _firstKeyFrameMs;
@@ -180,23 +190,28 @@ bool ChunkFile::finishMuxing()
     context.reset();
     if (trailer >= 0 && closed >= 0)
         return true;
-    qWarning() << "ChunkFile: finishing" << _file->name() << ffmpeg::errorText(trailer < 0 ? trailer : closed);
+    const int error = trailer < 0 ? trailer : closed;
+    qWarning() << "ChunkFile: finishing" << _file->name() << ffmpeg::errorText(error);
+    if (_failure.isEmpty())
+        _failure = QStringLiteral("%1 (%2)").arg(ffmpeg::errorText(error), _file->name());
     return false;
 }
 
 ChunkFile::~ChunkFile()
 {
-    const bool complete = finishMuxing();
+    const bool finished = finishMuxing() && _failure.isEmpty();
     if (firstTime == -1) {
         _file->discard();
         return;
     }
-    Evidence::patchHeader(_file->name(), firstTime, lastTime);
     FileCloser::Closed closed;
-    closed.name = publishWithoutOverwriting(*_file, dir + QLatin1Char('/') + finalName(firstTime, lastTime));
-    closed.complete = complete;
+    closed.complete = finished && Evidence::patchHeader(_file->name(), firstTime, lastTime);
+    if (finished && !closed.complete)
+        _failure = QStringLiteral("cannot write the file's dates (%1)").arg(_file->name());
+    closed.failure = _failure;
+    closed.wanted = dir + QLatin1Char('/') + finalName(firstTime, lastTime);
     closed.record = _record;
-    closed.entry = recordEntry(closed.name);
+    closed.entry = recordEntry();
     closed.lastMs = lastTime;
     closed.file = std::move(_file);
     if (_closer) {

@@ -1,14 +1,14 @@
 // ChunkFile: one Matroska output file of an export, written through
 // libavformat under a temporary name of its own in the target folder (see
 // TemporaryFile: other exports may write into the same folder at once) and
-// renamed after the local times of its first and last blocks when it is
-// destroyed, never over an existing file.
+// named after the local times of its first and last blocks once it is
+// finished, never over an existing file (FileCloser).
 //
 // Made by openChunk once the StreamInfo is ready; written block by block in
-// archive order; finalized by its destructor: trailer, header patch, final
-// name, then checksum, record entry and FileClosed through a FileCloser (the
-// export's, which may make the checksum while the next file is written, or
-// one of its own). Reports FileStarted when the first block is offered.
+// archive order; finalized by its destructor: trailer and header patch,
+// then checksum, record entry, final name and FileClosed through a
+// FileCloser (the export's, which does them while the next file is written,
+// or one of its own). Reports FileStarted when the first block is offered.
 // Owned by the Controller; worker thread only. `info` is not owned and
 // outlives the ChunkFile; it owns its muxer context and its file.
 #ifndef PLUGIN_EXPORT_CHUNKFILE_H_
@@ -23,6 +23,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QObject;
 class ExportRecord;
@@ -32,8 +33,9 @@ class TemporaryFile;
 
 class ChunkFile {
 public:
-    // Null on any failure; the caller owns the result.
-    static ChunkFile *openChunk(const QString &dir, StreamInfo *info, QObject *receiver);
+    // Null on any failure (*failure, when given, says why); the caller owns
+    // the result.
+    static ChunkFile *openChunk(const QString &dir, StreamInfo *info, QObject *receiver, QString *failure = nullptr);
     ~ChunkFile();
     ChunkFile(const ChunkFile &) = delete;
     ChunkFile &operator=(const ChunkFile &) = delete;
@@ -41,6 +43,9 @@ public:
     // False when the block cannot be packed or the muxer refused it. True with
     // *startNewFile set: nothing was written, the block belongs to a new file.
     bool writeBlock(const BlockHeader &header, const QByteArray &data, bool *startNewFile);
+    // Why a block could not be written, with the file; empty when it was
+    // not the disk's fault (the informer refused the block).
+    const QString &failure() const { return _failure; }
 
     // The final name for a file whose blocks run from firstMs to lastMs.
     static QString finalName(int64_t firstMs, int64_t lastMs);
@@ -58,7 +63,7 @@ private:
               std::unique_ptr<TemporaryFile> file);
     // Chapters, trailer, closing: false when the muxer did not finish.
     bool finishMuxing();
-    ExportRecord::File recordEntry(const QString &name) const;
+    ExportRecord::File recordEntry() const;
 
     QString dir;
     ffmpeg::OutputContext context;
@@ -72,6 +77,8 @@ private:
     std::unique_ptr<TemporaryFile> _file;
     ExportRecord *_record = nullptr;
     FileCloser *_closer = nullptr;
+    QString _failure;  // why the file cannot be complete; empty while it can
+    std::vector<ExportRecord::File::Span> _spans;  // recorded time its blocks hold
     ExportRecord::Began _began = ExportRecord::Began::PeriodStart;
     bool _videoContinues = false;   // its first picture written was not a key frame
     int64_t _firstKeyFrameMs = -1;  // of the pictures written

@@ -2,6 +2,7 @@
 
 #include "plugin/export/ChunkFile.h"
 #include "plugin/export/Events.h"
+#include "plugin/export/Evidence.h"
 #include "plugin/export/RecordSigner.h"
 #include "plugin/export/StreamInfo.h"
 #include "plugin/host/Guids.h"
@@ -101,8 +102,9 @@ void Controller::customEvent(QEvent *event)
     if (!request)
         return;
     if (request->command == 0) {
-        // One export per controller: a second start while one runs is ignored.
-        if (_timerId == 0)
+        // One export per controller: a second start, while it runs or after
+        // it ended, is ignored.
+        if (!_started)
             start(request->from, request->to);
     } else if (request->command == 1) {
         stop();
@@ -111,14 +113,19 @@ void Controller::customEvent(QEvent *event)
 
 bool Controller::start(int64_t from, int64_t to)
 {
+    _started = true;
     ComponentRef<IFragmentIndex> index = _reader->fragmentIndex();
     if (!index) {
         postReport(ControllerEvent::Finished, 0);
+        endRecord();
         return false;
     }
     int status = 0;
     index->fragments(&_fragments, &status);
-    createRecord(from, to);
+    if (!createRecord(from, to)) {
+        endRecord();
+        return false;
+    }
     if (_fragments.empty()) {
         postReport(ControllerEvent::Finished, 0);
         endRecord();
@@ -151,7 +158,6 @@ bool Controller::start(int64_t from, int64_t to)
     // with an error instead of calling through an empty reference.
     if (!_queue || !_blockSource) {
         postReport(ControllerEvent::Error, kWriteErrorCode);
-        postReport(ControllerEvent::Finished, 0);
         endRecord();
         return false;
     }
@@ -187,55 +193,104 @@ void Controller::closeCurrentFile()
     _streamInfo = nullptr;
 }
 
-void Controller::createRecord(int64_t fromMs, int64_t toMs)
+bool Controller::createRecord(int64_t fromMs, int64_t toMs)
 {
     // Gaps are looked for where the archive has recordings at all: what
     // the period asks for before or after them shows in the record as the
     // period asked for against the one covered.
-    std::vector<ExportRecord::Gap> gaps;
+    std::vector<ExportRecord::Gap> notRecorded;
+    std::vector<ExportRecord::Gap> recordings;
     if (!_fragments.empty()) {
         const int64_t firstMs = std::max(fromMs, _fragments.front().start);
         const int64_t lastMs = std::min(toMs, _fragments.back().end - 1);
         if (firstMs <= lastMs)
-            gaps = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
+            notRecorded = ExportRecord::gapsOf(_fragments, firstMs, lastMs);
+        for (const Fragment &fragment : _fragments) {
+            const ExportRecord::Gap recorded{std::max(firstMs, fragment.start), std::min(lastMs + 1, fragment.end), true};
+            if (recorded.fromMs < recorded.toMs)
+                recordings.push_back(recorded);
+        }
     }
+    const bool checksums = Evidence::checksumsEnabled();
+    if (!checksums)
+        qWarning("VELT_EXPORT_CHECKSUM=0: the files of this export get no checksum, and its record says so");
     _signer = std::make_unique<RecordSigner>();
     _record = std::make_unique<ExportRecord>(_sessionId, _limitEnabled, _limitMb);
     _record->setSignature(_signer->signature());
-    _record->create(_dir, fromMs, toMs, gaps);
+    if (_record->create(_dir, fromMs, toMs, notRecorded, recordings, checksums))
+        return true;
+    postError(_record->error());
+    return false;
 }
 
 void Controller::endRecord()
 {
     // The record ends after the entries of all files, and so do the reports.
     _closer.drain();
-    if (!_record || _record->ended())
+    const QString failure = _closer.takeFailure();
+    if (!failure.isEmpty())
+        postError(failure);
+    if (_record && !_record->ended()) {
+        bool written = true;
+        if (!_endingReported)
+            written = _record->end(ExportRecord::Ending::Stopped);
+        else if (_endingKind == ControllerEvent::Error)
+            written = _record->end(ExportRecord::Ending::Error, _endingCode,
+                                   _endingReason.isEmpty()
+                                       ? zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(_endingCode)))
+                                       : _endingReason);
+        else
+            written = _record->end(ExportRecord::Ending::Finished);
+        // Signed once its bytes are final, before the ending is reported.
+        if (!written)
+            postError(_record->error());
+        else
+            _signer->sign(*_record);
+    }
+    if (!_endingReported || _endingPosted)
         return;
+    _endingPosted = true;
+    if (!_receiver)
+        return;
+    auto *ending = new ControllerEvent(_endingKind, _endingCode, -1.0, -1);
+    ending->details.reason = _endingReason;
+    if (_record) {
+        ending->details.unreadMs = _record->unreadMs();
+        ending->details.recordPath = _record->path();
+        ending->details.signedBy = _signer->signature().signer;
+        ending->details.unsignedWhy = _signer->signature().unsignedWhy;
+    }
+    _closer.post(ending);
+}
+
+void Controller::postError(const QString &reason)
+{
+    if (_endingPosted)
+        return;
+    // A file or record that failed after the period was done still makes
+    // the export an Error: nothing has been posted of the ending yet.
+    if (_endingReported && _endingKind == ControllerEvent::Finished)
+        _endingReported = false;
     if (!_endingReported)
-        _record->end(ExportRecord::Ending::Stopped);
-    else if (_endingKind == ControllerEvent::Error)
-        _record->end(ExportRecord::Ending::Error, _endingCode,
-                     zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(_endingCode))));
-    else
-        _record->end(ExportRecord::Ending::Finished);
-    _signer->sign(*_record);
+        _endingReason = reason;
+    postReport(ControllerEvent::Error, kWriteErrorCode);
 }
 
 void Controller::postReport(uint32_t kind, uint32_t code)
 {
-    if ((kind == ControllerEvent::Finished || kind == ControllerEvent::Error) && !_endingReported) {
-        _endingReported = true;
-        _endingKind = kind;
-        _endingCode = code;
+    if (kind == ControllerEvent::Finished || kind == ControllerEvent::Error) {
+        // The ending is posted by endRecord, after the last file, as the
+        // export's last report.
+        if (!_endingReported) {
+            _endingReported = true;
+            _endingKind = kind;
+            _endingCode = code;
+        }
+        return;
     }
     if (!_receiver)
         return;
-    auto *event = new ControllerEvent(kind, code, -1.0, -1);
-    if ((kind == ControllerEvent::Finished || kind == ControllerEvent::Error) && _signer) {
-        event->details.signedBy = _signer->signature().signer;
-        event->details.unsignedWhy = _signer->signature().unsignedWhy;
-    }
-    _closer.post(event);
+    _closer.post(new ControllerEvent(kind, code, -1.0, -1));
 }
 
 void Controller::postProgress(double fraction)

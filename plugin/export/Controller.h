@@ -93,12 +93,18 @@ private:
     // The first video block of the export is a key frame before the period's
     // start: the export begins there.
     void beginAtKeyFrame(int64_t keyFrameMs);
-    // Reports a failure that is not the writer's: Error, then Finished.
+    // Reports a failure that is not the writer's: Error.
     Pass fail();
-    // Makes the export record for the period asked for.
-    void createRecord(int64_t fromMs, int64_t toMs);
-    // Ends the record: with the first Error or Finished reported, or as
-    // stopped when neither was. After the last file is closed.
+    // Ends the export with an Error that says why (the first ending counts).
+    void postError(const QString &reason);
+    // Makes the export record for the period asked for; false (and an
+    // Error) when none can be made.
+    bool createRecord(int64_t fromMs, int64_t toMs);
+    // Ends the export once the last file is finished: the record ends with
+    // the first Error or Finished reported, or as stopped when neither was,
+    // and then the ending is posted, the last report of the export. A file
+    // that could not be finished, or a record that could not be written,
+    // turns the ending into an Error.
     void endRecord();
     // Keeps the first four bytes of a key block as its stream's code.
     void rememberFourcc(const BlockHeader &header, const QByteArray &data);
@@ -166,9 +172,12 @@ private:
     QByteArray _sessionId;
     std::unique_ptr<ExportRecord> _record;
     std::unique_ptr<RecordSigner> _signer;  // signs the record when it ends
-    bool _endingReported = false;  // the first Finished or Error was posted
+    bool _started = false;         // the start request was served
+    bool _endingReported = false;  // the first Finished or Error was reported
+    bool _endingPosted = false;    // ... and posted, after the last file
     uint32_t _endingKind = 0;
     uint32_t _endingCode = 0;
+    QString _endingReason;
     // Finishes the closed files (checksum, record entry, FileClosed) while
     // the next is written; every report goes through it, in order.
     FileCloser _closer;

@@ -247,18 +247,25 @@ QByteArray Evidence::checksumOf(const QString &path)
     return QByteArray(reinterpret_cast<const char *>(digest), SHA256_DIGEST_LENGTH).toHex();
 }
 
-bool Evidence::publishChecksum(const QString &path, const QByteArray &sha256)
+bool Evidence::publishChecksum(const QString &path, const QByteArray &sha256, bool *taken, QString *error)
 {
     const QByteArray line = sha256 + "  " + QFileInfo(path).fileName().toUtf8() + "\n";
     // Written under a private name and moved into place without replacing:
     // another export may finish a file of the same name at the same moment.
-    std::unique_ptr<TemporaryFile> out = TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix);
+    std::unique_ptr<TemporaryFile> out =
+        TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix, error);
+    bool nameTaken = false;
+    if (taken)
+        *taken = false;
     if (!out)
         return false;
-    bool taken = false;
-    if (!out->write(line) || !out->publishAs(checksumPath(path), &taken)) {
-        if (taken)
+    if (!out->write(line) || !out->sync() || !out->publishAs(checksumPath(path), &nameTaken)) {
+        if (nameTaken)
             qWarning() << "Evidence: not replacing" << checksumPath(path);
+        if (taken)
+            *taken = nameTaken;
+        if (error)
+            *error = out->error();
         out->discard();
         return false;
     }

@@ -44,9 +44,11 @@ public:
     // replaced).
     static QByteArray checksumOf(const QString &path);
     // Writes "<file>.sha256" with that checksum beside the file, as
-    // `sha256sum -c` reads it; never replaces an existing file. Both touch
-    // nothing but the two files: they run on any thread.
-    static bool publishChecksum(const QString &path, const QByteArray &sha256);
+    // `sha256sum -c` reads it, flushed to the disk; never replaces an
+    // existing file (false with *taken set). Both touch nothing but the two
+    // files: they run on any thread.
+    static bool publishChecksum(const QString &path, const QByteArray &sha256, bool *taken = nullptr,
+                                QString *error = nullptr);
 
     // The checksum file that belongs to `path`.
     static QString checksumPath(const QString &path);

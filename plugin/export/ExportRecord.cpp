@@ -1,6 +1,7 @@
 #include "plugin/export/ExportRecord.h"
 
 #include "plugin/entry/Factory.h"
+#include "plugin/export/TemporaryFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -10,14 +11,17 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QSysInfo>
 #include <QTimeZone>
 #include <QtDebug>
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <pwd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -88,46 +92,79 @@ ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int l
 {
 }
 
-bool ExportRecord::create(const QString &dir, int64_t fromMs, int64_t toMs, const std::vector<Gap> &gaps)
+bool ExportRecord::create(const QString &dir, int64_t fromMs, int64_t toMs, const std::vector<Gap> &notRecorded,
+                          const std::vector<Gap> &recordings, bool checksums)
 {
     _startedAtMs = QDateTime::currentMSecsSinceEpoch();
     _fromMs = fromMs;
     _toMs = toMs;
-    _gaps = gaps;
+    _notRecorded = notRecorded;
+    _recordings = recordings;
+    _checksums = checksums;
+    // Written whole under a temporary name, then given the record's name
+    // without replacing anything: a record exists only complete, and
+    // another export's record is never touched.
+    std::unique_ptr<TemporaryFile> file = TemporaryFile::create(dir, TemporaryFile::kRecordSuffix, &_error);
+    if (!file)
+        return false;
     const QString stem = QDir(dir).filePath(QStringLiteral("export-") +
                                             QDateTime::fromMSecsSinceEpoch(_startedAtMs).toString(QLatin1String(kNameFormat)));
+    const QByteArray json = toJson();
+    if (!file->write(json) || !file->sync()) {
+        file->discard();
+        return fail(file->error());
+    }
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
         const QString candidate =
             attempt == 1 ? stem + QStringLiteral(".json") : QStringLiteral("%1 (%2).json").arg(stem).arg(attempt);
-        // Taken exclusively: another export's record is never touched.
-        QFile file(candidate);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            file.close();
+        bool taken = false;
+        if (file->publishAs(candidate, &taken)) {
             _path = candidate;
-            return save();
+            return true;
         }
-        if (!file.exists())
+        if (!taken)
             break;
     }
-    qWarning() << "ExportRecord: cannot create a record in" << dir;
+    file->discard();
+    return fail(file->error().isEmpty() ? QStringLiteral("no free name for the record (%1)").arg(stem) : file->error());
+}
+
+bool ExportRecord::fail(const QString &error)
+{
+    _error = error;
+    qWarning() << "ExportRecord:" << error;
     return false;
 }
 
-void ExportRecord::addFile(const File &file)
+bool ExportRecord::addFile(const File &file)
 {
     _files.push_back(file);
-    save();
+    if (save())
+        return true;
+    _files.pop_back();
+    return false;
 }
 
-void ExportRecord::end(Ending ending, uint32_t code, const QString &text)
+bool ExportRecord::replaceLastFile(const File &file)
+{
+    if (_files.empty())
+        return addFile(file);
+    const File before = std::exchange(_files.back(), file);
+    if (save())
+        return true;
+    _files.back() = before;
+    return false;
+}
+
+bool ExportRecord::end(Ending ending, uint32_t code, const QString &text)
 {
     if (ended())
-        return;
+        return true;
     _ending = ending;
     _code = code;
     _text = text;
     _endedAtMs = QDateTime::currentMSecsSinceEpoch();
-    save();
+    return save();
 }
 
 void ExportRecord::setSignature(const Signature &signature)
@@ -140,22 +177,78 @@ bool ExportRecord::save()
 {
     if (_path.isEmpty())
         return false;
-    // A temporary file of its own, renamed over the record when complete.
-    QSaveFile file(_path);
+    // A buffered writer reports a full disk only when it is closed, after
+    // it has replaced the record: the new text is written, flushed to the
+    // disk and checked first, and only then takes the record's name.
+    std::unique_ptr<TemporaryFile> file =
+        TemporaryFile::create(QFileInfo(_path).path(), TemporaryFile::kRecordSuffix, &_error);
+    if (!file)
+        return fail(_error);
     const QByteArray json = toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
-        qWarning() << "ExportRecord: cannot write" << _path << file.errorString();
-        return false;
+    if (!file->write(json) || !file->sync() || !file->replace(_path)) {
+        file->discard();
+        return fail(file->error());
     }
     _written = json;
     return true;
 }
 
+std::vector<ExportRecord::Gap> ExportRecord::gaps() const
+{
+    // Recorded stretches that no file holds, up to where the export got.
+    // Shorter ones are no loss: a block lasts until the next, and the
+    // period's end falls between two blocks.
+    constexpr int64_t kLeastUnreadMs = 1000;
+    // What an export that failed or was stopped did not get to is not
+    // counted: only a finished one went through the whole period.
+    int64_t doneUpToMs = _files.empty() ? std::numeric_limits<int64_t>::min() : _files.back().lastMs + 1;
+    if (_ending == Ending::Finished)
+        doneUpToMs = std::numeric_limits<int64_t>::max();
+    std::vector<File::Span> held;
+    for (const File &file : _files) {
+        if (file.spans.empty())
+            held.push_back(File::Span{file.firstMs, file.lastMs + 1});
+        held.insert(held.end(), file.spans.begin(), file.spans.end());
+    }
+    std::sort(held.begin(), held.end(), [](const File::Span &a, const File::Span &b) { return a.fromMs < b.fromMs; });
+    std::vector<Gap> gaps = _notRecorded;
+    for (const Gap &recording : _recordings) {
+        int64_t fromMs = recording.fromMs;
+        const int64_t toMs = std::min(recording.toMs, doneUpToMs);
+        if (toMs <= fromMs)
+            continue;
+        for (const File::Span &span : held) {
+            if (fromMs >= toMs)
+                break;
+            if (span.toMs <= fromMs || span.fromMs >= toMs)
+                continue;
+            if (span.fromMs - fromMs >= kLeastUnreadMs)
+                gaps.push_back(Gap{fromMs, span.fromMs, true});
+            fromMs = std::max(fromMs, span.toMs);
+        }
+        if (fromMs < toMs && toMs - fromMs >= kLeastUnreadMs)
+            gaps.push_back(Gap{fromMs, toMs, true});
+    }
+    std::sort(gaps.begin(), gaps.end(), [](const Gap &a, const Gap &b) { return a.fromMs < b.fromMs; });
+    return gaps;
+}
+
+int64_t ExportRecord::unreadMs() const
+{
+    int64_t unread = 0;
+    for (const Gap &gap : gaps())
+        unread += gap.recorded ? gap.toMs - gap.fromMs : 0;
+    return unread;
+}
+
 QByteArray ExportRecord::toJson() const
 {
     QJsonArray gaps;
-    for (const Gap &gap : _gaps)
-        gaps.append(QJsonObject{{QStringLiteral("from"), instant(gap.fromMs)}, {QStringLiteral("to"), instant(gap.toMs)}});
+    for (const Gap &gap : this->gaps())
+        gaps.append(QJsonObject{{QStringLiteral("from"), instant(gap.fromMs)},
+                                {QStringLiteral("to"), instant(gap.toMs)},
+                                {QStringLiteral("what"), gap.recorded ? QStringLiteral("recorded but could not be read")
+                                                                      : QStringLiteral("not recorded")}});
     QJsonArray files;
     for (const File &file : _files) {
         QJsonArray pauses;
@@ -167,6 +260,7 @@ QByteArray ExportRecord::toJson() const
             {QStringLiteral("firstBlock"), instant(file.firstMs)},
             {QStringLiteral("lastBlock"), instant(file.lastMs)},
             {QStringLiteral("sizeBytes"), double(file.sizeBytes)},
+            {QStringLiteral("complete"), file.complete},
             {QStringLiteral("sha256"), file.sha256.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(file.sha256))},
             {QStringLiteral("pauses"), pauses},
             {QStringLiteral("began"), beganName(file.began)},
@@ -181,6 +275,8 @@ QByteArray ExportRecord::toJson() const
     QJsonObject ending{{QStringLiteral("how"), endingName(_ending)}};
     if (_ending != Ending::Running)
         ending.insert(QStringLiteral("at"), instant(_endedAtMs));
+    if (_ending != Ending::Running)
+        ending.insert(QStringLiteral("unreadMs"), double(unreadMs()));
     if (_ending == Ending::Error) {
         ending.insert(QStringLiteral("code"), double(_code));
         ending.insert(QStringLiteral("text"), _text);
@@ -216,7 +312,10 @@ QByteArray ExportRecord::toJson() const
         {QStringLiteral("requested"),
          QJsonObject{{QStringLiteral("from"), instant(_fromMs)}, {QStringLiteral("to"), instantOrOpen(_toMs)}}},
         {QStringLiteral("covered"), covered},
-        {QStringLiteral("sizeLimitMb"), _limitEnabled && _limitMb > 0 ? QJsonValue(_limitMb) : QJsonValue()},
+        // As the operator set it: the switch, and the value it applies.
+        {QStringLiteral("sizeLimit"),
+         QJsonObject{{QStringLiteral("enabled"), _limitEnabled}, {QStringLiteral("mb"), _limitMb}}},
+        {QStringLiteral("checksums"), _checksums},
         {QStringLiteral("gaps"), gaps},
         {QStringLiteral("files"), files},
         {QStringLiteral("ended"), ending},

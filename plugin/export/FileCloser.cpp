@@ -5,29 +5,144 @@
 #include "plugin/export/TemporaryFile.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QtDebug>
+#include <csignal>
 
 struct FileCloser::Job {
     Closed closed;
+    // Results, written by the job's thread before `done`.
+    QString name;     // the file's name now
+    QString failure;  // why it is not a finished file; empty when it is
     std::atomic<bool> done{false};
+    std::atomic<bool> started{false};
     std::thread thread;
 };
 
 namespace {
 
-// The checksum, the record entry that names it, then the checksum file:
-// whoever finds a file's .sha256, a later export or someone who kills this
-// one, finds the file in the record too. The same steps, in the same order,
-// on whichever thread makes the checksum.
-void checksumAndRecord(FileCloser::Closed &closed, bool checksum)
+// Names tried for one file before giving up: "name.mkv", "name (2).mkv", ...
+constexpr int kMaxNameAttempts = 1000;
+constexpr char kIncompleteSuffix[] = ".incomplete.mkv";
+
+// For tests of a kill at each step of finishing a file: VELT_EXPORT_KILL_AT
+// names the step after which the process kills itself.
+void stepDone(const char *step)
 {
-    if (closed.name.isEmpty())
+    static const QByteArray killAt = qgetenv("VELT_EXPORT_KILL_AT");
+    if (!killAt.isEmpty() && killAt == step)
+        std::raise(SIGKILL);
+}
+
+// "<stem>.mkv", "<stem> (2).mkv", ... for `attempt` 1, 2, ...; `suffix`
+// in place of ".mkv".
+QString candidateName(const QString &wanted, const char *suffix, int attempt)
+{
+    const QString stem = wanted.left(wanted.size() - 4);  // without ".mkv"
+    return attempt == 1 ? stem + QLatin1String(suffix)
+                        : QStringLiteral("%1 (%2)%3").arg(stem).arg(attempt).arg(QLatin1String(suffix));
+}
+
+// A file that is not a finished one keeps its data under a name that says
+// so; one of no bytes goes. The failure stays the job's.
+void keepIncomplete(FileCloser::Closed &closed, bool entered, QString *name)
+{
+    TemporaryFile &file = *closed.file;
+    closed.entry.complete = false;
+    closed.entry.sha256.clear();
+    closed.entry.sizeBytes = std::max<int64_t>(0, file.size());
+    if (closed.entry.sizeBytes == 0) {
+        file.discard();
+        name->clear();
         return;
-    if (checksum)
-        closed.entry.sha256 = Evidence::checksumOf(closed.name);
-    if (closed.record)
+    }
+    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = candidateName(closed.wanted, kIncompleteSuffix, attempt);
+        bool taken = false;
+        if (file.publishAs(candidate, &taken))
+            break;
+        if (!taken)
+            break;  // it stays under its temporary name
+    }
+    *name = file.name();
+    closed.entry.name = QFileInfo(*name).fileName();
+    if (closed.record && entered)
+        closed.record->replaceLastFile(closed.entry);
+    else if (closed.record)
         closed.record->addFile(closed.entry);
-    if (!closed.entry.sha256.isEmpty())
-        Evidence::publishChecksum(closed.name, closed.entry.sha256);
+}
+
+// The steps of the header comment, 1 to 3, for a complete file; false (and
+// *failure) when the file cannot be finished so.
+bool publishComplete(FileCloser::Closed &closed, bool checksum, QString *name, QString *failure, bool *entered)
+{
+    TemporaryFile &file = *closed.file;
+    if (!file.sync()) {
+        *failure = file.error();
+        return false;
+    }
+    closed.entry.sizeBytes = file.size();
+    if (checksum) {
+        closed.entry.sha256 = Evidence::checksumOf(file.name());
+        if (closed.entry.sha256.isEmpty()) {
+            *failure = QStringLiteral("cannot read back %1").arg(file.name());
+            return false;
+        }
+    }
+    stepDone("checksum");
+    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+        const QString candidate = candidateName(closed.wanted, ".mkv", attempt);
+        if (QFileInfo::exists(candidate) || QFileInfo::exists(Evidence::checksumPath(candidate)))
+            continue;
+        bool taken = false;
+        if (checksum && !Evidence::publishChecksum(candidate, closed.entry.sha256, &taken, failure)) {
+            if (taken)
+                continue;
+            return false;
+        }
+        stepDone("checksum-file");
+        closed.entry.name = QFileInfo(candidate).fileName();
+        const bool recorded = !closed.record || closed.record->addFile(closed.entry);
+        if (recorded) {
+            *entered = closed.record != nullptr;
+            stepDone("record");
+            if (file.publishAs(candidate, &taken)) {
+                stepDone("name");
+                *name = candidate;
+                return true;
+            }
+        }
+        // What this file published under that name is taken back.
+        if (checksum)
+            QFile::remove(Evidence::checksumPath(candidate));
+        if (!recorded) {
+            *failure = closed.record->error();
+            closed.entry.name.clear();
+            return false;
+        }
+        if (!taken) {
+            *failure = file.error();
+            return false;
+        }
+    }
+    *failure = QStringLiteral("every name from \"%1\" to \"%2\" is taken")
+                   .arg(QFileInfo(candidateName(closed.wanted, ".mkv", 1)).fileName(),
+                        QFileInfo(candidateName(closed.wanted, ".mkv", kMaxNameAttempts)).fileName());
+    return false;
+}
+
+// Everything a closed file needs, on whichever thread finishes it.
+void finish(FileCloser::Closed &closed, QString *name, QString *failure)
+{
+    const bool checksum = Evidence::checksumsEnabled();
+    bool entered = false;
+    if (closed.complete && closed.file->size() > 0 && publishComplete(closed, checksum, name, failure, &entered))
+        return;
+    if (failure->isEmpty())
+        *failure = closed.complete ? QStringLiteral("nothing could be written to %1").arg(closed.wanted)
+                                   : closed.failure;
+    keepIncomplete(closed, entered, name);
 }
 
 }  // namespace
@@ -45,56 +160,83 @@ void FileCloser::post(ControllerEvent *event)
         delete event;
         return;
     }
-    if (_job)
-        _held.push_back(event);
-    else
+    if (_pending.empty())
         QCoreApplication::postEvent(_receiver, event);
+    else
+        _pending.push_back(Item{nullptr, event});
 }
 
 void FileCloser::close(Closed closed)
 {
-    drain();
-    _job = std::make_unique<Job>();
-    _job->closed = std::move(closed);
-    Job &job = *_job;
-    const bool checksum = !job.closed.name.isEmpty() && job.closed.complete && Evidence::checksumsEnabled();
-    if (checksum && _background) {
-        // Until the join, the job's file and record are the thread's alone:
-        // the worker thread touches the record only after a drain.
-        job.thread = std::thread([&job] {
-            checksumAndRecord(job.closed, true);
-            job.done.store(true, std::memory_order_release);
-        });
-    } else {
-        checksumAndRecord(job.closed, checksum);
-        job.done = true;
-    }
-    poll();
+    auto job = std::make_unique<Job>();
+    job->closed = std::move(closed);
+    _pending.push_back(Item{std::move(job), nullptr});
+    if (_background)
+        advance(false);
+    else
+        drain();
+}
+
+void FileCloser::start(Job &job)
+{
+    job.started = true;
+    const auto work = [&job] {
+        finish(job.closed, &job.name, &job.failure);
+        job.done.store(true, std::memory_order_release);
+    };
+    if (_background)
+        job.thread = std::thread(work);
+    else
+        work();
 }
 
 void FileCloser::poll()
 {
-    if (_job && _job->done.load(std::memory_order_acquire))
-        release();
+    advance(false);
 }
 
 void FileCloser::drain()
 {
-    if (_job)
-        release();
+    advance(true);
 }
 
-void FileCloser::release()
+void FileCloser::advance(bool wait)
 {
-    std::unique_ptr<Job> job = std::move(_job);
-    if (job->thread.joinable())
-        job->thread.join();
-    if (_receiver)
-        QCoreApplication::postEvent(_receiver,
-                                    new ControllerEvent(ControllerEvent::FileClosed, 0, -1.0, job->closed.lastMs));
-    // The lock goes only now, with the file finished, named and checksummed.
-    job->closed.file.reset();
-    for (ControllerEvent *event : _held)
+    while (!_pending.empty()) {
+        Item &item = _pending.front();
+        if (item.event) {
+            QCoreApplication::postEvent(_receiver, item.event);
+        } else {
+            Job &job = *item.job;
+            if (!job.started)
+                start(job);
+            if (!wait && !job.done.load(std::memory_order_acquire))
+                return;
+            release(job);
+        }
+        _pending.pop_front();
+    }
+}
+
+void FileCloser::release(Job &job)
+{
+    if (job.thread.joinable())
+        job.thread.join();
+    const FileCloser::Closed &closed = job.closed;
+    if (!job.failure.isEmpty()) {
+        qWarning() << "FileCloser:" << job.failure;
+        if (_failure.isEmpty())
+            _failure = job.failure;
+    }
+    if (_receiver) {
+        auto *event = new ControllerEvent(ControllerEvent::FileClosed, 0, -1.0, closed.lastMs);
+        event->details.fileName = QFileInfo(job.name).fileName();
+        event->details.complete = job.failure.isEmpty();
+        event->details.sizeBytes = closed.entry.sizeBytes;
+        event->details.sha256 = closed.entry.sha256;
+        event->details.firstMs = closed.entry.firstMs;
         QCoreApplication::postEvent(_receiver, event);
-    _held.clear();
+    }
+    // The lock goes only now, with the file finished.
+    job.closed.file.reset();
 }

@@ -1,19 +1,37 @@
 // FileCloser: the last steps of the finished files of one export, in file
-// order: its checksum, its entry in the export record, the checksum file
-// beside it and its FileClosed report.
+// order: the checksum, the checksum file, the entry in the export record and
+// the final name, then the FileClosed report.
 //
-// The checksum reads the whole file back, so it runs on a thread of its own
-// while the worker thread writes the next file. Everything the receiver is
-// told goes through post(): while a file's checksum is being made, the
-// reports made after that file's close are held back, and are posted only
-// after its FileClosed. The receiver sees them in the order they were made,
-// and a file's record entry and its row both get its checksum.
+// Order on the disk. A file is written under its temporary name, which the
+// next export into the folder removes when the export that wrote it is gone.
+// Once the muxer has finished it, it is flushed to the disk, read back for
+// its checksum, and then:
+//   1. "<name>.sha256" is published (never replacing one; a taken name goes
+//      on to " (2)" and so on) - the name is now this file's;
+//   2. the record is rewritten with the file's entry;
+//   3. the file takes "<name>", the step that makes it a finished file.
+// A kill before step 3 leaves a temporary file that the next export
+// removes (with a checksum file and a record entry naming a file that never
+// appeared: `sha256sum -c` says it is missing); a kill after it leaves the
+// file with its checksum file and its record entry. A final name therefore
+// always means a complete, checksummed and recorded file.
+//
+// A file that could not be written or finished to its end, or could not be
+// named, is never removed: it takes "<name>.incomplete.mkv", is entered in
+// the record as incomplete with its size, and its failure is the export's
+// Error. A file of no bytes holds nothing and is removed.
+//
+// The steps read the whole file back, so they run on a thread of their own
+// while the worker thread writes the next file; closing a file never waits.
+// Files are finished one after the other, in order. Everything the receiver
+// is told goes through post(): reports made after a file's close are held
+// back until its FileClosed is posted, so the receiver sees them in the
+// order they were made.
 //
 // Owned by the Controller (or, for one file alone, by its ChunkFile); worker
-// thread only, but for the checksum thread it starts, which touches nothing
-// but the file, its checksum file and the record entry of the job it is
-// given (the worker thread leaves the record alone until the job is joined).
-// One checksum runs at a time: closing a file waits for the previous one's.
+// thread only, but for the thread it starts, which touches nothing but the
+// file, its checksum file and the record (the worker thread leaves the
+// record alone until the closer is drained).
 #ifndef PLUGIN_EXPORT_FILECLOSER_H_
 #define PLUGIN_EXPORT_FILECLOSER_H_
 
@@ -22,9 +40,9 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <thread>
-#include <vector>
 
 class ControllerEvent;
 class QObject;
@@ -32,45 +50,53 @@ class TemporaryFile;
 
 class FileCloser {
 public:
-    // A file that has been written, closed and named.
+    // A file that has been written and closed, still under its temporary name.
     struct Closed {
-        // Keeps the file locked until its checksum is written.
+        // Keeps the file locked until it is finished.
         std::unique_ptr<TemporaryFile> file;
-        // Its final name; empty when it could not be named (then no checksum
-        // and no record entry).
-        QString name;
-        // Finished completely: only such a file gets a checksum.
+        // The name it is to have: folder and "<first>-<last>.mkv".
+        QString wanted;
+        // Written and finished to its end; otherwise `failure` says why.
         bool complete = false;
+        QString failure;
         ExportRecord *record = nullptr;  // not owned; may be null
-        ExportRecord::File entry;        // its record entry, less the checksum
+        ExportRecord::File entry;        // its record entry, less name, size and checksum
         int64_t lastMs = 0;              // time of its last block, for FileClosed
     };
 
-    // `receiver` may be null: then nothing is posted. `background`: make
-    // checksums on a thread of their own; otherwise close() does all at once.
+    // `receiver` may be null: then nothing is posted. `background`: finish
+    // files on a thread of their own; otherwise close() does all at once.
     FileCloser(QObject *receiver, bool background);
-    // Waits for a checksum still being made and posts what was held back.
+    // Finishes the files still waiting and posts what was held back.
     ~FileCloser();
     FileCloser(const FileCloser &) = delete;
     FileCloser &operator=(const FileCloser &) = delete;
 
-    // Posts `event` (taking it), or holds it while a checksum is made.
+    // Posts `event` (taking it), or holds it while a file is being finished.
     void post(ControllerEvent *event);
     void close(Closed closed);
-    // Ends a checksum that is done, without waiting, and posts what waited
-    // for it. Cheap; called between blocks.
+    // Posts what is done, without waiting. Cheap; called between blocks.
     void poll();
-    // Waits for the checksum being made, then as poll().
+    // Waits for every file to be finished, then as poll().
     void drain();
+    // Why a file could not be finished completely, the first time since the
+    // last call; empty when every file so far was.
+    QString takeFailure() { return std::exchange(_failure, QString()); }
 
 private:
     struct Job;
-    void release();
+    struct Item {
+        std::unique_ptr<Job> job;         // a file, or
+        ControllerEvent *event = nullptr;  // a report, owned
+    };
+    void advance(bool wait);
+    void start(Job &job);
+    void release(Job &job);
 
     QObject *const _receiver;
     const bool _background;
-    std::unique_ptr<Job> _job;                // the file being checksummed, if any
-    std::vector<ControllerEvent *> _held;     // reports made after its close, owned
+    std::deque<Item> _pending;  // in the order they were made
+    QString _failure;
 };
 
 #endif  // PLUGIN_EXPORT_FILECLOSER_H_

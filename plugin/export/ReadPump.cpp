@@ -44,6 +44,13 @@ void Controller::timerEvent(QTimerEvent *event)
             return;
         }
         _closer.poll();
+        // A finished file that could not be named or entered ends the export.
+        const QString failure = _closer.takeFailure();
+        if (!failure.isEmpty()) {
+            postError(failure);
+            exitPump(data);
+            return;
+        }
         Pass pass = Pass::Next;
         if (!_blockRead)
             pass = read(data, header);
@@ -162,7 +169,8 @@ Controller::Pass Controller::gather(const BlockHeader &header, const QByteArray 
 
 Controller::Pass Controller::openAndRewind()
 {
-    _currentFile = ChunkFile::openChunk(_dir, _streamInfo, _receiver);
+    QString failure;
+    _currentFile = ChunkFile::openChunk(_dir, _streamInfo, _receiver, &failure);
     if (_currentFile) {
         _currentFile->setRecord(_record.get());
         _currentFile->setCloser(&_closer);
@@ -171,7 +179,7 @@ Controller::Pass Controller::openAndRewind()
     if (!_currentFile) {
         delete _streamInfo;
         _streamInfo = nullptr;
-        postReport(ControllerEvent::Error, kWriteErrorCode);
+        postError(failure);
         return Pass::Exit;
     }
     if (_debugLevel != 0)
@@ -211,7 +219,7 @@ Controller::Pass Controller::write(const BlockHeader &header, const QByteArray &
 
     bool startNewFile = false;
     if (!_currentFile->writeBlock(header, data, &startNewFile)) {
-        postReport(ControllerEvent::Error, kWriteErrorCode);
+        postError(_currentFile->failure());
         return Pass::Exit;
     }
     if (startNewFile) {
@@ -311,7 +319,6 @@ bool Controller::readyAtEnd()
 Controller::Pass Controller::fail()
 {
     postReport(ControllerEvent::Error, kWriteErrorCode);
-    postReport(ControllerEvent::Finished, 0);
     return Pass::Exit;
 }
 

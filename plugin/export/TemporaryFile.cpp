@@ -24,6 +24,11 @@ constexpr int kCreateAttempts = 100;
 
 QString errorText(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
+QString errorAt(int error, const QByteArray &path)
+{
+    return QStringLiteral("%1 (%2)").arg(errorText(error), QString::fromUtf8(path));
+}
+
 QByteArray randomPart()
 {
     QByteArray part(kRandomLength, '0');
@@ -47,7 +52,7 @@ bool stillNamed(int fd, const char *path)
 
 }  // namespace
 
-std::unique_ptr<TemporaryFile> TemporaryFile::create(const QString &dir, const char *suffix)
+std::unique_ptr<TemporaryFile> TemporaryFile::create(const QString &dir, const char *suffix, QString *errorOut)
 {
     const QByteArray stem = dir.toUtf8() + '/' + kPrefix + QByteArray::number(qint64(getpid())) + '-';
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
@@ -59,6 +64,8 @@ std::unique_ptr<TemporaryFile> TemporaryFile::create(const QString &dir, const c
             if (error == EEXIST)
                 continue;
             qWarning() << "TemporaryFile: cannot create" << QString::fromUtf8(path) << errorText(error);
+            if (errorOut)
+                *errorOut = errorAt(error, dir.toUtf8());
             return nullptr;
         }
         if (lockNow(fd) && stillNamed(fd, path.constData()))
@@ -67,12 +74,20 @@ std::unique_ptr<TemporaryFile> TemporaryFile::create(const QString &dir, const c
         close(fd);
     }
     qWarning() << "TemporaryFile: no free temporary name in" << dir;
+    if (errorOut)
+        *errorOut = QStringLiteral("no free temporary name (%1)").arg(dir);
     return nullptr;
 }
 
 TemporaryFile::~TemporaryFile()
 {
     close(_fd);  // releases the lock
+}
+
+bool TemporaryFile::fail(int error, const QByteArray &path)
+{
+    _error = errorAt(error, path);
+    return false;
 }
 
 bool TemporaryFile::write(const QByteArray &bytes)
@@ -82,8 +97,9 @@ bool TemporaryFile::write(const QByteArray &bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            qWarning() << "TemporaryFile: cannot write" << name() << errorText(errno);
-            return false;
+            const int error = n < 0 ? errno : ENOSPC;
+            qWarning() << "TemporaryFile: cannot write" << name() << errorText(error);
+            return fail(error, _path);
         }
         done += n;
     }
@@ -92,10 +108,17 @@ bool TemporaryFile::write(const QByteArray &bytes)
 
 bool TemporaryFile::sync()
 {
-    if (fsync(_fd) == 0)
+    // Errors of writes the kernel buffered (a full disk, a quota, a network
+    // file system) surface here at the latest.
+    if (fsync(_fd) == 0 || errno == EINVAL)
         return true;
-    qWarning() << "TemporaryFile: cannot flush" << name() << errorText(errno);
-    return false;
+    return fail(errno, _path);
+}
+
+int64_t TemporaryFile::size() const
+{
+    struct stat status {};
+    return fstat(_fd, &status) == 0 ? int64_t(status.st_size) : -1;
 }
 
 bool TemporaryFile::publishAs(const QString &target, bool *taken)
@@ -111,6 +134,16 @@ bool TemporaryFile::publishAs(const QString &target, bool *taken)
             if (error == 0 && unlink(_path.constData()) != 0)
                 qWarning() << "TemporaryFile: cannot remove the name" << name() << "of" << target << errorText(errno);
         }
+        // Some (FUSE, network shares) have neither: a plain rename onto a
+        // name that nothing has, looked at just before. Only a file made in
+        // that moment under the same name could be replaced.
+        if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV) {
+            struct stat existing {};
+            if (lstat(to.constData(), &existing) == 0)
+                error = EEXIST;
+            else
+                error = ::rename(_path.constData(), to.constData()) == 0 ? 0 : errno;
+        }
     }
     *taken = error == EEXIST;
     if (error == 0) {
@@ -118,8 +151,21 @@ bool TemporaryFile::publishAs(const QString &target, bool *taken)
         _published = true;
     } else if (!*taken) {
         qWarning() << "TemporaryFile: cannot rename" << name() << "to" << target << errorText(error);
+        fail(error, to);
     }
     return error == 0;
+}
+
+bool TemporaryFile::replace(const QString &target)
+{
+    const QByteArray to = target.toUtf8();
+    if (::rename(_path.constData(), to.constData()) != 0) {
+        qWarning() << "TemporaryFile: cannot rename" << name() << "to" << target << errorText(errno);
+        return fail(errno, to);
+    }
+    _path = to;
+    _published = true;
+    return true;
 }
 
 void TemporaryFile::discard()
@@ -133,9 +179,10 @@ void TemporaryFile::removeLeftovers(const QString &dir)
     const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5|%6)$")
                                       .arg(QLatin1String(kPrefix), QLatin1String(kRandomAlphabet))
                                       .arg(kRandomLength)
-                                      .arg(QRegularExpression::escape(QLatin1String(kChunkSuffix)),
-                                           QRegularExpression::escape(QLatin1String(kChecksumSuffix)),
-                                           QRegularExpression::escape(QLatin1String(kSignatureSuffix))));
+                                      .arg(QRegularExpression::escape(QLatin1String(kChunkSuffix)) + QLatin1Char('|') +
+                                               QRegularExpression::escape(QLatin1String(kChecksumSuffix)) + QLatin1Char('|') +
+                                               QRegularExpression::escape(QLatin1String(kSignatureSuffix)),
+                                           QRegularExpression::escape(QLatin1String(kRecordSuffix))));
     const QDir folder(dir);
     const QStringList candidates = folder.entryList({QLatin1String(kPrefix) + QLatin1Char('*')}, QDir::Files);
     for (const QString &candidate : candidates) {

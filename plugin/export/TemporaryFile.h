@@ -16,6 +16,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 class TemporaryFile {
@@ -27,10 +28,11 @@ public:
     static constexpr const char *kChunkSuffix = ".mkv.part";
     static constexpr const char *kChecksumSuffix = ".sha256.part";
     static constexpr const char *kSignatureSuffix = ".p7s.part";
+    static constexpr const char *kRecordSuffix = ".json.part";
 
     // A new, empty, locked file in `dir`; null (and a warning) when none can
     // be created there.
-    static std::unique_ptr<TemporaryFile> create(const QString &dir, const char *suffix);
+    static std::unique_ptr<TemporaryFile> create(const QString &dir, const char *suffix, QString *error = nullptr);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
@@ -42,12 +44,20 @@ public:
 
     // Appends `bytes` through the locked descriptor.
     bool write(const QByteArray &bytes);
-    // Flushes what was written to the disk (fsync).
+    // Writes what the file holds through to the disk; before it is named.
     bool sync();
+    // Its size on disk; -1 when it cannot be told.
+    int64_t size() const;
 
     // Gives the file the name `target`, unless that name exists: then false
     // with *taken set. False with *taken clear is any other failure (logged).
     bool publishAs(const QString &target, bool *taken);
+    // Gives the file the name `target`, replacing what has that name.
+    bool replace(const QString &target);
+
+    // The last failure, in the system's words, with the file concerned:
+    // "No space left on device (/media/evidence/x.mkv)".
+    const QString &error() const { return _error; }
 
     // Deletes the file while it still has its temporary name.
     void discard();
@@ -58,9 +68,12 @@ public:
 private:
     TemporaryFile(int fd, const QByteArray &path) : _fd(fd), _path(path) {}
 
+    bool fail(int error, const QByteArray &path);
+
     int _fd;
     QByteArray _path;
     bool _published = false;
+    QString _error;
 };
 
 #endif  // PLUGIN_EXPORT_TEMPORARYFILE_H_

@@ -4,6 +4,7 @@
 #include "client/codecs/FormatManager.h"
 #include "client/media/FFmpegHolders.h"
 #include "client/media/FourCC.h"
+#include "plugin/export/ParameterSets.h"
 #include "tests/fuzz/Harness.h"
 
 #include <iterator>
@@ -26,13 +27,13 @@ int64_t writeMatroska(IAVInformer_LibavExport &informer, const std::vector<std::
     if (avio_open_dyn_buf(&context->pb) < 0)
         brokenPromise("no memory for the file");
     int64_t packets = -1;
-    // HEVC parameter sets are not given to the muxer: libavformat 5.1's hvcC
-    // writer reads an SPS's long-term reference count without a bound and
-    // spins for minutes on a damaged one, a flaw of that library, not of the
-    // informer (regressions/fuzz_informers/hevc-sps-long-term-refs).
+    // The exporter's own check of the parameter sets comes first: libavformat
+    // 5.1's hvcC writer reads an HEVC SPS's long-term reference count without
+    // a bound and spins for minutes on a damaged one
+    // (regressions/fuzz_informers/hevc-sps-long-term-refs).
     const bool described = informer.fillStream(context.get());
-    const bool muxed = described && context->streams[0]->codecpar->codec_id != AV_CODEC_ID_HEVC;
-    if (described && (!muxed || avformat_write_header(context.get(), nullptr) >= 0)) {
+    if (described && parametersets::usable(context->streams[0]->codecpar) &&
+        avformat_write_header(context.get(), nullptr) >= 0) {
         packets = 0;
         media::PacketHolder packet(av_packet_alloc());
         int64_t timeMs = 0;
@@ -41,15 +42,13 @@ int64_t writeMatroska(IAVInformer_LibavExport &informer, const std::vector<std::
             if (informer.fillPacket(bytes, key, packet.get(), &startNewFile) && packet->data) {
                 packet->pts = packet->dts = av_rescale_q(timeMs, AVRational{1, 1000}, context->streams[0]->time_base);
                 packet->flags |= key ? AV_PKT_FLAG_KEY : 0;
-                if (muxed)
-                    av_write_frame(context.get(), packet.get());
+                av_write_frame(context.get(), packet.get());
                 ++packets;
             }
             av_packet_unref(packet.get());
             timeMs += 40;
         }
-        if (muxed)
-            av_write_trailer(context.get());
+        av_write_trailer(context.get());
     }
     uint8_t *written = nullptr;
     avio_close_dyn_buf(context->pb, &written);

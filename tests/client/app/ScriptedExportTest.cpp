@@ -11,8 +11,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QThread>
 #include <climits>
 #include <functional>
+#include <csignal>
 #include <utility>
 #include <gtest/gtest.h>
 
@@ -315,6 +317,108 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
         EXPECT_TRUE(verified.out.contains(QRegularExpression("^" + c.line, QRegularExpression::MultilineOption)))
             << qPrintable(c.line + " not in:\n" + verified.out);
         EXPECT_EQ(verified.out.count(problem), c.exitCode ? 1 : 0) << qPrintable(verified.out);
+    }
+}
+
+// An export stopped by a signal, killed at each step of finishing a file,
+// writing to a closed standard output, or over a recording that cannot be
+// read. The record always parses; every file under a final name has its
+// checksum and is in the record (the only files the record names without
+// one under a final name are those a kill stopped before step 4 of
+// docs/export-record.md); the exit code says how it ended.
+TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
+{
+    QTemporaryDir tmp;
+    // About 6 MB in one fragment, exported as files of 1 MB; and one of
+    // three recordings, the second damaged before the export.
+    ASSERT_EQ(tooltest::runTool({"synth", "archive", "--seconds", "20", "--size", "1280x720"}, tmp.path()).exitCode, 0);
+    ASSERT_EQ(tooltest::runTool({"synth", "three", "--seconds", "3", "--fragments", "3", "--gap", "2", "--size", "320x240"},
+                                tmp.path()).exitCode, 0);
+    {
+        QFile damaged(tmp.filePath("three/00000002.frag"));
+        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+        const qint64 size = damaged.size();
+        ASSERT_TRUE(damaged.seek(64) && damaged.write(QByteArray(size - 64, '\xff')) == size - 64);
+    }
+    const struct {
+        const char *what;
+        const char *archive;
+        QString killAt;    // VELT_EXPORT_KILL_AT
+        int signal;        // sent once the first file is listed; 0: none
+        bool closedOutput;  // standard output read by `head -2`
+        int exitCode;      // -1: killed
+        const char *ended;  // the record's "how"
+        int recordedButMissing;  // files the record names that never got their name
+    } cases[] = {
+        {"SIGINT", "archive", {}, SIGINT, false, 6, "stopped", 0},
+        {"SIGTERM", "archive", {}, SIGTERM, false, 6, "stopped", 0},
+        {"SIGHUP", "archive", {}, SIGHUP, false, 6, "stopped", 0},
+        {"a closed standard output", "archive", {}, 0, true, 0, "finished", 0},
+        {"a recording that cannot be read", "three", {}, 0, false, 5, "finished", 0},
+        {"killed after a checksum", "archive", "checksum", 0, false, -1, "running", 0},
+        {"killed after a checksum file", "archive", "checksum-file", 0, false, -1, "running", 0},
+        {"killed after a record entry", "archive", "record", 0, false, -1, "running", 1},
+        {"killed after a final name", "archive", "name", 0, false, -1, "running", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString out = tmp.filePath(QStringLiteral("out%1").arg(&c - cases));
+        const QStringList arguments{"export", tmp.filePath(c.archive), "--out", out, "--all", "--limit-mb", "1"};
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!c.killAt.isEmpty())
+            environment.insert("VELT_EXPORT_KILL_AT", c.killAt);
+        run.setProcessEnvironment(environment);
+        if (c.closedOutput) {
+            // The shell reports the client's exit code after head has gone.
+            run.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -2; exit ${PIPESTATUS[0]}", VELT_CLIENT} +
+                                  arguments);
+        } else {
+            run.start(VELT_CLIENT, arguments);
+        }
+        ASSERT_TRUE(run.waitForStarted());
+        if (c.signal) {
+            // Once the record is made the engine runs (a stop before it has
+            // started leaves nothing, not even a record). Held while the
+            // signal is sent, it takes the signal before it can end.
+            while (QDir(out).entryList({"export-*.json"}, QDir::Files).isEmpty() && run.state() == QProcess::Running)
+                QThread::msleep(1);
+            ::kill(pid_t(run.processId()), SIGSTOP);
+            ::kill(pid_t(run.processId()), c.signal);
+            ::kill(pid_t(run.processId()), SIGCONT);
+        }
+        ASSERT_TRUE(run.waitForFinished(60000));
+        const QString printed = QString::fromLocal8Bit(run.readAllStandardOutput() + run.readAllStandardError());
+        EXPECT_EQ(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), c.exitCode) << qPrintable(printed);
+
+        const QStringList records = QDir(out).entryList({"export-*.json"}, QDir::Files);
+        ASSERT_EQ(records.size(), 1);
+        QJsonParseError error{};
+        const QJsonObject record = QJsonDocument::fromJson(readFile(out + '/' + records[0]), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError);
+        EXPECT_EQ(record.value("ended").toObject().value("how").toString(), QLatin1String(c.ended));
+        QStringList recorded;
+        int missing = 0;
+        for (const QJsonValue &file : record.value("files").toArray()) {
+            const QString name = file.toObject().value("name").toString();
+            EXPECT_TRUE(readFile(out + '/' + name + ".sha256").startsWith(file.toObject().value("sha256").toString().toLatin1()));
+            if (QFile::exists(out + '/' + name))
+                recorded << name;
+            else
+                ++missing;
+        }
+        recorded.sort();
+        EXPECT_EQ(missing, c.recordedButMissing);
+        EXPECT_EQ(QDir(out).entryList({"*.mkv"}, QDir::Files, QDir::Name), recorded);
+        if (c.exitCode >= 0 && !c.closedOutput) {
+            EXPECT_EQ(listedFiles(printed, out), recorded);
+        }
+        if (c.exitCode == 0) {
+            EXPECT_GE(recorded.size(), 5);
+        }
+        if (c.exitCode == 5) {
+            EXPECT_TRUE(printed.contains("s of recorded time could not be read")) << qPrintable(printed);
+        }
     }
 }
 

@@ -182,7 +182,7 @@ TEST_F(ExportEndToEnd, CameraProfilesExportEveryBlockExactlyOnce)
         r.limitEnabled = c.limitMb != 0;
         r.limitMb = c.limitMb;
         const Result result = runExport(temp.filePath(name), r);
-        EXPECT_TRUE(result.reports.summary(false).endsWith("finished closed")) << result.reports.summary().toStdString();
+        EXPECT_TRUE(result.reports.summary(false).endsWith("closed finished")) << result.reports.summary().toStdString();
 
         // The covered period: from the key frame at or before the start.
         const std::vector<ArchiveBlock> recorded = readArchive(temp.filePath(name));
@@ -270,7 +270,7 @@ TEST_F(PausesTest, WithoutALimitPausesOver2sStartFilesAndTheRecordSaysWhatWasExp
 {
     const Request r = into("out");
     const Result result = runExport(archiveDir(), r);
-    EXPECT_EQ(result.reports.summary(false), "started closed started closed started finished closed");
+    EXPECT_EQ(result.reports.summary(false), "started closed started closed started closed finished");
     ASSERT_EQ(result.files.size(), 3);
     EXPECT_EQ(nameOf(result.files[0]).left(20), QStringLiteral("2024.05.03.09.15.02-"));
     expectFilesHold(result.files, blocks);
@@ -428,37 +428,163 @@ TEST_F(ExportEndToEnd, ExportsIntoOneFolderAtOnceKeepToTheirOwnFiles)
     EXPECT_EQ(recorded, mkvFiles(r.dir));
 }
 
-TEST_F(ExportEndToEnd, AFileThatCannotBeMadeOrFinishedEndsTheExportWithAnError)
+// The blocks of `archiveDir` with every parameter set damaged by `damage`,
+// recorded into `dir`.
+void recordDamaged(const QString &archiveDir, const QString &dir, const std::function<void(QByteArray &)> &damage)
 {
-    ASSERT_NO_FATAL_FAILURE(synth(archiveDir(), {"--start", "2024-05-03T09:00:00", "--seconds", "10", "--size", "320x240"}));
-    // A folder that does not exist: no file can be made there.
-    const Result missing = runExport(archiveDir(), Request{temp.filePath("missing")});
-    EXPECT_EQ(missing.reports.summary(), QStringLiteral("error1000002"));
+    std::vector<ArchiveBlock> blocks = readArchive(archiveDir);
+    for (ArchiveBlock &block : blocks) {
+        if (block.stream == 0 && block.key)
+            damage(block.payload);
+    }
+    recordArchive(dir, {Piece{blocks, blocks.front().timeMs}}, true);
+}
 
-    // A full disk: files of this process may not grow beyond 100 KB.
-    const Request r = into("out");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 100 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const Result full = runExport(archiveDir(), r);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-    EXPECT_EQ(full.reports.summary(false), QStringLiteral("started error1000002 closed"));
-    // The file is closed and named, and plays what it holds, without a checksum.
-    ASSERT_EQ(full.files.size(), 1);
-    EXPECT_TRUE(nameOf(full.files[0]).startsWith(QStringLiteral("2024.05.03.09.00.00-")));
-    EXPECT_GT(readFile(full.files[0]).frames.size(), 10u);
-    EXPECT_FALSE(QFile::exists(full.files[0] + ".sha256"));
-    // The record lists it without a checksum, and the error as the end.
-    const QJsonObject record = recordsIn(r.dir).at(0);
-    const QJsonObject file = record.value("files").toArray().at(0).toObject();
-    EXPECT_EQ(file.value("name").toString(), nameOf(full.files[0]));
-    EXPECT_TRUE(file.value("sha256").isNull());
-    const QJsonObject ended = record.value("ended").toObject();
-    EXPECT_EQ(ended.value("how").toString() + QString::number(ended.value("code").toInt()), "error1000002");
-    EXPECT_FALSE(ended.value("text").toString().isEmpty());
+// Faults of the disk, the folder, the names and the archive, met by a real
+// export. Whatever happens, the export ends with one report that says how,
+// never hangs, and leaves a record that parses and lists exactly the files
+// under final names, each with its checksum, and every incomplete file under
+// a name that says so, with its size.
+TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLeft)
+{
+    const QStringList small{"--start", "2024-05-03T09:00:00", "--size", "320x240"};
+    ASSERT_NO_FATAL_FAILURE(synth(temp.filePath("one"), small + QStringList{"--seconds", "6"}));
+    ASSERT_NO_FATAL_FAILURE(
+        synth(temp.filePath("three"), small + QStringList{"--seconds", "2", "--fragments", "3", "--gap", "3"}));
+    ASSERT_NO_FATAL_FAILURE(synth(temp.filePath("h264"), small + QStringList{"--seconds", "1", "--audio", "none"}));
+    // The SPS's identifier and what follows it become zeros: an
+    // Exp-Golomb code longer than any the format allows.
+    ASSERT_NO_FATAL_FAILURE(recordDamaged(temp.filePath("h264"), temp.filePath("h264-damaged"), [](QByteArray &payload) {
+        const qsizetype sps = payload.indexOf(QByteArray("\x00\x00\x01\x67", 4));
+        if (sps >= 0)
+            payload.replace(sps + 7, 8, QByteArray(8, '\0'));
+    }));
+    // The fuzzer's find: HEVC parameter sets whose SPS declares billions of
+    // long-term reference pictures; one key block of it, then more.
+    {
+        QFile found(QStringLiteral(VELT_SOURCE_DIR "/tests/fuzz/regressions/fuzz_informers/hevc-sps-long-term-refs"));
+        ASSERT_TRUE(found.open(QIODevice::ReadOnly));
+        const QByteArray sets = "HEVC" + found.readAll().mid(3);
+        std::vector<ArchiveBlock> blocks;
+        for (int i = 0; i < 25; ++i)
+            blocks.push_back(ArchiveBlock{0, localMs("2024-05-03T09:00:00") + 40 * i, i % 5 == 0, sets});
+        ASSERT_NO_FATAL_FAILURE(recordArchive(temp.filePath("hevc-damaged"), {Piece{blocks, blocks.front().timeMs}}, true));
+    }
+    const QString firstName = "2024.05.03.09.00.00-2024.05.03.09.00.05";
+    // A folder whose path leaves room for the temporary names of files and
+    // records (35 characters) but not for a file's final name (43).
+    QString deep = temp.filePath("deep");
+    while (deep.size() < PATH_MAX - 40)
+        deep += '/' + QString(std::min<qsizetype>(200, PATH_MAX - 41 - deep.size()), 'd');
+    int64_t fileBytes = 0;  // of the file of "one", once exported
+    QStringList foreign;    // files of the row's folder that are not the export's
+
+    const struct {
+        const char *name;
+        const char *archive;
+        std::function<void(Request &)> arrange;
+        std::function<rlim_t()> fileSizeLimit;  // RLIM_INFINITY: none
+        const char *summary;  // the reports, without times and progress
+        const char *ended;    // the record's "how"; empty: no record
+        int finished, incomplete;
+        const char *reason;  // in the Error's reason
+        bool unread;          // recorded time could not be read
+    } faults[] = {
+        {"none", "one", nullptr, [] { return RLIM_INFINITY; }, "started closed finished", "finished", 1, 0, "", false},
+        {"the folder does not exist", "one", [&](Request &r) { r.dir += "/missing"; }, [] { return RLIM_INFINITY; },
+         "error1000002", "", 0, 0, "No such file or directory", false},
+        {"disk full when the record is made", "one", nullptr, [] { return rlim_t(10); }, "error1000002", "", 0, 0,
+         "File too large", false},
+        {"disk full while a file is written", "one", nullptr, [] { return rlim_t(100 * 1024); },
+         "started closed error1000002", "error", 0, 1, "File too large", false},
+        {"disk full when the muxer finishes", "one", nullptr, [&] { return rlim_t(fileBytes - 1); },
+         "started closed error1000002", "error", 0, 1, "File too large", false},
+        {"no final name fits into the path", "one", [&](Request &r) { r.dir = deep; QDir().mkpath(deep); }, [] { return RLIM_INFINITY; },
+         "started closed error1000002", "error", 0, 1, "File name too long", false},
+        {"every name is taken", "one",
+         [&](Request &r) {
+             for (int n = 1; n <= 1000; ++n) {
+                 foreign << firstName + (n == 1 ? QString() : QStringLiteral(" (%1)").arg(n)) + ".mkv";
+                 QFile taken(r.dir + '/' + foreign.back());
+                 ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+             }
+         },
+         [] { return RLIM_INFINITY; }, "started closed error1000002", "error", 0, 1, "is taken", false},
+        {"damaged H.264 parameter sets", "h264-damaged", nullptr, [] { return RLIM_INFINITY; }, "error1000002",
+         "error", 0, 0, "stream description is damaged", false},
+        {"damaged HEVC parameter sets", "hevc-damaged", nullptr, [] { return RLIM_INFINITY; }, "error1000002", "error",
+         0, 0, "stream description is damaged", false},
+        {"a recording removed during the export", "three",
+         [&](Request &r) { r.whileRunning = [&] { QFile::remove(temp.filePath("three-copy/00000002.frag")); }; },
+         [] { return RLIM_INFINITY; }, "started closed started closed finished", "finished", 2, 0, "", true},
+    };
+    for (const auto &fault : faults) {
+        SCOPED_TRACE(fault.name);
+        // Each row's own copy of its archive, which it may break.
+        const QString archive = temp.filePath(QString(fault.archive) + "-copy");
+        QDir(archive).removeRecursively();
+        QDir().mkpath(archive);
+        for (const QString &file : QDir(temp.filePath(fault.archive)).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(temp.filePath(fault.archive) + '/' + file, archive + '/' + file));
+        Request r = into(QStringLiteral("out-%1").arg(&fault - faults));
+        foreign.clear();
+        if (fault.arrange)
+            fault.arrange(r);
+        Result result;
+        {
+            FileSizeLimit limit(fault.fileSizeLimit());
+            result = runExport(archive, r);
+        }
+        EXPECT_EQ(result.reports.summary(false), QLatin1String(fault.summary));
+        ASSERT_FALSE(result.reports.empty());
+        const Report &ending = result.reports.back();
+        EXPECT_TRUE(ending.details.reason.contains(QLatin1String(fault.reason))) << qPrintable(ending.details.reason);
+
+        const std::vector<QJsonObject> records = recordsIn(r.dir);
+        ASSERT_EQ(records.size(), *fault.ended ? 1u : 0u);
+        QStringList finished, incomplete;
+        for (const QString &name : mkvFiles(r.dir)) {
+            if (!foreign.contains(name))
+                (name.endsWith(".incomplete.mkv") ? incomplete : finished) << name;
+        }
+        if (records.empty()) {
+            EXPECT_TRUE(finished.isEmpty() && incomplete.isEmpty());
+            continue;
+        }
+        const QJsonObject ended = records[0].value("ended").toObject();
+        EXPECT_EQ(ended.value("how").toString(), QLatin1String(fault.ended));
+        EXPECT_EQ(ended.value("unreadMs").toDouble() > 0, fault.unread);
+        EXPECT_EQ(int64_t(ended.value("unreadMs").toDouble()), ending.details.unreadMs);
+        EXPECT_TRUE(ending.details.recordPath.startsWith(r.dir + "/export-")) << qPrintable(ending.details.recordPath);
+        QStringList listed, listedIncomplete;
+        for (const QJsonValue &value : records[0].value("files").toArray()) {
+            const QJsonObject file = value.toObject();
+            const QString path = r.dir + '/' + file.value("name").toString();
+            EXPECT_EQ(file.value("sizeBytes").toDouble(), double(QFileInfo(path).size())) << qPrintable(path);
+            if (file.value("complete").toBool()) {
+                listed << file.value("name").toString();
+                EXPECT_TRUE(hasChecksum(path));
+                QFile checksum(path + ".sha256");
+                EXPECT_TRUE(checksum.open(QIODevice::ReadOnly));
+                EXPECT_EQ(checksum.readAll().left(64), file.value("sha256").toString().toLatin1());
+            } else {
+                listedIncomplete << file.value("name").toString();
+                EXPECT_TRUE(QFileInfo(path).size() > 0 && !QFile::exists(path + ".sha256")) << qPrintable(path);
+            }
+        }
+        EXPECT_EQ(listed, finished);
+        EXPECT_EQ(listed.size(), fault.finished);
+        EXPECT_EQ(listedIncomplete.size(), fault.incomplete);
+        EXPECT_TRUE(incomplete.isEmpty() || listedIncomplete == incomplete);
+        if (QLatin1String(fault.name) == QLatin1String("none"))
+            fileBytes = QFileInfo(result.files.value(0)).size();
+        if (fault.unread) {
+            QStringList what;
+            for (const QJsonValue &gap : records[0].value("gaps").toArray())
+                what << gap.toObject().value("what").toString();
+            EXPECT_TRUE(what.contains("recorded but could not be read")) << qPrintable(what.join(", "));
+        }
+    }
 }
 
 // Exporting the same period again gives the same bytes, with and without a

@@ -138,9 +138,9 @@ TEST_F(EngineTest, WhatCannotBeReadEndsTheExportWithoutAFile)
         {"no reader", [](fakes::Archive &a) { a.hasReader = false; }, "no controller"},
         {"no fragment index", [](fakes::Archive &a) { a.hasIndex = false; }, "finished"},
         {"no fragments", [](fakes::Archive &a) { a.fragments.clear(); }, "finished"},
-        {"no block source", [](fakes::Archive &a) { a.hasBlockSource = false; }, "error1000002 finished"},
+        {"no block source", [](fakes::Archive &a) { a.hasBlockSource = false; }, "error1000002"},
         {"no queue", [](fakes::Archive &) { velt::unregisterFactory(guids::kEncodedDataQueue); },
-         "error1000002 finished"},
+         "error1000002"},
     };
     for (const auto &c : cases) {
         *archive = fakes::Archive();
@@ -160,7 +160,7 @@ TEST_F(EngineTest, AnOpenEndedPeriodEndsAtTheArchiveEndAndProgressCountsToIt)
     archive->setFragments({{1000, 3000}});
     archive->lastMs = 2000;
     archive->script = both(1500, 2200);
-    EXPECT_EQ(exportToEnd(request(1000, kOpenEnd)), QStringLiteral("started@1500 finished closed@1981"));
+    EXPECT_EQ(exportToEnd(request(1000, kOpenEnd)), QStringLiteral("started@1500 closed@1981 finished"));
     // The first block lies half way from the start to the archive's end.
     const auto progress = std::find_if(run.reports.begin(), run.reports.end(),
                                        [](const Report &r) { return r.kind == ControllerEvent::Progress; });
@@ -305,7 +305,7 @@ TEST_F(EngineTest, FilesStartWhereTheSplittingRulesSay)
         r.debugLevel = 1;
         testsupport::MessageCapture messages;
         const QString summary = exportToEnd(r);
-        EXPECT_TRUE(summary.endsWith(QStringLiteral("finished closed@%1").arg(lastMs + 41))) << summary.toStdString();
+        EXPECT_TRUE(summary.endsWith(QStringLiteral("closed@%1 finished").arg(lastMs + 41))) << summary.toStdString();
         for (const QString &line : c.lines)
             EXPECT_TRUE((messages.debug() + messages.warnings()).contains(line)) << line.toStdString();
 
@@ -346,17 +346,17 @@ TEST_F(EngineTest, FilesHoldTheBlocksOfThePeriod)
         QStringList lines;  // printed at debug level 1
     } cases[] = {
         {"a marker at the end of the period finishes", {video(1000), audio(1001), video(1040), fakes::marker(0, 1041)},
-         1040, 1, "started@1000 finished closed@1040", "0 40; 1", {"!streamNo && data.isEmpty()"}},
+         1040, 1, "started@1000 closed@1040 finished", "0 40; 1", {"!streamNo && data.isEmpty()"}},
         {"a marker without a time steps 40 ms on", {video(1000), audio(1001), video(1040), fakes::marker(0, 1041), video(1080),
-         video(5000)}, 1080, 1, "started@1000 finished closed@1080", "0 40 80; 1", {}},
+         video(5000)}, 1080, 1, "started@1000 closed@1080 finished", "0 40 80; 1", {}},
         {"a stretch without video is stepped over",
          both(1000, 1040) + Blocks{fakes::marker(0, 1042), fakes::marker(0, 1080), fakes::marker(0, 1120),
                                    fakes::marker(0, 1160)} + both(1200, 1240) + Blocks{video(1280)},
-         1260, 1, "started@1000 finished closed@1241", "0 40 200 240; 1 41 201 241", {}},
-        {"audio only, the period ends while gathering", oneStream(8), 1400, 1, "started@1000 finished closed@1400", eleven, {}},
-        {"video only, the period ends while gathering", oneStream(0), 1400, 1, "started@1000 finished closed@1400", eleven, {}},
+         1260, 1, "started@1000 closed@1241 finished", "0 40 200 240; 1 41 201 241", {}},
+        {"audio only, the period ends while gathering", oneStream(8), 1400, 1, "started@1000 closed@1400 finished", eleven, {}},
+        {"video only, the period ends while gathering", oneStream(0), 1400, 1, "started@1000 closed@1400 finished", eleven, {}},
         {"blocks used for gathering are written after the rewind", both(1000, 1200) + Blocks{video(5000)}, 1300, 3,
-         "started@1000 finished closed@1201", "0 40 80 120 160 200; 1 41 81 121 161 201",
+         "started@1000 closed@1201 finished", "0 40 80 120 160 200; 1 41 81 121 161 201",
          {"!DATA SIZE= 16  dts= 1000  key= true  prev= 1000  StreamNo 0",
           "_gatheringInfo && _blockRead time= 1001  data.size= 16", "Info gathered, fragment start= 1000  , cur abs= 1080",
           "setting time base", "writing header"}},
@@ -364,11 +364,11 @@ TEST_F(EngineTest, FilesHoldTheBlocksOfThePeriod)
         // The refused block still counts as the file's last one.
         {"a block that cannot be written ends the export, the file closed",
          {video(1000), audio(1001), video(1040), video(1080, false, 16, "FAIL"), audio(1081), video(5000)}, 2000, 1,
-         "started@1000 error1000002 closed@1080", "0 40; 1", {}},
+         "started@1000 closed@1080 error1000002", "0 40; 1", {}},
         // The block the writer refused begins the next file.
         {"the writer asks for a new file",
          {video(1000), audio(1001), video(1040), video(2000, false, 16, "NEWF"), audio(2001), video(2040), video(5000)},
-         3000, 1, "started@1000 closed@2000 started@2000 finished closed@2040", "0 40; 1 | 0 40; 1",
+         3000, 1, "started@1000 closed@2000 started@2000 closed@2040 finished", "0 40; 1 | 0 40; 1",
          {"startNewFile by !_currentFile->writeBlock(header, data, startNewFile)"}},
     };
     for (const auto &c : cases) {

@@ -86,7 +86,7 @@ QString Reports::summary(bool times) const
 void ExportRun::customEvent(QEvent *event)
 {
     if (auto *report = dynamic_cast<ControllerEvent *>(event))
-        reports.push_back(Report{report->kind, report->code, report->progress, report->time});
+        reports.push_back(Report{report->kind, report->code, report->progress, report->time, report->details});
 }
 
 bool ExportRun::begin(const ComponentRef<IArchiveVideoSource> &source, IComponentManager *manager, const Request &request)
@@ -141,6 +141,8 @@ std::vector<Result> runExportsAtOnce(const std::vector<std::pair<QString, Reques
         r.source = archive::openSource(archiveDir, &error);
         EXPECT_TRUE(r.source) << error.toStdString();
         EXPECT_TRUE(r.run.begin(r.source, &r.manager, request));
+        if (request.whileRunning)
+            request.whileRunning();
     }
     std::vector<Result> results;
     for (const auto &r : running) {

@@ -16,6 +16,9 @@
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <functional>
+#include <csignal>
+#include <sys/resource.h>
 #include <limits>
 
 struct AVCodecParameters;
@@ -31,6 +34,7 @@ struct Report {
     uint32_t kind, code;
     double progress;
     int64_t timeMs;
+    ReportDetails details;
 };
 struct Reports : std::vector<Report> {
     int count(uint32_t kind) const;
@@ -46,6 +50,8 @@ struct Request {
     bool limitEnabled = false;
     int limitMb = 0;
     int debugLevel = 0;
+    // Runs once the export has started (runExportsAtOnce).
+    std::function<void()> whileRunning = nullptr;
 };
 
 // One export as the dialog runs it, and the receiver of its reports: the
@@ -71,6 +77,24 @@ public:
 
 protected:
     void customEvent(QEvent *event) override;
+};
+
+// Files of this process may not grow beyond `bytes` while it lives: a full
+// disk as the writer meets it (SIGXFSZ ignored, writes fail with EFBIG).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &_saved);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = _saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &_saved); }
+
+private:
+    rlimit _saved{};
 };
 
 // Runs `velt-archive synth DIR args...`; fails the test on a non-zero exit.
