@@ -163,9 +163,10 @@ ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *opti
     QCommandLineOption openDialog(QStringLiteral("open-export-dialog-after-ms"), QString(), QStringLiteral("MS"));
     QCommandLineOption quit(QStringLiteral("quit-after-ms"), QString(), QStringLiteral("MS"));
     QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("PATH"));
-    for (QCommandLineOption *hook : {&openDialog, &quit, &screenshot})
+    QCommandLineOption exportInto(QStringLiteral("export-into"), QString(), QStringLiteral("DIR"));
+    for (QCommandLineOption *hook : {&openDialog, &quit, &screenshot, &exportInto})
         hook->setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({openDialog, quit, screenshot});
+    parser.addOptions({openDialog, quit, screenshot, exportInto});
     shared.addTo(&parser);
     parser.addPositionalArgument(QStringLiteral("ARCHIVE_DIR"), QStringLiteral("Folder of the archive."));
     const ParseResult parsed = shared.parse(&parser, arguments, message);
@@ -179,6 +180,7 @@ ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *opti
     }
     options->archiveDir = positional.first();
     options->screenshotPath = parser.value(screenshot);
+    options->exportInto = parser.value(exportInto);
     if (!shared.read(parser, &options->debugLevel, &options->pluginPath, message) ||
         (parser.isSet(openDialog) && !readInt(parser, openDialog.names().first(), 0, 3600000,
                                                &options->openExportDialogAfterMs, message)) ||

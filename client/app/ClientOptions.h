@@ -36,6 +36,8 @@ struct WindowOptions {
     int openExportDialogAfterMs = -1;
     int quitAfterMs = -1;
     QString screenshotPath;
+    // Once the dialog is open: the whole archive exported into this folder.
+    QString exportInto;
 };
 
 // `velt-client verify FOLDER [--ca FILE]`.

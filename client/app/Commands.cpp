@@ -14,9 +14,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -208,6 +212,23 @@ void takeScreenshot(const QString &path)
         complain(QStringLiteral("cannot save a screenshot to %1").arg(path));
 }
 
+// Fills the open export dialog as an operator would: the folder, the whole
+// archive, OK.
+void exportWholeArchive(const QString &dir)
+{
+    QWidget *dialog = QApplication::activeModalWidget();
+    auto *folder = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("dirNameEdit")) : nullptr;
+    auto *all = dialog ? dialog->findChild<QRadioButton *>(QStringLiteral("radioButtonAll")) : nullptr;
+    auto *buttons = dialog ? dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox")) : nullptr;
+    if (!folder || !all || !buttons || !buttons->button(QDialogButtonBox::Ok)) {
+        complain(QStringLiteral("no export dialog to fill"));
+        return;
+    }
+    folder->setText(dir);
+    all->click();
+    buttons->button(QDialogButtonBox::Ok)->click();
+}
+
 }  // namespace
 
 int runExportCommand(int argc, char **argv)
@@ -322,6 +343,9 @@ int runWindowCommand(int argc, char **argv)
                 if (auto *button = qobject_cast<QAbstractButton *>(frame->pluginButton()))
                     button->click();
             });
+            if (!options.exportInto.isEmpty())
+                QTimer::singleShot(options.openExportDialogAfterMs + 500, frame,
+                                   [&options] { exportWholeArchive(options.exportInto); });
         }
         if (options.quitAfterMs >= 0) {
             QTimer::singleShot(options.quitAfterMs, &app, [&options, &app] {

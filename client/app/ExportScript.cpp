@@ -14,10 +14,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QTreeView>
 #include <algorithm>
 
@@ -174,6 +176,16 @@ void ExportScript::fillDialog()
         return;
     }
     ok->click();
+    // A folder that cannot be written is refused at OK: the settings stay,
+    // with the reason beside the folder.
+    auto *pages = _dialog->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    if (pages && pages->currentIndex() == 0) {
+        auto *reason = _dialog->findChild<QLabel *>(QStringLiteral("folderReason"));
+        giveUp(reason && !reason->text().isEmpty() ? reason->text()
+                                                   : QStringLiteral("the export dialog refused the folder"));
+        _outcome = ExportFailed;
+        return;
+    }
     _pollTimer.start();
     poll();
 }
@@ -202,9 +214,8 @@ bool ExportScript::fillForm()
         return false;
     }
 
-    // The folder field is read-only: the folder chooser's result is what
-    // sets it, so the text is set the same way, before a period is picked
-    // (picking one applies the dialog's OK rule).
+    // The folder is typed, before a period is picked (picking one applies
+    // the dialog's OK rule too).
     dirName->setText(_options.outDir);
     switch (_options.period) {
     case ExportOptions::Period::All:

@@ -94,7 +94,7 @@ ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *r
         return nullptr;
     }
     // What exports killed earlier left here goes; what others write stays.
-    TemporaryFile::removeLeftovers(dir);
+    TemporaryFile::removeLeftovers(dir, [&dir](const QString &leftover) { return Evidence::orphanNameOf(dir, leftover); });
     std::unique_ptr<TemporaryFile> file = TemporaryFile::create(dir, TemporaryFile::kChunkSuffix, failure);
     if (!file)
         return nullptr;

@@ -16,6 +16,11 @@ extern "C" {
 #include <openssl/sha.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
@@ -199,6 +204,30 @@ bool Evidence::patchHeader(const QString &path, int64_t firstMs, int64_t lastMs)
         return false;
     }
     return true;
+}
+
+QString Evidence::orphanNameOf(const QString &dir, const QString &leftover)
+{
+    const QDir folder(dir);
+    QHash<QByteArray, QString> orphans;  // checksum -> the missing file's path
+    for (const QString &recordName : folder.entryList({QStringLiteral("export-*.json")}, QDir::Files)) {
+        QFile record(folder.filePath(recordName));
+        if (!record.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonArray files = QJsonDocument::fromJson(record.readAll()).object().value(QLatin1String("files")).toArray();
+        for (const QJsonValue &value : files) {
+            const QJsonObject file = value.toObject();
+            const QString target = folder.filePath(file.value(QLatin1String("name")).toString());
+            const QByteArray sha256 = file.value(QLatin1String("sha256")).toString().toLatin1();
+            QFile checksum(checksumPath(target));
+            if (sha256.isEmpty() || QFileInfo::exists(target) || !checksum.open(QIODevice::ReadOnly))
+                continue;
+            // "<64 hex digits>  <file name>", as publishChecksum writes it.
+            if (checksum.readAll() == sha256 + "  " + QFileInfo(target).fileName().toUtf8() + "\n")
+                orphans.insert(sha256, target);
+        }
+    }
+    return orphans.isEmpty() ? QString() : orphans.value(checksumOf(leftover));
 }
 
 QString Evidence::checksumPath(const QString &path)

@@ -50,6 +50,13 @@ public:
     static bool publishChecksum(const QString &path, const QByteArray &sha256, bool *taken = nullptr,
                                 QString *error = nullptr);
 
+    // The name a file left under a temporary name in `dir` is to take: one
+    // that an export record there lists with the file's checksum, whose
+    // checksum file holds that checksum and which no file has (the export
+    // was killed after its record entry and before the name); empty when
+    // none does. Reads the file only when there is such a name.
+    static QString orphanNameOf(const QString &dir, const QString &leftover);
+
     // The checksum file that belongs to `path`.
     static QString checksumPath(const QString &path);
 

@@ -10,9 +10,12 @@
 //      on to " (2)" and so on) - the name is now this file's;
 //   2. the record is rewritten with the file's entry;
 //   3. the file takes "<name>", the step that makes it a finished file.
-// A kill before step 3 leaves a temporary file that the next export
-// removes (with a checksum file and a record entry naming a file that never
-// appeared: `sha256sum -c` says it is missing); a kill after it leaves the
+// A kill before step 2 leaves a temporary file that the next export
+// removes (after step 1 with a checksum file naming a file that never
+// appeared: `sha256sum -c` says it is missing); a kill between steps 2 and
+// 3 leaves a complete file that its record entry and checksum file vouch
+// for, which the next export names as they say (TemporaryFile::
+// removeLeftovers, Evidence::orphanNameOf); a kill after step 3 leaves the
 // file with its checksum file and its record entry. A final name therefore
 // always means a complete, checksummed and recorded file.
 //

@@ -174,7 +174,7 @@ void TemporaryFile::discard()
         qWarning() << "TemporaryFile: cannot remove" << name() << errorText(errno);
 }
 
-void TemporaryFile::removeLeftovers(const QString &dir)
+void TemporaryFile::removeLeftovers(const QString &dir, const FinalNameOf &finalNameOf)
 {
     const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5|%6)$")
                                       .arg(QLatin1String(kPrefix), QLatin1String(kRandomAlphabet))
@@ -196,8 +196,19 @@ void TemporaryFile::removeLeftovers(const QString &dir)
         // A lock that can be taken means no export is writing the file: the
         // one that did was killed (or one has just made it and not locked it
         // yet, and will notice and take another name).
-        if (lockNow(fd) && stillNamed(fd, path.constData()) && unlink(path.constData()) == 0)
-            qWarning() << "TemporaryFile: removed" << QString::fromUtf8(path) << "which no export is writing";
+        if (lockNow(fd) && stillNamed(fd, path.constData())) {
+            const QString target = finalNameOf && candidate.endsWith(QLatin1String(kChunkSuffix))
+                                       ? finalNameOf(QString::fromUtf8(path))
+                                       : QString();
+            const QByteArray to = target.toUtf8();
+            if (!target.isEmpty() && link(path.constData(), to.constData()) == 0) {
+                if (unlink(path.constData()) == 0)
+                    qWarning() << "TemporaryFile: named" << QString::fromUtf8(path) << target
+                               << "as its checksum file and record say, which a killed export left";
+            } else if (unlink(path.constData()) == 0) {
+                qWarning() << "TemporaryFile: removed" << QString::fromUtf8(path) << "which no export is writing";
+            }
+        }
         close(fd);
     }
 }

@@ -17,6 +17,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class TemporaryFile {
@@ -63,7 +64,12 @@ public:
     void discard();
 
     // Deletes the files of this naming in `dir` that no live export holds.
-    static void removeLeftovers(const QString &dir);
+    // A chunk among them for which `finalNameOf` (called with the file
+    // locked) gives a path takes that name instead, never replacing one: an
+    // export killed after it had checksummed and recorded the file, and
+    // before it named it, left it complete.
+    using FinalNameOf = std::function<QString(const QString &leftover)>;
+    static void removeLeftovers(const QString &dir, const FinalNameOf &finalNameOf = {});
 
 private:
     TemporaryFile(int fd, const QByteArray &path) : _fd(fd), _path(path) {}

@@ -2,12 +2,17 @@
 // channel. The settings page takes the target directory, the period and the
 // size limit; OK creates the export engine (Controller) on a worker thread
 // of its own, posts it the start request and shows the progress page, where
-// the engine's reports become rows of a StatusListModel.
+// the engine's reports become rows of a StatusListModel. When the export
+// ends, a summary below the list says how it ended, what was written where,
+// and offers to open the folder.
 //
 // GUI thread only. The dialog owns the form object, the worker thread and,
 // through deferred deletion on that thread, the controller; the model and
-// the widgets belong to its widget tree. Destroying the dialog stops the
-// export and waits for the worker thread without a time limit.
+// the widgets belong to its widget tree. Stopping (Cancel, Escape, the
+// window's close button) never waits on the GUI thread: the dialog says that
+// the last file is being finished until the controller is gone, then shows
+// the summary. Only a dialog destroyed while its export runs waits for the
+// worker thread.
 #ifndef PLUGIN_UI_EXPORTDIALOG_H_
 #define PLUGIN_UI_EXPORTDIALOG_H_
 
@@ -19,6 +24,7 @@
 
 class Controller;
 class StatusListModel;
+class QLabel;
 class QThread;
 namespace Ui {
 class ExportDialog;
@@ -40,6 +46,11 @@ public:
                  QWidget *parent);
     ~ExportDialog() override;
 
+public slots:
+    // While an export runs: stops it and keeps the dialog open until the
+    // worker has finished its last file. Otherwise closes the dialog.
+    void reject() override;
+
 protected:
     // The engine's ControllerEvents; any other event is ignored.
     void customEvent(QEvent *event) override;
@@ -51,7 +62,13 @@ private slots:
     void on_radioButtonYesterday_clicked();
     void on_radioButtonRange_clicked();
     void on_checkBoxLimitation_toggled(bool checked);
+    void on_openFolderButton_clicked();
     void updateButtons();
+    // The controller has been destroyed on its thread: the export's last
+    // report has been posted before this is called.
+    void workerEnded();
+    // Keeps the row in progress in sight unless the operator scrolled away.
+    void followList();
 
 private:
     void translateTexts();
@@ -59,16 +76,26 @@ private:
     // leaves them as they are when the archive reports no bounds.
     void fillArchiveBounds();
     void notifyArchivePanel();
+    // The folder typed or chosen, made absolute, exists (made after asking)
+    // and can be written; otherwise says why beside it and is false.
+    bool checkFolder();
+    bool askToMakeFolder(const QString &dir);
+    void showReason(QLabel *label, const QString &reason);
     // An error ends the export where the operator sees it: on the last row,
-    // or on a row of its own when there is none yet.
-    void showError(uint32_t code);
-    // Ends the export once the end report has arrived and no file of it is
-    // still being written: the end report comes before the last file is
-    // closed, and closing a large file (checksum included) takes a while.
+    // or on a row of its own when there is none yet; `reason` empty when the
+    // engine gave none.
+    void showError(uint32_t code, const QString &reason);
+    // Ends the export once the end report (or an error) has arrived and no
+    // file of it is still being written: the end report comes before the
+    // last file is closed, and closing a large file (checksum included)
+    // takes a while. While a stop runs, the worker's end decides.
     void endWhenFilesAreDone();
-    // The export is over: close when asked to and nothing failed, else keep
-    // the list with a single Close button. Only once.
+    // The export is over: close when asked to and nothing failed or was
+    // stopped, else keep the list with the summary and a single Close
+    // button. Only once.
     void endExport();
+    void stopExport();
+    void showSummary();
 
     Ui::ExportDialog *_ui;
     IComponentManager *_manager;  // not owned
@@ -78,9 +105,20 @@ private:
     QThread *_thread;         // owned; set together with _controller
     int _debugLevel;
     uint32_t _errorCode = 0;     // of the error that ended the export
+    QString _errorReason;        // its reason, in the system's words; may be empty
     bool _failed = false;        // an error was reported (or the export could not start)
     bool _engineDone = false;    // the end report has arrived
     bool _ended = false;         // the dialog shows the export's end (or has closed)
+    bool _stopping = false;      // the operator stopped the export; _controller is being deleted
+    bool _stoppedEarly = false;  // ... before it had finished or failed
+    bool _followList = true;     // the list shows its last row (the operator did not scroll away)
+    // What the summary tells.
+    QString _folder;             // the folder the export writes into
+    int _files = 0;              // complete files closed
+    int64_t _bytes = 0;          // their total size
+    bool _sizesKnown = true;     // every closed file's size was reported
+    QString _recordPath;         // the export record; empty when not reported
+    int64_t _unreadMs = 0;       // recorded time of the period that could not be read
 };
 
 #endif  // PLUGIN_UI_EXPORTDIALOG_H_

@@ -4,9 +4,22 @@
 #include "plugin/ui/StatusRoles.h"
 
 #include <QDateTime>
+#include <QLocale>
 
 namespace {
 const char kTimeFormat[] = "dd.MM.yyyy hh:mm:ss";
+// Two files of one second differ only in their milliseconds.
+const char kExactTimeFormat[] = "dd.MM.yyyy hh:mm:ss.zzz";
+
+QString localTime(int64_t timeMs, const char *format)
+{
+    return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QString::fromLatin1(format));
+}
+}  // namespace
+
+QString StatusListModel::labelled(const char *labelKey, const QString &value)
+{
+    return zkTranslation(labelKey) + QLatin1Char(' ') + value;
 }
 
 StatusListModel::StatusListModel(QObject *parent) : QAbstractListModel(parent), _noData(false) {}
@@ -25,7 +38,8 @@ int StatusListModel::columnCount(const QModelIndex &parent) const
     return _noData ? 1 : 3;
 }
 
-Qt::ItemFlags StatusListModel::flags(const QModelIndex &) const { return Qt::ItemIsEnabled; }
+// Selectable, so that the operator can mark the row of a file while reading it.
+Qt::ItemFlags StatusListModel::flags(const QModelIndex &) const { return Qt::ItemIsEnabled | Qt::ItemIsSelectable; }
 
 QVariant StatusListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
@@ -45,8 +59,8 @@ QVariant StatusListModel::headerData(int section, Qt::Orientation orientation, i
 
 QVariant StatusListModel::data(const QModelIndex &index, int role) const
 {
-    const bool valueRole = role >= statusrole::From && role <= statusrole::State;
-    if ((role != Qt::DisplayRole && !valueRole) || !index.isValid())
+    const bool valueRole = role >= statusrole::From && role <= statusrole::Reason;
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole && !valueRole) || !index.isValid())
         return QVariant();
     if (_noData) {
         if (index.row() != 0 || index.column() != 0)
@@ -62,6 +76,8 @@ QVariant StatusListModel::data(const QModelIndex &index, int role) const
     const StatusRow &row = _rows[size_t(index.row())];
     if (valueRole)
         return rowValue(row, role);
+    if (role == Qt::ToolTipRole)
+        return row.finished ? QVariant(toolTip(row)) : QVariant();
     switch (index.column()) {
     case 0:
         return timeText(row.from);
@@ -78,7 +94,38 @@ QString StatusListModel::timeText(int64_t timeMs) const
 {
     if (timeMs == -1)
         return QString();
-    return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QString::fromLatin1(kTimeFormat));
+    return localTime(timeMs, kTimeFormat);
+}
+
+QString StatusListModel::errorText(uint32_t code, const QString &reason)
+{
+    const QString message = zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(code), 0, 10));
+    return reason.isEmpty() ? message : zkTranslation("MSGE_ERROR_REASON").arg(message, reason);
+}
+
+QString StatusListModel::sizeText(int64_t bytes)
+{
+    const QLocale locale;
+    return zkTranslation("MSGI_SIZE_BYTES")
+        .arg(locale.formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat), QString::number(bytes));
+}
+
+QString StatusListModel::toolTip(const StatusRow &row) const
+{
+    QStringList lines;
+    if (row.code != 0 || !row.file.complete)
+        lines << stateText(row);
+    if (!row.file.name.isEmpty())
+        lines << labelled("MSGS_FILE", row.file.name);
+    if (row.file.sizeBytes >= 0)
+        lines << labelled("MSGS_SIZE", sizeText(row.file.sizeBytes));
+    if (!row.file.sha256.isEmpty())
+        lines << labelled("MSGS_SHA256", QString::fromLatin1(row.file.sha256));
+    if (row.from != -1)
+        lines << labelled("MSGS_FIRST_BLOCK", localTime(row.from, kExactTimeFormat));
+    if (row.to != -1)
+        lines << labelled("MSGS_LAST_BLOCK", localTime(row.to, kExactTimeFormat));
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString StatusListModel::stateText(const StatusRow &row) const
@@ -86,8 +133,8 @@ QString StatusListModel::stateText(const StatusRow &row) const
     if (!row.finished)
         return QStringLiteral("%1 %").arg(row.progress * 100.0, 0, 'f', 1, QLatin1Char(' '));
     if (row.code != 0)
-        return zkTranslation(QStringLiteral("MSGE_KALMIX_%1").arg(qulonglong(row.code), 0, 10));
-    return zkTranslation("MSGI_COMPLETE");
+        return errorText(row.code, row.reason);
+    return zkTranslation(row.file.complete ? "MSGI_COMPLETE" : "MSGE_FILE_INCOMPLETE");
 }
 
 QVariant StatusListModel::rowValue(const StatusRow &row, int role) const
@@ -104,7 +151,15 @@ QVariant StatusListModel::rowValue(const StatusRow &row, int role) const
     case statusrole::State:
         if (!row.finished)
             return int(statusrole::Writing);
-        return int(row.code != 0 ? statusrole::Failed : statusrole::Complete);
+        return int(row.code != 0 || !row.file.complete ? statusrole::Failed : statusrole::Complete);
+    case statusrole::FileName:
+        return row.file.name;
+    case statusrole::SizeBytes:
+        return qlonglong(row.file.sizeBytes);
+    case statusrole::Sha256:
+        return QString::fromLatin1(row.file.sha256);
+    case statusrole::Reason:
+        return row.reason;
     default:
         return QVariant();
     }
@@ -118,9 +173,9 @@ void StatusListModel::appendRow(const StatusRow &row)
     endInsertRows();
 }
 
-void StatusListModel::addRow(int64_t fromMs) { appendRow(StatusRow{fromMs, -1, 0.0, 0, false}); }
+void StatusListModel::addRow(int64_t fromMs) { appendRow(StatusRow{fromMs, -1, 0.0, 0, false, {}, {}}); }
 
-void StatusListModel::addFailedRow(uint32_t code) { appendRow(StatusRow{-1, -1, 0.0, code, true}); }
+void StatusListModel::addFailedRow(uint32_t code) { appendRow(StatusRow{-1, -1, 0.0, code, true, {}, {}}); }
 
 bool StatusListModel::lastFileOpen() const
 {
@@ -152,6 +207,22 @@ void StatusListModel::setError(uint32_t code)
     row.code = code;
     row.finished = true;
     lastRowChanged(2, 2);
+}
+
+void StatusListModel::setReason(const QString &reason)
+{
+    if (_rows.empty())
+        return;
+    _rows.back().reason = reason;
+    lastRowChanged(2, 2);
+}
+
+void StatusListModel::setFile(const FileFacts &file)
+{
+    if (_rows.empty())
+        return;
+    _rows.back().file = file;
+    lastRowChanged(0, 2);
 }
 
 void StatusListModel::setProgress(double fraction)

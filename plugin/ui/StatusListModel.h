@@ -9,13 +9,24 @@
 //
 // Besides the texts, each row gives its values under the roles of
 // plugin/ui/StatusRoles.h, so that a program following the export need not parse
-// what the list shows.
+// what the list shows. A row's tool tip tells its file: name, size, checksum,
+// first and last block, and the whole error text when there is one.
 #ifndef PLUGIN_UI_STATUSLISTMODEL_H_
 #define PLUGIN_UI_STATUSLISTMODEL_H_
 
 #include <QAbstractListModel>
+#include <QByteArray>
+#include <QString>
 #include <cstdint>
 #include <vector>
+
+// What is known of a closed file.
+struct FileFacts {
+    QString name;            // in the target folder; empty when not known
+    int64_t sizeBytes = -1;  // -1 = not known
+    QByteArray sha256;       // hex; empty when none was made
+    bool complete = true;    // finished, named and checksummed
+};
 
 struct StatusRow {
     int64_t from;     // ms since the Unix epoch of the file's first block; -1 = not set
@@ -23,6 +34,8 @@ struct StatusRow {
     double progress;  // last reported fraction of the export, 0.0 to 1.0
     uint32_t code;    // error code, 0 = none
     bool finished;    // completed or failed
+    FileFacts file;
+    QString reason;  // of the error: the system's words, with the file or folder
 };
 
 class StatusListModel : public QAbstractListModel {
@@ -42,6 +55,10 @@ public:
     // The last file was closed; its last block is at `toMs`. Clears an error.
     void setTo(int64_t toMs);
     void setError(uint32_t code);
+    // The last row's error is explained by `reason`.
+    void setReason(const QString &reason);
+    // The last row's file as it was closed.
+    void setFile(const FileFacts &file);
     void setProgress(double fraction);
     // The export ended; without any row the list turns into the no-data cell.
     void finish();
@@ -50,6 +67,13 @@ public:
     void addFailedRow(uint32_t code);
 
     bool hasRows() const { return !_rows.empty(); }
+    const std::vector<StatusRow> &rows() const { return _rows; }
+    // The text of an error with its reason (none when `reason` is empty).
+    static QString errorText(uint32_t code, const QString &reason);
+    // "3.0 MB (3145728 bytes)"
+    static QString sizeText(int64_t bytes);
+    // The translated label `labelKey` ("File:"), a blank and `value`.
+    static QString labelled(const char *labelKey, const QString &value);
     // The last row's file was started and is not closed yet.
     bool lastFileOpen() const;
 
@@ -59,6 +83,7 @@ private:
     void appendRow(const StatusRow &row);
     QString timeText(int64_t timeMs) const;
     QString stateText(const StatusRow &row) const;
+    QString toolTip(const StatusRow &row) const;
     QVariant rowValue(const StatusRow &row, int role) const;
 
     bool _noData;

@@ -18,12 +18,16 @@ enum Role : int {
     Progress,                 // double: last reported fraction of the export, 0.0 to 1.0
     ErrorCode,                // uint: the error's code, 0 = none
     State,                    // int: a RowState
+    FileName,                 // QString: the closed file's name in the target folder; empty = not known
+    SizeBytes,                // qlonglong: its size; -1 = not known
+    Sha256,                   // QString: its checksum in hex; empty = none
+    Reason,                   // QString: why the row failed, in the system's words; empty = not known
 };
 
 enum RowState : int {
     Writing = 0,   // the file is being written; Progress tells how far the export is
     Complete = 1,  // the file was closed without error
-    Failed = 2,    // the export reported an error on this row (ErrorCode)
+    Failed = 2,    // the export reported an error on this row (ErrorCode), or its file is incomplete
     NoData = 3,    // the export ended without a file: the single "no data" cell
 };
 

@@ -114,6 +114,9 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
         {"an archive without recordings", {t + "/empty", "--out", t + "/6", "--all"}, 3, noData, {}},
         {"a folder where no file can be made", {archive, "--out", deep, "--all"}, 4,
          "export failed: Error: the file cannot be created or written", {}},
+        // Refused by the dialog at OK, with the system's reason.
+        {"a folder that cannot be written", {archive, "--out", "/proc", "--all"}, 4,
+         "export failed: Nothing can be written into this folder: ", {}},
         {"a plug-in that does not load", {archive, "--out", t + "/7", "--all", "--plugin", t + "/plain"}, 1,
          "cannot load the plug-in " + t + "/plain", {}},
         {"the summer time 02:10", {dst, "--out", t + "/s", "--from", "2026-10-25T02:10:00+02:00", "--to", "2026-10-25T02:10:05+02:00"}, 0,
@@ -324,8 +327,9 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
 // writing to a closed standard output, or over a recording that cannot be
 // read. The record always parses; every file under a final name has its
 // checksum and is in the record (the only files the record names without
-// one under a final name are those a kill stopped before step 4 of
-// docs/export-record.md); the exit code says how it ended.
+// one under a final name are those a kill stopped before their name, and
+// the next export into the folder names them); the exit code says how it
+// ended.
 TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
 {
     QTemporaryDir tmp;
@@ -410,6 +414,20 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
         recorded.sort();
         EXPECT_EQ(missing, c.recordedButMissing);
         EXPECT_EQ(QDir(out).entryList({"*.mkv"}, QDir::Files, QDir::Name), recorded);
+        if (c.exitCode == -1) {
+            // The next export into the folder removes what the killed one
+            // left unnamed, or names it when its record says it is complete.
+            QProcess next;
+            next.start(VELT_CLIENT, {"export", tmp.filePath("three"), "--out", out, "--all"});
+            ASSERT_TRUE(next.waitForFinished(60000));
+            for (const QString &name : recorded)
+                EXPECT_TRUE(QFile::exists(out + '/' + name)) << qPrintable(name);
+            int named = 0;
+            for (const QJsonValue &file : record.value("files").toArray())
+                named += QFile::exists(out + '/' + file.toObject().value("name").toString());
+            EXPECT_EQ(named, record.value("files").toArray().size());
+            EXPECT_TRUE(QDir(out).entryList({"tmpchunk-*"}, QDir::Files).isEmpty());
+        }
         if (c.exitCode >= 0 && !c.closedOutput) {
             EXPECT_EQ(listedFiles(printed, out), recorded);
         }
