@@ -128,11 +128,9 @@ void ExportScript::stop(const QString &why)
     if (!_dialog || !_model)
         return;
     readRows();
-    _concluded = true;
-    _pollTimer.stop();
-    _outcome = Stopped;
-    _message = why;
-    // As the dialog's own stop: the engine finishes the file it writes.
+    // As the dialog's own stop: the engine finishes the file it writes, and
+    // the dialog stays open until it has, showing how the export ended;
+    // concludeWhenEnded() closes it then.
     _dialog->reject();
 }
 
@@ -298,8 +296,18 @@ void ExportScript::concludeWhenEnded()
 {
     // The dialog shows its Close button alone once every file is done or an
     // error ended the export.
-    if (_dialog && !_concluded && _buttons && _buttons->standardButtons() == QDialogButtonBox::Close)
+    if (!_dialog || _concluded || !_buttons || _buttons->standardButtons() != QDialogButtonBox::Close)
+        return;
+    if (_stopReason.isEmpty()) {
         conclude();
+        return;
+    }
+    readRows();
+    _concluded = true;
+    _pollTimer.stop();
+    _outcome = Stopped;
+    _message = _stopReason;
+    _dialog->reject();
 }
 
 void ExportScript::conclude()
