@@ -5,7 +5,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg libssl-dev libisal-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg libssl-dev openssl libisal-dev
   libgtest-dev googletest clang libclang-rt-14-dev xvfb ccache)
 
 ensure_packages() {

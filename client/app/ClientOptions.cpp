@@ -192,4 +192,33 @@ ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *opti
     return ParseResult::Run;
 }
 
+ParseResult parseVerifyOptions(const QStringList &arguments, VerifyOptions *options, QString *message)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Checks an exported folder as its recipient: each record's signature, every file it lists (size and\n"
+        "SHA-256) with its .sha256 file, and files that no record lists. Needs no archive and no plug-in.\n"
+        "Exit codes: 0 signed and intact, 1 intact but unsigned, 3 something changed or missing (or a\n"
+        "signature that fails), 2 bad arguments."));
+    const SharedOptions shared;
+    const QCommandLineOption ca(QStringLiteral("ca"),
+                                QStringLiteral("Certificates (PEM) of the authority the signer must lead to."),
+                                QStringLiteral("FILE"));
+    parser.addOptions({shared.help, ca});
+    parser.addPositionalArgument(QStringLiteral("verify"), QStringLiteral("The command."), QStringLiteral("verify"));
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The exported folder."));
+    const ParseResult parsed = shared.parse(&parser, arguments, message);
+    if (parsed != ParseResult::Run)
+        return parsed;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2) {
+        *message = positional.size() < 2 ? QStringLiteral("missing FOLDER")
+                                         : QStringLiteral("one folder at a time; unexpected '%1'").arg(positional.at(2));
+        return ParseResult::Refused;
+    }
+    options->folder = positional.at(1);
+    options->caFile = parser.value(ca);
+    return ParseResult::Run;
+}
+
 }  // namespace clientapp

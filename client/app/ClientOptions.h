@@ -1,5 +1,6 @@
-// The command lines of velt-client: the window (`velt-client ARCHIVE_DIR`)
-// and the scripted export (`velt-client export ARCHIVE_DIR --out DIR ...`).
+// The command lines of velt-client: the window (`velt-client ARCHIVE_DIR`),
+// the scripted export (`velt-client export ARCHIVE_DIR --out DIR ...`) and
+// the check of an exported folder (`velt-client verify FOLDER ...`).
 // Parsing checks the values alone; whether the archive opens is learnt when
 // it is opened.
 //
@@ -40,6 +41,12 @@ struct WindowOptions {
     QString exportInto;
 };
 
+// `velt-client verify FOLDER [--ca FILE]`.
+struct VerifyOptions {
+    QString folder;
+    QString caFile;  // empty: the signer is named, not checked
+};
+
 enum class ParseResult { Run, Help, Refused };
 
 ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *options, QString *message);
@@ -47,6 +54,8 @@ ParseResult parseWindowOptions(const QStringList &arguments, WindowOptions *opti
 // `arguments` are the program's (program name, "export", the rest). On
 // Help, *message is the help text; on Refused, one line saying what is wrong.
 ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *options, QString *message);
+
+ParseResult parseVerifyOptions(const QStringList &arguments, VerifyOptions *options, QString *message);
 
 }  // namespace clientapp
 

@@ -5,6 +5,7 @@
 #include "client/app/ClientOptions.h"
 #include "client/app/ExportReport.h"
 #include "client/app/ExportScript.h"
+#include "client/app/ExportVerifier.h"
 #include "client/app/FrameWidget.h"
 #include "client/app/MainWindow.h"
 #include "client/archive/ArchiveComponents.h"
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTextStream>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
@@ -285,6 +287,26 @@ int runExportCommand(int argc, char **argv)
     }
     source.reset();
     return endClient(host, code);
+}
+
+int runVerifyCommand(int argc, char **argv)
+{
+    VerifyOptions options;
+    QString message;
+    const int refused = settle(parseVerifyOptions(argumentsOf(argc, argv), &options, &message), message,
+                               "velt-client verify");
+    if (refused >= 0)
+        return refused;
+    if (!QFileInfo(options.folder).isDir()) {
+        complain(QStringLiteral("there is no folder %1").arg(options.folder));
+        return kBadArguments;
+    }
+    QTextStream out(stdout);
+    const int code = verifyExport(options.folder, options.caFile, out, &message);
+    if (code >= 0)
+        return code;
+    complain(message);
+    return kBadArguments;
 }
 
 int runWindowCommand(int argc, char **argv)

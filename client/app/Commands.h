@@ -11,6 +11,8 @@ namespace clientapp {
 
 int runWindowCommand(int argc, char **argv);
 int runExportCommand(int argc, char **argv);
+// Needs no client: it checks an exported folder (ExportVerifier.h).
+int runVerifyCommand(int argc, char **argv);
 
 }  // namespace clientapp
 

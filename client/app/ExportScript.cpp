@@ -104,8 +104,16 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     // The last progress line counted files without these.
     if (int(_reported.size()) != listed)
         _report.progress(_outcome == Written ? 100.0 : _percent, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
-    if (!_recordPath.isEmpty())
+    if (!_recordPath.isEmpty()) {
+        // Read once the dialog is gone, so after the record's last rewrite.
+        const QJsonObject signature = ownRecord().value(QStringLiteral("signature")).toObject();
         _report.line(QStringLiteral("Record %1").arg(_recordPath));
+        _report.line(signature.value(QStringLiteral("signed")).toBool()
+                         ? QStringLiteral("Signed by %1 (%2)")
+                               .arg(signature.value(QStringLiteral("signer")).toString(),
+                                    signature.value(QStringLiteral("file")).toString())
+                         : QStringLiteral("Not signed: %1").arg(signature.value(QStringLiteral("why")).toString()));
+    }
     _report.finish();
     *message = _message;
     return _outcome;

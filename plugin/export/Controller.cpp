@@ -3,6 +3,7 @@
 #include "plugin/export/ChunkFile.h"
 #include "plugin/export/Events.h"
 #include "plugin/export/Evidence.h"
+#include "plugin/export/RecordSigner.h"
 #include "plugin/export/StreamInfo.h"
 #include "plugin/host/Guids.h"
 #include "plugin/host/Secure.h"
@@ -214,7 +215,9 @@ bool Controller::createRecord(int64_t fromMs, int64_t toMs)
     const bool checksums = Evidence::checksumsEnabled();
     if (!checksums)
         qWarning("VELT_EXPORT_CHECKSUM=0: the files of this export get no checksum, and its record says so");
+    _signer = std::make_unique<RecordSigner>();
     _record = std::make_unique<ExportRecord>(_sessionId, _limitEnabled, _limitMb, _timeTrack);
+    _record->setSignature(_signer->signature());
     if (_record->create(_dir, fromMs, toMs, notRecorded, recordings, checksums))
         return true;
     postError(_record->error());
@@ -239,8 +242,11 @@ void Controller::endRecord()
                                        : _endingReason);
         else
             written = _record->end(ExportRecord::Ending::Finished);
+        // Signed once its bytes are final, before the ending is reported.
         if (!written)
             postError(_record->error());
+        else
+            _signer->sign(*_record);
     }
     if (!_endingReported || _endingPosted)
         return;
@@ -252,6 +258,8 @@ void Controller::endRecord()
     if (_record) {
         ending->details.unreadMs = _record->unreadMs();
         ending->details.recordPath = _record->path();
+        ending->details.signedBy = _signer->signature().signer;
+        ending->details.unsignedWhy = _signer->signature().unsignedWhy;
     }
     _closer.post(ending);
 }

@@ -34,6 +34,7 @@
 #include <vector>
 
 class ChunkFile;
+class RecordSigner;
 class StreamInfo;
 class QTimerEvent;
 
@@ -173,6 +174,7 @@ private:
     // thread), the rest on the worker thread.
     QByteArray _sessionId;
     std::unique_ptr<ExportRecord> _record;
+    std::unique_ptr<RecordSigner> _signer;  // signs the record when it ends
     bool _started = false;         // the start request was served
     bool _endingReported = false;  // the first Finished or Error was reported
     bool _endingPosted = false;    // ... and posted, after the last file

@@ -42,6 +42,10 @@ struct ReportDetails {
     // read, and the export record's path (empty when none could be made).
     int64_t unreadMs = 0;
     QString recordPath;
+    // Finished and Error: the subject of the certificate the record is
+    // signed with, or (empty) why it is not signed.
+    QString signedBy;
+    QString unsignedWhy;
 };
 
 // Controller -> receiver: one report of the export.

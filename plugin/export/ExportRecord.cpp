@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -166,6 +167,12 @@ bool ExportRecord::end(Ending ending, uint32_t code, const QString &text)
     return save();
 }
 
+void ExportRecord::setSignature(const Signature &signature)
+{
+    _signature = signature;
+    save();
+}
+
 bool ExportRecord::save()
 {
     if (_path.isEmpty())
@@ -177,10 +184,12 @@ bool ExportRecord::save()
         TemporaryFile::create(QFileInfo(_path).path(), TemporaryFile::kRecordSuffix, &_error);
     if (!file)
         return fail(_error);
-    if (!file->write(toJson()) || !file->sync() || !file->replace(_path)) {
+    const QByteArray json = toJson();
+    if (!file->write(json) || !file->sync() || !file->replace(_path)) {
         file->discard();
         return fail(file->error());
     }
+    _written = json;
     return true;
 }
 
@@ -272,6 +281,14 @@ QByteArray ExportRecord::toJson() const
         ending.insert(QStringLiteral("code"), double(_code));
         ending.insert(QStringLiteral("text"), _text);
     }
+    // Said before the signature is made: it covers these very bytes.
+    const QJsonObject signature =
+        _signature.signer.isEmpty()
+            ? QJsonObject{{QStringLiteral("signed"), false}, {QStringLiteral("why"), _signature.unsignedWhy}}
+            : QJsonObject{{QStringLiteral("signed"), true},
+                          {QStringLiteral("file"), QFileInfo(_path).fileName() + QLatin1String(kSignatureSuffix)},
+                          {QStringLiteral("signer"), _signature.signer},
+                          {QStringLiteral("certificateSha256"), QString::fromLatin1(_signature.certificateSha256)}};
     QJsonObject covered;
     if (!_files.empty()) {
         covered.insert(QStringLiteral("firstBlock"), instant(_files.front().firstMs));
@@ -303,6 +320,7 @@ QByteArray ExportRecord::toJson() const
         {QStringLiteral("gaps"), gaps},
         {QStringLiteral("files"), files},
         {QStringLiteral("ended"), ending},
+        {QStringLiteral("signature"), signature},
     };
     return QJsonDocument(record).toJson(QJsonDocument::Indented);
 }

@@ -64,6 +64,14 @@ public:
         bool recorded = false;  // the archive's index has a recording there
     };
     enum class Ending { Running, Finished, Stopped, Error };
+    // Who signs the record when it ends (RecordSigner), or why nobody does.
+    struct Signature {
+        QString signer;                // the certificate's subject; empty: unsigned
+        QByteArray certificateSha256;  // hex, of the certificate's DER bytes
+        QString unsignedWhy;           // unsigned: why
+    };
+    // The signature's file beside the record: "<record>.p7s".
+    static constexpr const char *kSignatureSuffix = ".p7s";
 
     // `sessionId`: the client's session, hex; empty when not known.
     // `timeTrack`: the files carry the recording's time as subtitles.
@@ -86,6 +94,10 @@ public:
     bool end(Ending ending, uint32_t code = 0, const QString &text = QString());
     bool ended() const { return _ending != Ending::Running; }
     const QString &path() const { return _path; }
+    // Set before create(); a record already written is rewritten.
+    void setSignature(const Signature &signature);
+    // The bytes of the record as last written; empty before.
+    const QByteArray &written() const { return _written; }
     const QString &error() const { return _error; }
 
     // The gaps of the period: the stretches without recording, and, up to
@@ -121,6 +133,8 @@ private:
     uint32_t _code = 0;
     QString _text;
     int64_t _endedAtMs = 0;
+    Signature _signature;
+    QByteArray _written;
     QString _error;
 };
 

@@ -176,11 +176,12 @@ void TemporaryFile::discard()
 
 void TemporaryFile::removeLeftovers(const QString &dir, const FinalNameOf &finalNameOf)
 {
-    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5)$")
+    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5|%6)$")
                                       .arg(QLatin1String(kPrefix), QLatin1String(kRandomAlphabet))
                                       .arg(kRandomLength)
                                       .arg(QRegularExpression::escape(QLatin1String(kChunkSuffix)) + QLatin1Char('|') +
-                                               QRegularExpression::escape(QLatin1String(kChecksumSuffix)),
+                                               QRegularExpression::escape(QLatin1String(kChecksumSuffix)) + QLatin1Char('|') +
+                                               QRegularExpression::escape(QLatin1String(kSignatureSuffix)),
                                            QRegularExpression::escape(QLatin1String(kRecordSuffix))));
     const QDir folder(dir);
     const QStringList candidates = folder.entryList({QLatin1String(kPrefix) + QLatin1Char('*')}, QDir::Files);

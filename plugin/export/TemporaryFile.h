@@ -22,11 +22,13 @@
 
 class TemporaryFile {
 public:
-    // Suffixes of the two kinds of file an export writes. Neither ends like
-    // a finished file or its checksum, so that nothing that looks for those
-    // (a player's file list, `sha256sum -c *.sha256`) takes a partial one.
+    // Suffixes of the kinds of file an export writes. None ends like a
+    // finished file, its checksum or a signature, so that nothing that looks
+    // for those (a player's file list, `sha256sum -c *.sha256`) takes a
+    // partial one.
     static constexpr const char *kChunkSuffix = ".mkv.part";
     static constexpr const char *kChecksumSuffix = ".sha256.part";
+    static constexpr const char *kSignatureSuffix = ".p7s.part";
     static constexpr const char *kRecordSuffix = ".json.part";
 
     // A new, empty, locked file in `dir`; null (and a warning) when none can

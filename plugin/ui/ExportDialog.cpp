@@ -307,6 +307,10 @@ void ExportDialog::customEvent(QEvent *event)
         _unreadMs = std::max(_unreadMs, details.unreadMs);
         if (!details.recordPath.isEmpty())
             _recordPath = details.recordPath;
+        if (!details.signedBy.isEmpty() || !details.unsignedWhy.isEmpty()) {
+            _signedBy = details.signedBy;
+            _unsignedWhy = details.unsignedWhy;
+        }
     }
     switch (report->kind) {
     case ControllerEvent::FileStarted:
@@ -442,6 +446,10 @@ void ExportDialog::showSummary()
         lines << StatusListModel::labelled("MSGS_FOLDER", QDir::toNativeSeparators(_folder));
     if (!_recordPath.isEmpty())
         lines << StatusListModel::labelled("MSGS_RECORD", QFileInfo(_recordPath).fileName());
+    if (!_signedBy.isEmpty())
+        lines << StatusListModel::labelled("MSGS_SIGNED_BY", _signedBy);
+    else if (!_unsignedWhy.isEmpty())
+        lines << StatusListModel::labelled("MSGI_NOT_SIGNED", _unsignedWhy);
     if (_unreadMs > 0)
         lines << zkTranslation("MSGE_UNREAD_TIME").arg(durationText(_unreadMs));
     showReason(_ui->summaryLabel, lines.join(QLatin1Char('\n')));

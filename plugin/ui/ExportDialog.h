@@ -121,6 +121,8 @@ private:
     bool _sizesKnown = true;     // every closed file's size was reported
     QString _recordPath;         // the export record; empty when not reported
     int64_t _unreadMs = 0;       // recorded time of the period that could not be read
+    QString _signedBy;           // the record's signer; empty when it is not signed
+    QString _unsignedWhy;        // why the record is not signed
 };
 
 #endif  // PLUGIN_UI_EXPORTDIALOG_H_

@@ -1,7 +1,8 @@
 // `velt-client export`: the real client binary loads the real plug-in and
 // drives its dialog. What it prints, the exit code that says how the export
 // ended and the files it lists; what the files hold is for the plug-in's
-// own end-to-end tests.
+// own end-to-end tests. Then what a recipient runs on an export: `openssl
+// cms -verify` and `velt-client verify`.
 #include "tests/client/app/AppTestUtil.h"
 
 #include <QCryptographicHash>
@@ -12,6 +13,7 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <climits>
+#include <functional>
 #include <csignal>
 #include <utility>
 #include <gtest/gtest.h>
@@ -203,6 +205,127 @@ TEST(ScriptedExport, TwoExportsIntoOneFolderListOnlyTheirOwnFiles)
     }
     all.sort();
     EXPECT_EQ(QDir(out).entryList({"*.mkv"}, QDir::Files, QDir::Name), all) << "every file in one record";
+}
+
+// A throw-away authority, an intermediate one and the client's identity,
+// made with the openssl command as an administrator would; exports signed,
+// unsigned and with a key that cannot be read; and the signed export checked
+// by `openssl cms` and by `velt-client verify` after each kind of change.
+TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
+{
+    const QString archive = apptest::sampleArchive();
+    ASSERT_FALSE(archive.isEmpty());
+    QTemporaryDir tmp;
+    const QDir t(tmp.path());
+    const auto run = [&t](const QString &program, const QStringList &arguments) {
+        const clienttest::ProcessRun r = clienttest::runProcess(program, arguments, t.path());
+        EXPECT_NE(r.exitCode, -1) << qPrintable(program + ' ' + arguments.join(' '));
+        return r;
+    };
+    const auto openssl = [&run](const QString &arguments) {
+        const clienttest::ProcessRun r = run("openssl", arguments.split(' '));
+        EXPECT_EQ(r.exitCode, 0) << qPrintable(arguments + '\n' + r.err);
+        return r;
+    };
+    // The plug-in looks in $XDG_CONFIG_HOME/velt-client/export-signing.
+    const QString identity = "config/velt-client/export-signing";
+    ASSERT_TRUE(t.mkpath(identity) && t.mkpath("broken/velt-client/export-signing"));
+    ASSERT_TRUE(clienttest::writeFile(t.filePath("ca.cnf"), "basicConstraints=critical,CA:TRUE\nkeyUsage=keyCertSign\n"));
+    ASSERT_TRUE(clienttest::writeFile(t.filePath("id.cnf"), "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"));
+    for (const char *ca : {"ca", "other"})
+        openssl(QStringLiteral("req -x509 -newkey rsa:2048 -noenc -days 2 -keyout %1-key.pem -out %1.pem -subj /CN=%1").arg(ca));
+    openssl("req -newkey rsa:2048 -noenc -keyout sub-key.pem -out sub.csr -subj /CN=sub");
+    openssl("x509 -req -days 2 -in sub.csr -CA ca.pem -CAkey ca-key.pem -extfile ca.cnf -out " + identity + "/chain.pem");
+    openssl("req -newkey rsa:2048 -noenc -keyout " + identity + "/key.pem -out id.csr -subj /O=Site/CN=Exporter");
+    openssl("x509 -req -days 2 -in id.csr -CA " + identity + "/chain.pem -CAkey sub-key.pem -extfile id.cnf -out " +
+            identity + "/cert.pem");
+    ASSERT_TRUE(QFile::copy(t.filePath(identity + "/cert.pem"), t.filePath("broken/velt-client/export-signing/cert.pem")));
+    ASSERT_TRUE(clienttest::writeFile(t.filePath("broken/velt-client/export-signing/key.pem"), "not a key\n"));
+    const QByteArray configBefore = qgetenv("XDG_CONFIG_HOME");
+
+    const struct {
+        const char *what;
+        const char *config;  // XDG_CONFIG_HOME under the test's folder
+        QString printed;     // by the export
+        int verifyCode;      // of `velt-client verify --ca ca.pem`
+    } identities[] = {
+        {"an identity", "config", "Signed by CN=Exporter,O=Site (export-", 0},
+        {"no identity", "none", "Not signed: no signing identity in " + t.filePath("none/velt-client/export-signing"), 1},
+        {"a key that cannot be read", "broken",
+         "Not signed: cannot read the signing key " + t.filePath("broken/velt-client/export-signing/key.pem"), 1},
+    };
+    for (const auto &c : identities) {
+        SCOPED_TRACE(c.what);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(t.filePath(c.config)));
+        const clienttest::ProcessRun exported = run(VELT_CLIENT, {"export", archive, "--out", c.config, "--all"});
+        EXPECT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
+        EXPECT_TRUE(exported.out.contains(c.printed)) << qPrintable(exported.out);
+        const clienttest::ProcessRun verified = run(VELT_CLIENT, {"verify", c.config, "--ca", "ca.pem"});
+        EXPECT_EQ(verified.exitCode, c.verifyCode) << qPrintable(verified.out + verified.err);
+        EXPECT_EQ(verified.out.count(QRegularExpression("^ok ", QRegularExpression::MultilineOption)), 6 + !c.verifyCode)
+            << qPrintable(verified.out);
+    }
+    if (configBefore.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", configBefore);
+
+    // The stock tools: the signature over the record's bytes by the
+    // identity, PSS-padded, leads to the authority through the chain it carries.
+    const QDir signedOut(t.filePath("config"));
+    const QString record = signedOut.entryList({"export-*.json"}).value(0);
+    const QStringList files = signedOut.entryList({"*.mkv"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 3);
+    const clienttest::ProcessRun cms = openssl("cms -verify -binary -inform DER -in config/" + record +
+                                               ".p7s -content config/" + record + " -CAfile ca.pem -out /dev/null");
+    EXPECT_TRUE(cms.err.contains("Verification successful")) << qPrintable(cms.err);
+    EXPECT_TRUE(openssl("cms -cmsout -print -inform DER -in config/" + record + ".p7s").out.contains("rsassaPss"));
+
+    // Each change to a copy of the signed export, and the one line that tells it.
+    // A byte in the middle, or the first after `after` (the record stays JSON).
+    const auto flipByte = [](const QString &name, const QByteArray &after = QByteArray()) {
+        return [name, after](const QDir &dir) {
+            QByteArray bytes = clienttest::readFile(dir.filePath(name));
+            const qsizetype where = after.isEmpty() ? bytes.size() / 2 : bytes.indexOf(after) + after.size();
+            ASSERT_TRUE(where > 0 && where < bytes.size());
+            bytes[where] = char(bytes[where] ^ 0x20);
+            ASSERT_TRUE(clienttest::writeFile(dir.filePath(name), bytes));
+        };
+    };
+    const struct {
+        const char *what;
+        std::function<void(const QDir &)> change;
+        QString ca;  // --ca
+        int exitCode;
+        QString line;  // the one line of a problem; for none, one that must be there
+    } changes[] = {
+        {"none", [](const QDir &) {}, "ca.pem", 0, "ok +" + record + "  \\(signature valid, trusted through ca.pem\\)"},
+        {"none, no authority given", [](const QDir &) {}, "", 0, "signer: CN=Exporter,O=Site, certificate sha256 [0-9a-f]{64}"},
+        {"none, another authority", [](const QDir &) {}, "other.pem", 3, "untrusted +" + record + "  \\(other.pem does not"},
+        {"a byte of a file", flipByte(files[1]), "ca.pem", 3, "changed +" + QRegularExpression::escape(files[1]) + "  \\("},
+        {"a byte of a checksum file", flipByte(files[1] + ".sha256"), "ca.pem", 3,
+         "changed +" + QRegularExpression::escape(files[1]) + ".sha256"},
+        {"a byte of the record", flipByte(record, "\"account\": \""), "ca.pem", 3, "changed +" + record + "  \\(the signature does not match"},
+        {"a file removed", [&](const QDir &dir) { ASSERT_TRUE(QFile::remove(dir.filePath(files[0]))); }, "ca.pem", 3,
+         "missing +" + QRegularExpression::escape(files[0]) + "$"},
+        {"a file added", [&](const QDir &dir) { ASSERT_TRUE(QFile::copy(dir.filePath(files[0]), dir.filePath("x.mkv"))); },
+         "ca.pem", 3, "not in any record +x.mkv$"},
+    };
+    const QRegularExpression problem("^(changed|missing|not in any record|untrusted) ", QRegularExpression::MultilineOption);
+    for (const auto &c : changes) {
+        SCOPED_TRACE(c.what);
+        const QDir copy(t.filePath(QString("copy-%1").arg(&c - changes)));
+        ASSERT_TRUE(t.mkpath(copy.path()));
+        for (const QString &name : signedOut.entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(signedOut.filePath(name), copy.filePath(name)));
+        c.change(copy);
+        const clienttest::ProcessRun verified =
+            run(VELT_CLIENT, QStringList{"verify", copy.path()} + (c.ca.isEmpty() ? QStringList() : QStringList{"--ca", c.ca}));
+        EXPECT_EQ(verified.exitCode, c.exitCode) << qPrintable(verified.out + verified.err);
+        EXPECT_TRUE(verified.out.contains(QRegularExpression("^" + c.line, QRegularExpression::MultilineOption)))
+            << qPrintable(c.line + " not in:\n" + verified.out);
+        EXPECT_EQ(verified.out.count(problem), c.exitCode ? 1 : 0) << qPrintable(verified.out);
+    }
 }
 
 // An export stopped by a signal, killed at each step of finishing a file,

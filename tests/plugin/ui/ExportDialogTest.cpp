@@ -405,8 +405,10 @@ TEST_F(ExportDialogTest, HowAnExportEnds)
     ReportDetails ending;
     ending.recordPath = QStringLiteral("/media/evidence/export-2023.06.01.10.00.00.json");
     ending.unreadMs = 64001;
+    ending.signedBy = QStringLiteral("CN=site");
     ReportDetails diskFull;
     diskFull.reason = QStringLiteral("No space left on device (/media/evidence)");
+    diskFull.unsignedWhy = QStringLiteral("no signing identity");
     ReportDetails unfinished = written;
     unfinished.complete = false;
     const QString fullDisk = kFailed + ": No space left on device (/media/evidence)";
@@ -428,7 +430,7 @@ TEST_F(ExportDialogTest, HowAnExportEnds)
         {"the last file closes after the end", false, {{Started, t1}, {Progress}, {Finished, -1, ending}, {Closed, t2, written}},
          3, false, file + "Complete",
          kFinished + "\nFiles: 1, 3.0 MB (3145733 bytes)\nExport record: export-2023.06.01.10.00.00.json\n"
-                     "Recorded time that could not be read: 0:01:05"},
+                     "Signed by: CN=site\nRecorded time that could not be read: 0:01:05"},
         {"the last file closes after the end, close asked", true, {{Started, t1}, {Finished}, {Closed, t2}}, 2,
          true, file + "Complete", {}},
         {"an error before any file, then the end", true, {{Error}, {Finished}}, 0, false, " - : " + kFailed,
@@ -437,7 +439,7 @@ TEST_F(ExportDialogTest, HowAnExportEnds)
         // named in the row and the summary.
         {"an error while writing; the failed file closes after it", true,
          {{Started, t1}, {Error, -1, diskFull}, {Closed, t2, unfinished}, {Finished}}, 2, false, file + fullDisk,
-         kEndedInError + "\n" + fullDisk + "\nFiles: 0"},
+         kEndedInError + "\n" + fullDisk + "\nFiles: 0\nNot signed: no signing identity"},
         {"a file that cannot be opened after a finished one", true, {{Started, t1}, {Closed, t2}, {Error}}, 2,
          false, file + kFailed, kEndedInError + "\n" + kFailed + "\nFiles: 1"},
     };
