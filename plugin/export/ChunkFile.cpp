@@ -132,7 +132,7 @@ bool ChunkFile::writeBlock(const BlockHeader &header, const QByteArray &data, bo
     // A second without a block ends a stretch of recorded time the file holds.
     if (_spans.empty() || t > lastTime + kSpanBreakMs)
         _spans.push_back(ExportRecord::File::Span{t, t + 1});
-    else if (!_spans.empty() && t + 1 > _spans.back().toMs)
+    else if (t + 1 > _spans.back().toMs)
         _spans.back().toMs = t + 1;
     if (lastTime != -1 && t > lastTime + kMaxPauseMs) {
         skipped += t - lastTime - kPauseReplacementMs;
