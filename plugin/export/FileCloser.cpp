@@ -150,7 +150,11 @@ void finish(FileCloser::Closed &closed, QString *name, QString *failure)
     if (failure->isEmpty())
         *failure = closed.complete ? QStringLiteral("nothing could be written to %1").arg(closed.wanted)
                                    : closed.failure;
+    const QString temporary = closed.file->name();
     keepIncomplete(closed, entered, name);
+    // The failure names the file as it is called from now on, or, when
+    // nothing of it is left, its folder.
+    failure->replace(temporary, name->isEmpty() ? QFileInfo(temporary).path() : *name);
 }
 
 }  // namespace

@@ -600,7 +600,7 @@ TEST_F(ExportDialogTest, StoppingKeepsACompleteFile)
         archive->feed = [&, endless = fakes::endlessFeed()](int64_t fromMs) {
             return [&, next = endless(fromMs), blocks = 0](fakes::Block *block) mutable {
                 readWhileStopping += stopping ? 1 : 0;
-                if (++blocks == 100 && !stopping) {
+                if (++blocks == 100) {
                     held = true;
                     heldUntilAsked = stopAsked.tryAcquire(1, 10000);
                 }
@@ -611,7 +611,9 @@ TEST_F(ExportDialogTest, StoppingKeepsACompleteFile)
         to()->setDateTime(QDateTime::fromMSecsSinceEpoch(t0 + 864000000));
         ASSERT_NO_FATAL_FAILURE(start("radioButtonRange", folder));
         ASSERT_TRUE(c.atOnce || QTest::qWaitFor([&] { return held.load(); }, 30000));
-        stopping = true;
+        // Asked while it waits in the middle of a file, the worker reads nothing more.
+        const bool askedWhileHeld = c.stop && !c.atOnce;
+        stopping = askedWhileHeld;
         if (c.stop) {
             c.stop();
             stopAsked.release();
@@ -635,7 +637,7 @@ TEST_F(ExportDialogTest, StoppingKeepsACompleteFile)
         }
         dialog.reset();  // a running export is stopped and its thread waited for
         EXPECT_EQ(QDir(folder).entryList({QStringLiteral("tmpchunk*")}, QDir::Files), QStringList());
-        EXPECT_EQ(readWhileStopping, 0);
+        EXPECT_TRUE(!askedWhileHeld || readWhileStopping == 0) << readWhileStopping;
         // Right after OK the worker may not have opened a file yet.
         const QStringList files = harness::mkvFiles(folder);
         ASSERT_TRUE(files.size() == 1 || (c.atOnce && files.empty())) << files.size();
