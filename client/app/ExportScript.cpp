@@ -331,16 +331,18 @@ void ExportScript::conclude()
         const QString why = ended.value(QStringLiteral("text")).toString();
         if (!why.isEmpty() && why != _rowError)
             _message += QStringLiteral(": ") + why;
+    } else if (unreadMs > 0) {
+        // Before "no data": a period whose recordings all could not be read
+        // leaves no file, and it is not a period without recordings.
+        _outcome = Unread;
+        _message = QStringLiteral("%1 s of recorded time could not be read; the record's gaps say where")
+                       .arg(unreadMs / 1000.0, 0, 'f', 1);
     } else if (!_noDataText.isEmpty()) {
         _outcome = NoData;
         _message = _noDataText;
     } else if (_reported.isEmpty()) {
         _outcome = ExportFailed;
         _message = QStringLiteral("the export ended without writing a file");
-    } else if (unreadMs > 0) {
-        _outcome = Unread;
-        _message = QStringLiteral("%1 s of recorded time could not be read; the record's gaps say where")
-                       .arg(unreadMs / 1000.0, 0, 'f', 1);
     } else {
         _outcome = Written;
         _report.progress(100.0, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
