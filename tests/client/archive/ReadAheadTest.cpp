@@ -21,17 +21,6 @@ TEST(ReadAheadTest, FeedingAnewDeliversOnlyTheNewFeed)
     ComponentRef<IArchiveReader> reader = openReader(tmp.path() + "/a");
     const std::vector<Block> whole = feed(*reader, 1000);
     ASSERT_EQ(whole.size(), blocks.size() + 1);  // and the marker
-    const auto take = [](IEncodedDataQueue &queue, size_t limit) {
-        std::vector<Block> taken;
-        Block b{};
-        uint32_t stream = 0;
-        int64_t scratch = 0;
-        ReadCursor cursor{0, 0, true};
-        while (taken.size() < limit && queue.readBlock(&b.payload, &stream, &b.key, &b.timeMs, &scratch, &cursor, 0, 1,
-                                                       nullptr, nullptr))
-            taken.push_back(Block{uint8_t(stream), b.timeMs, b.key, b.payload});
-        return taken;
-    };
     // Blocks taken from a feed at 1000 before the queue is fed at another time.
     for (const auto &[takenFirst, againMs] : {std::pair{0, 1000}, {1, 3400}, {40, 1000}, {200, 1600}, {301, 5000}}) {
         ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);

@@ -55,7 +55,7 @@ TEST_P(SynthCodecs, RecordsDecodableFragmentsOnTheGridThatInfoLists)
         EXPECT_EQ(r.keys, keys);
         EXPECT_EQ(r.audioMs, audioMs);
         ASSERT_EQ(r.video.pictures.size(), 50u);
-        EXPECT_EQ(r.video.pictures.front().size(), 160 * 120);
+        EXPECT_EQ(std::make_pair(r.video.context->width, r.video.context->height), std::make_pair(160, 120));
         EXPECT_EQ(std::adjacent_find(r.video.pictures.begin(), r.video.pictures.end()), r.video.pictures.end())
             << "a picture repeats the one before";
         // One decoded frame of the block's samples per block.
