@@ -217,14 +217,9 @@ QStringList mkvFiles(const QString &dir) { return QDir(dir).entryList({QStringLi
 
 testing::AssertionResult hasChecksum(const QString &path)
 {
-    QFile file(path);
-    QFile checksum(path + QStringLiteral(".sha256"));
-    if (!file.open(QIODevice::ReadOnly) || !checksum.open(QIODevice::ReadOnly))
-        return testing::AssertionFailure() << "cannot read " << path.toStdString() << " or its checksum";
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    sha.addData(&file);
-    const QByteArray line = checksum.readAll();
-    if (line != sha.result().toHex() + "  " + QFileInfo(path).fileName().toUtf8() + "\n")
+    const QByteArray sha256 = QCryptographicHash::hash(clienttest::readFile(path), QCryptographicHash::Sha256).toHex();
+    const QByteArray line = clienttest::readFile(path + QStringLiteral(".sha256"));
+    if (!QFile::exists(path) || line != sha256 + "  " + QFileInfo(path).fileName().toUtf8() + "\n")
         return testing::AssertionFailure() << "the checksum file holds '" << line.toStdString() << "'";
     return testing::AssertionSuccess();
 }
@@ -233,10 +228,8 @@ std::vector<QJsonObject> recordsIn(const QString &dir)
 {
     std::vector<QJsonObject> records;
     for (const QString &name : QDir(dir).entryList({QStringLiteral("export-*.json")}, QDir::Files, QDir::Name)) {
-        QFile json(QDir(dir).filePath(name));
         QJsonParseError error{};
-        EXPECT_TRUE(json.open(QIODevice::ReadOnly)) << name.toStdString();
-        records.push_back(QJsonDocument::fromJson(json.readAll(), &error).object());
+        records.push_back(QJsonDocument::fromJson(clienttest::readFile(QDir(dir).filePath(name)), &error).object());
         EXPECT_EQ(error.error, QJsonParseError::NoError) << name.toStdString();
     }
     return records;
