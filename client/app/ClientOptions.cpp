@@ -81,7 +81,8 @@ ParseResult parseExportOptions(const QStringList &arguments, ExportOptions *opti
     parser.setApplicationDescription(QStringLiteral(
         "Exports a recorded archive through the export plug-in, driving its dialog as a user would.\n"
         "Exit codes: 0 files written, 2 bad arguments, 3 no recorded data in the period,\n"
-        "4 the export reported an error, 1 the client could not run the plug-in."));
+        "4 the export reported an error, 5 files written but recorded time could not be read,\n"
+        "6 stopped by SIGINT, SIGTERM or SIGHUP, 1 the client could not run the plug-in."));
     const SharedOptions shared;
     const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("Target folder (made when missing)."),
                                  QStringLiteral("DIR"));

@@ -240,8 +240,11 @@ int runExportCommand(int argc, char **argv)
     if (refused >= 0)
         return refused;
     // A reader that goes away (`| head`) does not end the export: writes to
-    // the closed pipe fail instead of killing the process.
+    // the closed pipe fail instead of killing the process. So does a file
+    // size limit (`ulimit -f`): the write fails with EFBIG, the file is kept
+    // as incomplete and the export ends with an error, as on a full disk.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     options.archiveDir = absolutePath(options.archiveDir);
     options.outDir = absolutePath(options.outDir);
     if (!options.pluginPath.isEmpty())

@@ -108,7 +108,9 @@ ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *r
         return nullptr;
     TimeTrack track;
     if (!startMuxer(context.get(), file->path(), info, timeTrack ? &track : nullptr, failure)) {
+        // The file goes: the failure names its folder instead.
         file->discard();
+        failure->replace(file->name(), dir);
         return nullptr;
     }
     return new ChunkFile(dir, std::move(context), info, receiver, std::move(file), track);

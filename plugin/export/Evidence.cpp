@@ -218,6 +218,8 @@ QString Evidence::orphanNameOf(const QString &dir, const QString &leftover)
         for (const QJsonValue &value : files) {
             const QJsonObject file = value.toObject();
             const QString target = folder.filePath(file.value(QLatin1String("name")).toString());
+            if (target == leftover)
+                return leftover;
             const QByteArray sha256 = file.value(QLatin1String("sha256")).toString().toLatin1();
             QFile checksum(checksumPath(target));
             if (sha256.isEmpty() || QFileInfo::exists(target) || !checksum.open(QIODevice::ReadOnly))

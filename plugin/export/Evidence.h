@@ -54,7 +54,9 @@ public:
     // that an export record there lists with the file's checksum, whose
     // checksum file holds that checksum and which no file has (the export
     // was killed after its record entry and before the name); empty when
-    // none does. Reads the file only when there is such a name.
+    // none does. Reads the file only when there is such a name. `leftover`
+    // itself when a record lists the file under its temporary name (one that
+    // failed and could not be renamed): it is kept.
     static QString orphanNameOf(const QString &dir, const QString &leftover);
 
     // The checksum file that belongs to `path`.

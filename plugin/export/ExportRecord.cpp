@@ -29,6 +29,9 @@ constexpr int kRecordVersion = 1;
 constexpr char kNameFormat[] = "yyyy.MM.dd.hh.mm.ss";
 // Names tried before giving up: "export-T.json", "export-T (2).json", ...
 constexpr int kMaxNameAttempts = 1000;
+// The room kept for the record's rewrites: far more than a record of a
+// thousand files takes.
+constexpr qsizetype kReserveBytes = 1 << 20;
 
 // A time both ways: local wall clock (as the files are named) and UTC.
 QJsonObject instant(int64_t ms)
@@ -92,6 +95,11 @@ ExportRecord::ExportRecord(const QByteArray &sessionId, bool limitEnabled, int l
 {
 }
 
+ExportRecord::~ExportRecord()
+{
+    giveUpReserve();
+}
+
 bool ExportRecord::create(const QString &dir, int64_t fromMs, int64_t toMs, const std::vector<Gap> &notRecorded,
                           const std::vector<Gap> &recordings, bool checksums)
 {
@@ -112,7 +120,7 @@ bool ExportRecord::create(const QString &dir, int64_t fromMs, int64_t toMs, cons
     const QByteArray json = toJson();
     if (!file->write(json) || !file->sync()) {
         file->discard();
-        return fail(file->error());
+        return fail(QString(file->error()).replace(file->name(), stem + QStringLiteral(".json")));
     }
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
         const QString candidate =
@@ -120,6 +128,10 @@ bool ExportRecord::create(const QString &dir, int64_t fromMs, int64_t toMs, cons
         bool taken = false;
         if (file->publishAs(candidate, &taken)) {
             _path = candidate;
+            // Without the room the record still works, as long as the disk does.
+            _reserve = TemporaryFile::create(dir, TemporaryFile::kRecordSuffix);
+            if (_reserve && !_reserve->write(QByteArray(kReserveBytes, '\0')))
+                giveUpReserve();
             return true;
         }
         if (!taken)
@@ -164,7 +176,9 @@ bool ExportRecord::end(Ending ending, uint32_t code, const QString &text)
     _code = code;
     _text = text;
     _endedAtMs = QDateTime::currentMSecsSinceEpoch();
-    return save();
+    const bool saved = save();
+    giveUpReserve();
+    return saved;
 }
 
 void ExportRecord::setSignature(const Signature &signature)
@@ -177,6 +191,24 @@ bool ExportRecord::save()
 {
     if (_path.isEmpty())
         return false;
+    if (write())
+        return true;
+    if (!_reserve)
+        return false;
+    // The disk may have filled up: the room kept for the record is given up.
+    giveUpReserve();
+    return write();
+}
+
+void ExportRecord::giveUpReserve()
+{
+    if (_reserve)
+        _reserve->discard();
+    _reserve.reset();
+}
+
+bool ExportRecord::write()
+{
     // A buffered writer reports a full disk only when it is closed, after
     // it has replaced the record: the new text is written, flushed to the
     // disk and checked first, and only then takes the record's name.

@@ -10,7 +10,10 @@
 // finished file and at the end. Every write goes to a temporary file that is
 // written, flushed to the disk and checked before it takes the record's
 // name: a write that fails leaves the previous record as it was, so the
-// record is always valid JSON and never goes back to an older state.
+// record is always valid JSON and never goes back to an older state. A file
+// made beside it keeps room for its rewrites on a disk that fills up during
+// the export: when a rewrite fails, that room is given up and the rewrite
+// tried once more, so the record can still tell what happened.
 //
 // Owned by the Controller; used by one thread at a time: the worker thread,
 // or the FileCloser's thread while it enters a finished file. The
@@ -21,7 +24,10 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+class TemporaryFile;
 
 class ExportRecord {
 public:
@@ -76,6 +82,9 @@ public:
     // `sessionId`: the client's session, hex; empty when not known.
     // `timeTrack`: the files carry the recording's time as subtitles.
     ExportRecord(const QByteArray &sessionId, bool limitEnabled, int limitMb, bool timeTrack);
+    ~ExportRecord();
+    ExportRecord(const ExportRecord &) = delete;
+    ExportRecord &operator=(const ExportRecord &) = delete;
 
     // Creates the record in `dir` for an export of the period asked for,
     // [fromMs, toMs] (toMs the largest value: to the end of the archive),
@@ -113,7 +122,11 @@ public:
     static std::vector<Gap> gapsOf(const Fragments &fragments, int64_t fromMs, int64_t toMs);
 
 private:
+    // Writes the record, giving up the room kept for it when a first
+    // attempt fails.
     bool save();
+    bool write();
+    void giveUpReserve();
     QByteArray toJson() const;
     bool fail(const QString &error);
 
@@ -136,6 +149,7 @@ private:
     Signature _signature;
     QByteArray _written;
     QString _error;
+    std::unique_ptr<TemporaryFile> _reserve;  // room kept for rewrites; null once given up
 };
 
 template <typename Fragments>

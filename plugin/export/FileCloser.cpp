@@ -5,6 +5,7 @@
 #include "plugin/export/TemporaryFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtDebug>
@@ -57,13 +58,20 @@ void keepIncomplete(FileCloser::Closed &closed, bool entered, QString *name)
         name->clear();
         return;
     }
-    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        const QString candidate = candidateName(closed.wanted, kIncompleteSuffix, attempt);
+    bool named = false;
+    for (int attempt = 1; attempt <= kMaxNameAttempts && !named; ++attempt) {
         bool taken = false;
-        if (file.publishAs(candidate, &taken))
+        named = file.publishAs(candidateName(closed.wanted, kIncompleteSuffix, attempt), &taken);
+        if (!named && !taken)
             break;
-        if (!taken)
-            break;  // it stays under its temporary name
+    }
+    // Where no such name fits (a path at the system's limit), one no longer
+    // than the temporary name does. Should that fail too, the file stays
+    // under its temporary name, which the record lists, and the next export
+    // leaves it alone (Evidence::orphanNameOf).
+    if (!named) {
+        bool taken = false;
+        file.publishAs(QFileInfo(closed.wanted).dir().filePath(file.uniquePart() + kIncompleteSuffix), &taken);
     }
     *name = file.name();
     closed.entry.name = QFileInfo(*name).fileName();
@@ -142,7 +150,11 @@ void finish(FileCloser::Closed &closed, QString *name, QString *failure)
     if (failure->isEmpty())
         *failure = closed.complete ? QStringLiteral("nothing could be written to %1").arg(closed.wanted)
                                    : closed.failure;
+    const QString temporary = closed.file->name();
     keepIncomplete(closed, entered, name);
+    // The failure names the file as it is called from now on, or, when
+    // nothing of it is left, its folder.
+    failure->replace(temporary, name->isEmpty() ? QFileInfo(temporary).path() : *name);
 }
 
 }  // namespace

@@ -90,6 +90,13 @@ bool TemporaryFile::fail(int error, const QByteArray &path)
     return false;
 }
 
+QString TemporaryFile::uniquePart() const
+{
+    const QByteArray name = _path.mid(_path.lastIndexOf('/') + 1);
+    const qsizetype end = name.indexOf('.');
+    return QString::fromUtf8(name.mid(qsizetype(sizeof kPrefix - 1), end - qsizetype(sizeof kPrefix - 1)));
+}
+
 bool TemporaryFile::write(const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
@@ -201,7 +208,9 @@ void TemporaryFile::removeLeftovers(const QString &dir, const FinalNameOf &final
                                        ? finalNameOf(QString::fromUtf8(path))
                                        : QString();
             const QByteArray to = target.toUtf8();
-            if (!target.isEmpty() && link(path.constData(), to.constData()) == 0) {
+            if (to == path) {
+                // A record lists it under this name: it stays.
+            } else if (!target.isEmpty() && link(path.constData(), to.constData()) == 0) {
                 if (unlink(path.constData()) == 0)
                     qWarning() << "TemporaryFile: named" << QString::fromUtf8(path) << target
                                << "as its checksum file and record say, which a killed export left";

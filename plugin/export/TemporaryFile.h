@@ -42,6 +42,10 @@ public:
     // name (the final one after publishAs()).
     const QByteArray &path() const { return _path; }
     QString name() const { return QString::fromUtf8(_path); }
+    // "<pid>-<random>", what sets this file's temporary name apart: a name
+    // made of it and a suffix no longer than ".mkv.part" fits wherever the
+    // temporary name did.
+    QString uniquePart() const;
 
     // Appends `bytes` through the locked descriptor.
     bool write(const QByteArray &bytes);
@@ -67,7 +71,8 @@ public:
     // A chunk among them for which `finalNameOf` (called with the file
     // locked) gives a path takes that name instead, never replacing one: an
     // export killed after it had checksummed and recorded the file, and
-    // before it named it, left it complete.
+    // before it named it, left it complete. One for which it gives the
+    // chunk's own path stays as it is.
     using FinalNameOf = std::function<QString(const QString &leftover)>;
     static void removeLeftovers(const QString &dir, const FinalNameOf &finalNameOf = {});
 

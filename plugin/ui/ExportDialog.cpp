@@ -125,9 +125,7 @@ ExportDialog::~ExportDialog()
         // gone already): only the wait for the thread is left.
         if (_controller && !_stopping) {
             disconnect(_controller, nullptr, this, nullptr);
-            _controller->stop();
-            _controller->deleteLater();
-            _thread->quit();
+            stopController();
         }
         _thread->wait();
         delete _thread;
@@ -397,15 +395,23 @@ void ExportDialog::stopExport()
     _stopping = true;
     // What the engine reports from now on ends a stopped export.
     _stoppedEarly = !_engineDone && !_failed;
-    // The controller finishes the open file in its destructor, on its own
-    // thread; its destruction tells the dialog that the worker is done.
-    _controller->stop();
-    _controller->deleteLater();
-    _thread->quit();
+    stopController();
     _ui->closeAfterFinish->setEnabled(false);
     if (QPushButton *cancel = _ui->buttonBox->button(QDialogButtonBox::Cancel))
         cancel->setEnabled(false);
     showReason(_ui->summaryLabel, zkTranslation("MSGI_EXPORT_STOPPING"));
+}
+
+void ExportDialog::stopController()
+{
+    // The controller finishes the open file in its destructor, on its own
+    // thread; its destruction tells the dialog that the worker is done. The
+    // thread runs until then: a start request still queued (Stop right after
+    // OK) is served first, so that the export still gets its record, which
+    // says it was stopped.
+    connect(_controller, &QObject::destroyed, _thread, &QThread::quit, Qt::DirectConnection);
+    _controller->stop();
+    _controller->deleteLater();
 }
 
 void ExportDialog::endExport()

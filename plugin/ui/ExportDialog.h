@@ -97,6 +97,8 @@ private:
     // button. Only once.
     void endExport();
     void stopExport();
+    // Asks the controller to stop and to delete itself, which ends its thread.
+    void stopController();
     void showSummary();
 
     Ui::ExportDialog *_ui;

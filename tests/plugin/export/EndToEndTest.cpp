@@ -6,6 +6,11 @@
 #include "tests/support/LocalZone.h"
 
 #include "client/archive/ArchiveComponents.h"
+#include "plugin/export/ParameterSets.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +21,7 @@
 #include <signal.h>
 #include <tuple>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 namespace harness {
@@ -514,6 +520,18 @@ TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLef
         deep += '/' + QString(std::min<qsizetype>(200, PATH_MAX - 41 - deep.size()), 'd');
     int64_t fileBytes = 0;  // of the file of "one", once exported
     QStringList foreign;    // files of the row's folder that are not the export's
+    // A file system that fills up: a tmpfs with room for the record and half
+    // the file. Only root may mount one; for others the row is left out.
+    struct Unmount {
+        QString path;
+        ~Unmount() { umount2(path.toUtf8().constData(), MNT_DETACH); }
+    } smallDisk;
+    bool leftOut = false;
+    const auto mountSmallDisk = [&](Request &r) {
+        const QByteArray size = "size=" + QByteArray::number((1 << 20) + (64 << 10) + fileBytes / 2);
+        leftOut = mount("tmpfs", r.dir.toUtf8().constData(), "tmpfs", 0, size.constData()) != 0;
+        smallDisk.path = leftOut ? QString() : r.dir;
+    };
 
     const struct {
         const char *name;
@@ -531,6 +549,8 @@ TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLef
          "error1000002", "", 0, 0, "No such file or directory", false},
         {"disk full when the record is made", "one", nullptr, [] { return rlim_t(10); }, "error1000002", "", 0, 0,
          "File too large", false},
+        {"the disk fills up while a file is written", "one", mountSmallDisk, [] { return RLIM_INFINITY; },
+         "started closed error1000002", "error", 0, 1, "No space left on device", false},
         {"disk full while a file is written", "one", nullptr, [] { return rlim_t(100 * 1024); },
          "started closed error1000002", "error", 0, 1, "File too large", false},
         {"disk full when the muxer finishes", "one", nullptr, [&] { return rlim_t(fileBytes - 1); },
@@ -547,11 +567,20 @@ TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLef
          },
          [] { return RLIM_INFINITY; }, "started closed error1000002", "error", 0, 1, "is taken", false},
         {"damaged H.264 parameter sets", "h264-damaged", nullptr, [] { return RLIM_INFINITY; }, "error1000002",
-         "error", 0, 0, "stream description is damaged", false},
+         "error", 0, 0, "stream description is damaged or missing", false},
         {"damaged HEVC parameter sets", "hevc-damaged", nullptr, [] { return RLIM_INFINITY; }, "error1000002", "error",
-         0, 0, "stream description is damaged", false},
+         0, 0, "stream description is damaged (", false},
         {"a recording removed during the export", "three",
          [&](Request &r) { r.whileRunning = [&] { QFile::remove(temp.filePath("three-copy/00000002.frag")); }; },
+         [] { return RLIM_INFINITY; }, "started closed started closed finished", "finished", 2, 0, "", true},
+        {"a recording overwritten during the export", "three",
+         [&](Request &r) {
+             r.whileRunning = [&] {
+                 QFile fragment(temp.filePath("three-copy/00000002.frag"));
+                 ASSERT_TRUE(fragment.open(QIODevice::ReadWrite));
+                 fragment.write(QByteArray(fragment.size(), '\x5a'));
+             };
+         },
          [] { return RLIM_INFINITY; }, "started closed started closed finished", "finished", 2, 0, "", true},
     };
     for (const auto &fault : faults) {
@@ -566,6 +595,8 @@ TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLef
         foreign.clear();
         if (fault.arrange)
             fault.arrange(r);
+        if (std::exchange(leftOut, false))
+            continue;
         Result result;
         {
             FileSizeLimit limit(fault.fileSizeLimit());
@@ -575,6 +606,7 @@ TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLef
         ASSERT_FALSE(result.reports.empty());
         const Report &ending = result.reports.back();
         EXPECT_TRUE(ending.details.reason.contains(QLatin1String(fault.reason))) << qPrintable(ending.details.reason);
+        EXPECT_FALSE(ending.details.reason.contains("tmpchunk-")) << "names a file that is gone";
 
         const std::vector<QJsonObject> records = recordsIn(r.dir);
         ASSERT_EQ(records.size(), *fault.ended ? 1u : 0u);
@@ -611,7 +643,7 @@ TEST_F(ExportEndToEnd, UnderFaultsTheExportEndsAndItsRecordListsExactlyWhatItLef
         EXPECT_EQ(listed, finished);
         EXPECT_EQ(listed.size(), fault.finished);
         EXPECT_EQ(listedIncomplete.size(), fault.incomplete);
-        EXPECT_TRUE(incomplete.isEmpty() || listedIncomplete == incomplete);
+        EXPECT_EQ(listedIncomplete, incomplete);
         if (QLatin1String(fault.name) == QLatin1String("none"))
             fileBytes = QFileInfo(result.files.value(0)).size();
         if (fault.unread) {
@@ -693,6 +725,43 @@ TEST_F(ExportEndToEnd, ForeignFolderNamesAndFilesOfOtherExports)
     EXPECT_TRUE(hasChecksum(exported));
     for (const auto &file : files)
         EXPECT_EQ(QFileInfo::exists(r.dir + '/' + file.name), !file.removed) << file.name;
+}
+
+// What a camera's codec data may hold when it reaches the writer: libavcodec's
+// decoders refuse damaged parameter sets, which the Matroska muxer would read
+// without bounds (HEVC) or copy as they are.
+TEST(ParameterSets, DamagedSetsNeverReachTheMuxer)
+{
+    QFile found(QStringLiteral(VELT_SOURCE_DIR "/tests/fuzz/regressions/fuzz_informers/hevc-sps-long-term-refs"));
+    ASSERT_TRUE(found.open(QIODevice::ReadOnly));
+    const QByteArray sps = QByteArray::fromHex("000000016742c00dda0507e840000003004000000ca3c50aa8");
+    const QByteArray pps = QByteArray::fromHex("0000000168ce0fc8");
+    // An SPS identifier of 32, out of range, ahead of the SPS in use.
+    const QByteArray badSps = QByteArray::fromHex("000000016742c00d0000030000030080");
+    const struct {
+        const char *name;
+        AVCodecID codec;
+        QByteArray extradata;
+        bool usable;
+    } cases[] = {
+        {"H.264 sets", AV_CODEC_ID_H264, sps + pps, true},
+        {"H.264 sets with a damaged SPS", AV_CODEC_ID_H264, badSps + sps + pps, false},
+        {"an H.264 record cut short", AV_CODEC_ID_H264, QByteArray::fromHex("0142c00dffe100306742c00d"), false},
+        {"HEVC sets declaring billions of long-term pictures", AV_CODEC_ID_HEVC, found.readAll().mid(3), false},
+        {"HEVC without codec data", AV_CODEC_ID_HEVC, QByteArray(), true},
+        {"MJPEG", AV_CODEC_ID_MJPEG, badSps, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        AVCodecParameters *parameters = avcodec_parameters_alloc();
+        parameters->codec_type = AVMEDIA_TYPE_VIDEO;
+        parameters->codec_id = c.codec;
+        parameters->extradata = static_cast<uint8_t *>(av_mallocz(size_t(c.extradata.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+        parameters->extradata_size = int(c.extradata.size());
+        memcpy(parameters->extradata, c.extradata.constData(), size_t(c.extradata.size()));
+        EXPECT_EQ(parametersets::usable(parameters), c.usable);
+        avcodec_parameters_free(&parameters);
+    }
 }
 
 }  // namespace
