@@ -1,7 +1,7 @@
 // GoogleTest main for every test binary: a QApplication (offscreen by
 // default) so that widgets, timers and posted events work, and a check after
 // every test that it left no live component behind in the runtime's ledger.
-#include "tests/support/Ledger.h"
+#include "client/runtime/Runtime.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -109,9 +109,7 @@ TEST(ScriptedExport, ExitCodeAndMessageSayHowItEndedAndEveryFileWrittenIsListed)
          {"2026.01.15.10.00.06-2026.01.15.10.00.07.mkv", "2026.01.15.10.00.10-2026.01.15.10.00.11.mkv"}},
         {"an instant with a picture", QStringList{archive, "--out", t + "/2"} + period("10:00:00", "10:00:00"), 0,
          "Done.", {"2026.01.15.10.00.00-2026.01.15.10.00.00.mkv"}},
-        {"a period after the archive", QStringList{archive, "--out", t + "/3"} + period("11:00:00", "12:00:00"), 3, noData, {}},
         {"a period in a gap", QStringList{archive, "--out", t + "/4"} + period("10:00:03", "10:00:04"), 3, noData, {}},
-        {"an instant in a gap", QStringList{archive, "--out", t + "/5"} + period("10:00:03", "10:00:03"), 3, noData, {}},
         {"an archive without recordings", {t + "/empty", "--out", t + "/6", "--all"}, 3, noData, {}},
         {"a folder where no file can be made", {archive, "--out", deep, "--all"}, 4,
          "export failed: Error: the file cannot be created or written", {}},
@@ -241,7 +239,6 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
             identity + "/cert.pem");
     ASSERT_TRUE(QFile::copy(t.filePath(identity + "/cert.pem"), t.filePath("broken/velt-client/export-signing/cert.pem")));
     ASSERT_TRUE(clienttest::writeFile(t.filePath("broken/velt-client/export-signing/key.pem"), "not a key\n"));
-    const QByteArray configBefore = qgetenv("XDG_CONFIG_HOME");
 
     const struct {
         const char *what;
@@ -256,8 +253,8 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
     };
     for (const auto &c : identities) {
         SCOPED_TRACE(c.what);
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(t.filePath(c.config)));
-        const clienttest::ProcessRun exported = run(VELT_CLIENT, {"export", archive, "--out", c.config, "--all"});
+        const clienttest::ProcessRun exported =
+            run("env", {"XDG_CONFIG_HOME=" + t.filePath(c.config), VELT_CLIENT, "export", archive, "--out", c.config, "--all"});
         EXPECT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
         EXPECT_TRUE(exported.out.contains(c.printed)) << qPrintable(exported.out);
         const clienttest::ProcessRun verified = run(VELT_CLIENT, {"verify", c.config, "--ca", "ca.pem"});
@@ -265,10 +262,6 @@ TEST(ScriptedExport, ARecipientConfirmsWhoSignedAnExportAndFindsEveryChange)
         EXPECT_EQ(verified.out.count(QRegularExpression("^ok ", QRegularExpression::MultilineOption)), 6 + !c.verifyCode)
             << qPrintable(verified.out);
     }
-    if (configBefore.isNull())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", configBefore);
 
     // The stock tools: the signature over the record's bytes by the
     // identity, PSS-padded, leads to the authority through the chain it carries.
@@ -343,12 +336,9 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
     ASSERT_EQ(tooltest::runTool({"synth", "archive", "--seconds", "20", "--size", "1280x720"}, tmp.path()).exitCode, 0);
     ASSERT_EQ(tooltest::runTool({"synth", "three", "--seconds", "3", "--fragments", "3", "--gap", "2", "--size", "320x240"},
                                 tmp.path()).exitCode, 0);
-    {
-        QFile damaged(tmp.filePath("three/00000002.frag"));
-        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
-        const qint64 size = damaged.size();
-        ASSERT_TRUE(damaged.seek(64) && damaged.write(QByteArray(size - 64, '\xff')) == size - 64);
-    }
+    const QString damaged = tmp.filePath("three/00000002.frag");
+    const QByteArray bytes = readFile(damaged);
+    ASSERT_TRUE(clienttest::writeFile(damaged, bytes.left(64) + QByteArray(bytes.size() - 64, '\xff')));
     const struct {
         const char *what;
         const char *archive;
@@ -372,19 +362,12 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const QString out = tmp.filePath(QStringLiteral("out%1").arg(&c - cases));
-        const QStringList arguments{"export", tmp.filePath(c.archive), "--out", out, "--all", "--limit-mb", "1"};
+        QStringList command{"env", "VELT_EXPORT_KILL_AT=" + c.killAt, VELT_CLIENT, "export", tmp.filePath(c.archive),
+                            "--out", out, "--all", "--limit-mb", "1"};
+        if (c.closedOutput)  // the shell reports the client's exit code after head has gone
+            command = QStringList{"bash", "-c", "\"$0\" \"$@\" | head -2; exit ${PIPESTATUS[0]}"} + command;
         QProcess run;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (!c.killAt.isEmpty())
-            environment.insert("VELT_EXPORT_KILL_AT", c.killAt);
-        run.setProcessEnvironment(environment);
-        if (c.closedOutput) {
-            // The shell reports the client's exit code after head has gone.
-            run.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -2; exit ${PIPESTATUS[0]}", VELT_CLIENT} +
-                                  arguments);
-        } else {
-            run.start(VELT_CLIENT, arguments);
-        }
+        run.start(command.takeFirst(), command);
         ASSERT_TRUE(run.waitForStarted());
         if (c.signal) {
             // Once the record is made the engine runs (a stop before it has
@@ -422,9 +405,7 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
         if (c.exitCode == -1) {
             // The next export into the folder removes what the killed one
             // left unnamed, or names it when its record says it is complete.
-            QProcess next;
-            next.start(VELT_CLIENT, {"export", tmp.filePath("three"), "--out", out, "--all"});
-            ASSERT_TRUE(next.waitForFinished(60000));
+            ASSERT_NE(clienttest::runProcess(VELT_CLIENT, {"export", tmp.filePath("three"), "--out", out, "--all"}).exitCode, -1);
             for (const QString &name : recorded)
                 EXPECT_TRUE(QFile::exists(out + '/' + name)) << qPrintable(name);
             int named = 0;
@@ -433,15 +414,9 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
             EXPECT_EQ(named, record.value("files").toArray().size());
             EXPECT_TRUE(QDir(out).entryList({"tmpchunk-*"}, QDir::Files).isEmpty());
         }
-        if (c.exitCode >= 0 && !c.closedOutput) {
-            EXPECT_EQ(listedFiles(printed, out), recorded);
-        }
-        if (c.exitCode == 0) {
-            EXPECT_GE(recorded.size(), 5);
-        }
-        if (c.exitCode == 5) {
-            EXPECT_TRUE(printed.contains("s of recorded time could not be read")) << qPrintable(printed);
-        }
+        EXPECT_TRUE(c.exitCode < 0 || c.closedOutput || listedFiles(printed, out) == recorded) << qPrintable(printed);
+        EXPECT_TRUE(c.exitCode != 0 || recorded.size() >= 5);
+        EXPECT_EQ(printed.contains("s of recorded time could not be read"), c.exitCode == 5) << qPrintable(printed);
     }
 }
 

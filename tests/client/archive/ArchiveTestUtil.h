@@ -48,9 +48,23 @@ void record(const QString &dir, const std::vector<std::vector<Block>> &fragments
 // The archive's reader (openSource must succeed).
 ComponentRef<IArchiveReader> openReader(const QString &dir);
 
+// What `queue` delivers until it answers false or `limit` blocks came.
+inline std::vector<Block> take(IEncodedDataQueue &queue, size_t limit)
+{
+    std::vector<Block> blocks;
+    QByteArray data;
+    uint32_t stream = 0;
+    bool key = false;
+    int64_t time = 0, scratch = 0;
+    ReadCursor cursor{0, 0, true};
+    while (blocks.size() < limit && queue.readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr))
+        blocks.push_back(Block{uint8_t(stream), time, key, QByteArray(data.constData(), data.size())});
+    return blocks;
+}
+
 // Everything one feed at `timeMs` delivers, marker included, through a queue
 // made by the runtime, until the queue answers false or `limit` blocks came.
-inline std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit = 100000)
+inline std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, size_t limit = 100000)
 {
     ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
     ComponentRef<IBlockSource> source = reader.blockSource();
@@ -60,15 +74,22 @@ inline std::vector<Block> feed(IArchiveReader &reader, int64_t timeMs, int limit
     queue->setMaxBytes(-1);
     queue->setMode(1);
     source->feed(timeMs, queue);
-    std::vector<Block> blocks;
-    QByteArray data;
-    uint32_t stream = 0;
-    bool key = false;
-    int64_t time = 0, scratch = 0;
-    ReadCursor cursor{0, 0, true};
-    while (int(blocks.size()) < limit && queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr))
-        blocks.push_back(Block{uint8_t(stream), time, key, QByteArray(data.constData(), data.size())});
-    return blocks;
+    return take(*queue, limit);
+}
+
+// The blocks of each fragment, markers left out.
+inline std::vector<std::vector<Block>> blocksOf(const QString &dir)
+{
+    std::vector<std::vector<Block>> result;
+    std::vector<Fragment> fragments;
+    ComponentRef<IArchiveReader> reader = openReader(dir);
+    if (reader)
+        reader->fragmentIndex()->fragments(&fragments, nullptr);
+    for (const Fragment &fragment : fragments) {
+        result.push_back(feed(*reader, fragment.start));
+        result.back().pop_back();  // the marker
+    }
+    return result;
 }
 
 }  // namespace archivetest

@@ -235,57 +235,54 @@ QByteArray muxed(const std::vector<Block> &blocks, const std::function<bool(AVCo
 
 TEST(LengthPrefixedTest, FilesHoldWhatTheMuxerWouldWrite)
 {
-    for (const uint32_t code : {fourcc::kH264}) {
-        SCOPED_TRACE(fourcc::bytes(code).constData());
-        std::vector<Block> blocks = video(code == fourcc::kH264 ? "h264" : "hevc", "320x240");
-        int64_t timeMs = blocks.back().timeMs;
-        for (const QByteArray &odd : {QByteArray("\0\0\1\x41\xAA\0\0\0\0\0\1\x41\xBB", 13),
-                                      QByteArray("\x12\0\0\0\1\0\0\0\1\x41\0\1\0\0\2\0\0\1", 18),
-                                      QByteArray("\x41\x42\x43\x44", 4)})
-            blocks.push_back({archivetest::V, timeMs += 40, false, fourcc::bytes(code) + odd});
-        ComponentRef<IAVInformer_LibavExport> informer = informerFor(code);
-        ASSERT_TRUE(informer && informer->addBlock(blocks[0].payload, true));
-        // The parameter sets as the archive stores them, for the muxer to rewrite.
-        media::PacketHolder first = codecs::paddedCopy(QByteArrayView(blocks[0].payload).sliced(4));
-        media::BsfHolder extract = codecs::makeFilter("extract_extradata", codecs::codecIdOf(code));
-        ASSERT_TRUE(first && extract && codecs::filterPacket(extract.get(), first.get()));
-        size_t extractedSize = 0;
-        const uint8_t *extracted = av_packet_get_side_data(first.get(), AV_PKT_DATA_NEW_EXTRADATA, &extractedSize);
-        ASSERT_TRUE(extracted);
-        const QByteArray annexB = codecs::withoutTrailingZeros(QByteArrayView(extracted, qsizetype(extractedSize)));
-        const auto annexBSize = size_t(annexB.size());
+    const uint32_t code = fourcc::kH264;
+    std::vector<Block> blocks = video("h264", "320x240");
+    int64_t timeMs = blocks.back().timeMs;
+    for (const QByteArray &odd : {QByteArray("\0\0\1\x41\xAA\0\0\0\0\0\1\x41\xBB", 13),
+                                  QByteArray("\x12\0\0\0\1\0\0\0\1\x41\0\1\0\0\2\0\0\1", 18),
+                                  QByteArray("\x41\x42\x43\x44", 4)})
+        blocks.push_back({archivetest::V, timeMs += 40, false, fourcc::bytes(code) + odd});
+    ComponentRef<IAVInformer_LibavExport> informer = informerFor(code);
+    ASSERT_TRUE(informer && informer->addBlock(blocks[0].payload, true));
+    // The parameter sets as the archive stores them, for the muxer to rewrite.
+    media::PacketHolder first = codecs::paddedCopy(QByteArrayView(blocks[0].payload).sliced(4));
+    media::BsfHolder extract = codecs::makeFilter("extract_extradata", codecs::codecIdOf(code));
+    ASSERT_TRUE(first && extract && codecs::filterPacket(extract.get(), first.get()));
+    size_t extractedSize = 0;
+    const uint8_t *extracted = av_packet_get_side_data(first.get(), AV_PKT_DATA_NEW_EXTRADATA, &extractedSize);
+    ASSERT_TRUE(extracted);
+    const QByteArray annexB = codecs::withoutTrailingZeros(QByteArrayView(extracted, qsizetype(extractedSize)));
+    const auto annexBSize = size_t(annexB.size());
 
-        const QByteArray byMuxer = muxed(
-            blocks,
-            [&](AVCodecParameters *par) {
-                par->codec_type = AVMEDIA_TYPE_VIDEO;
-                par->codec_id = codecs::codecIdOf(code);
-                par->width = 320;
-                par->height = 240;
-                par->extradata = static_cast<uint8_t *>(av_mallocz(annexBSize + AV_INPUT_BUFFER_PADDING_SIZE));
-                memcpy(par->extradata, annexB.constData(), annexBSize);
-                par->extradata_size = int(annexBSize);
-                return true;
-            },
-            [](const Block &block, AVPacket *packet) { return codecs::referenceBytes(block.payload, 4, packet); });
-        AVFormatContext *context = nullptr;
-        const QByteArray byInformer = muxed(
-            blocks,
-            [&](AVCodecParameters *par) {
-                // The informer adds a stream of its own; this one takes its description.
-                avformat_alloc_output_context2(&context, nullptr, "matroska", nullptr);
-                media::FormatContextHolder holder(context);
-                return informer->fillStream(context) && avcodec_parameters_copy(par, context->streams[0]->codecpar) >= 0 &&
-                       par->extradata[0] == 1;  // an avcC/hvcC record: nothing for the muxer to rewrite
-            },
-            [&](const Block &block, AVPacket *packet) {
-                bool startNewFile = false;
-                return informer->fillPacket(block.payload, block.key, packet, &startNewFile) && !startNewFile;
-            });
-        EXPECT_GT(byMuxer.size(), 1000);
-        EXPECT_TRUE(byInformer == byMuxer);
-    }
+    const QByteArray byMuxer = muxed(
+        blocks,
+        [&](AVCodecParameters *par) {
+            par->codec_type = AVMEDIA_TYPE_VIDEO;
+            par->codec_id = codecs::codecIdOf(code);
+            par->width = 320;
+            par->height = 240;
+            par->extradata = static_cast<uint8_t *>(av_mallocz(annexBSize + AV_INPUT_BUFFER_PADDING_SIZE));
+            memcpy(par->extradata, annexB.constData(), annexBSize);
+            par->extradata_size = int(annexBSize);
+            return true;
+        },
+        [](const Block &block, AVPacket *packet) { return codecs::referenceBytes(block.payload, 4, packet); });
+    AVFormatContext *context = nullptr;
+    const QByteArray byInformer = muxed(
+        blocks,
+        [&](AVCodecParameters *par) {
+            // The informer adds a stream of its own; this one takes its description.
+            avformat_alloc_output_context2(&context, nullptr, "matroska", nullptr);
+            media::FormatContextHolder holder(context);
+            return informer->fillStream(context) && avcodec_parameters_copy(par, context->streams[0]->codecpar) >= 0 &&
+                   par->extradata[0] == 1;  // an avcC/hvcC record: nothing for the muxer to rewrite
+        },
+        [&](const Block &block, AVPacket *packet) {
+            bool startNewFile = false;
+            return informer->fillPacket(block.payload, block.key, packet, &startNewFile) && !startNewFile;
+        });
+    EXPECT_GT(byMuxer.size(), 1000);
+    EXPECT_TRUE(byInformer == byMuxer);
 }
-
 
 }  // namespace

@@ -9,12 +9,14 @@
 #include "tests/client/archive/ArchiveTestUtil.h"
 #include "tests/support/LocalZone.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <gtest/gtest.h>
 
 namespace tooltest {
 
 using archivetest::Block;
+using archivetest::blocksOf;
 using clienttest::ProcessRun;
 
 // A zone with daylight saving time, for the processes the tests start too:
@@ -41,26 +43,11 @@ inline bool runFfmpeg(const QStringList &arguments, const QString &workDir)
 
 inline int64_t localMs(const char *text) { return QDateTime::fromString(text, Qt::ISODate).toMSecsSinceEpoch(); }
 
-// The blocks of each fragment, markers left out.
-inline std::vector<std::vector<Block>> blocksOf(const QString &dir)
-{
-    std::vector<std::vector<Block>> result;
-    std::vector<Fragment> fragments;
-    ComponentRef<IArchiveReader> reader = archivetest::openReader(dir);
-    if (reader)
-        reader->fragmentIndex()->fragments(&fragments, nullptr);
-    for (const Fragment &fragment : fragments) {
-        result.push_back(archivetest::feed(*reader, fragment.start));
-        result.back().pop_back();  // the marker
-    }
-    return result;
-}
-
 inline QByteArray body(const QByteArray &payload) { return payload.mid(fourcc::kSizeBytes); }
 
-// Decodes payloads (code removed; an empty one drains it) and keeps each
-// picture's luma plane or each audio frame's sample count. `parameters`
-// describe a demuxed stream; camera payloads need none.
+// Decodes payloads (code removed; an empty one drains it) and keeps the MD5
+// of each picture's luma plane or each audio frame's sample count.
+// `parameters` describe a demuxed stream; camera payloads need none.
 struct Decoder {
     explicit Decoder(AVCodecID codec, const AVCodecParameters *parameters = nullptr)
         : context(avcodec_alloc_context3(avcodec_find_decoder(codec)))
@@ -90,7 +77,7 @@ struct Decoder {
             QByteArray luma;
             for (int y = 0; y < frame->height; ++y)
                 luma.append(reinterpret_cast<const char *>(frame->data[0] + y * frame->linesize[0]), frame->width);
-            pictures.push_back(luma);
+            pictures.push_back(QCryptographicHash::hash(luma, QCryptographicHash::Md5));
         }
     }
 
@@ -139,7 +126,7 @@ inline Recorded recorded(const std::vector<Block> &blocks, uint32_t videoCode, u
 struct FileStream {
     std::vector<QByteArray> packets;
     std::vector<int64_t> ptsMs;
-    std::vector<QByteArray> pictures;  // decoded luma planes, video only
+    std::vector<QByteArray> pictures;  // as Decoder keeps them, video only
 };
 
 inline FileStream readFileStream(const QString &path, AVMediaType type)

@@ -6,11 +6,11 @@
 #include "client/codecs/Libav.h"
 #include "client/media/FourCC.h"
 #include "plugin/host/Guids.h"
+#include "tests/client/tools/ToolTestUtil.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
 }
 
 #include <QCoreApplication>
@@ -24,34 +24,14 @@ namespace harness {
 
 namespace {
 
-// The MD5 of each picture that `packets` decode to, in order.
+// The MD5 of each picture's luma plane that `packets` decode to, in order.
 std::vector<QByteArray> decode(AVCodecID id, const AVCodecParameters *parameters, const std::vector<QByteArray> &packets)
 {
-    std::vector<QByteArray> pictures;
-    AVCodecContext *context = avcodec_alloc_context3(avcodec_find_decoder(id));
-    if (parameters)
-        avcodec_parameters_to_context(context, parameters);
-    context->thread_count = 1;
-    avcodec_open2(context, avcodec_find_decoder(id), nullptr);
-    AVPacket *packet = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
-    for (size_t i = 0; i <= packets.size(); ++i) {
-        if (i < packets.size() && av_new_packet(packet, int(packets[i].size())) == 0)
-            memcpy(packet->data, packets[i].constData(), size_t(packets[i].size()));
-        avcodec_send_packet(context, i < packets.size() ? packet : nullptr);  // then drained
-        av_packet_unref(packet);
-        while (avcodec_receive_frame(context, frame) == 0) {
-            const auto format = AVPixelFormat(frame->format);
-            QByteArray bytes(av_image_get_buffer_size(format, frame->width, frame->height, 1), Qt::Uninitialized);
-            av_image_copy_to_buffer(reinterpret_cast<uint8_t *>(bytes.data()), int(bytes.size()), frame->data,
-                                    frame->linesize, format, frame->width, frame->height, 1);
-            pictures.push_back(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
-        }
-    }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
-    return pictures;
+    tooltest::Decoder decoder(id, parameters);
+    for (const QByteArray &packet : packets)
+        decoder.decode(packet);
+    decoder.decode(QByteArray());
+    return decoder.pictures;
 }
 
 QString metadata(const AVDictionary *dictionary, const char *key)
@@ -237,14 +217,9 @@ QStringList mkvFiles(const QString &dir) { return QDir(dir).entryList({QStringLi
 
 testing::AssertionResult hasChecksum(const QString &path)
 {
-    QFile file(path);
-    QFile checksum(path + QStringLiteral(".sha256"));
-    if (!file.open(QIODevice::ReadOnly) || !checksum.open(QIODevice::ReadOnly))
-        return testing::AssertionFailure() << "cannot read " << path.toStdString() << " or its checksum";
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    sha.addData(&file);
-    const QByteArray line = checksum.readAll();
-    if (line != sha.result().toHex() + "  " + QFileInfo(path).fileName().toUtf8() + "\n")
+    const QByteArray sha256 = QCryptographicHash::hash(clienttest::readFile(path), QCryptographicHash::Sha256).toHex();
+    const QByteArray line = clienttest::readFile(path + QStringLiteral(".sha256"));
+    if (!QFile::exists(path) || line != sha256 + "  " + QFileInfo(path).fileName().toUtf8() + "\n")
         return testing::AssertionFailure() << "the checksum file holds '" << line.toStdString() << "'";
     return testing::AssertionSuccess();
 }
@@ -253,10 +228,8 @@ std::vector<QJsonObject> recordsIn(const QString &dir)
 {
     std::vector<QJsonObject> records;
     for (const QString &name : QDir(dir).entryList({QStringLiteral("export-*.json")}, QDir::Files, QDir::Name)) {
-        QFile json(QDir(dir).filePath(name));
         QJsonParseError error{};
-        EXPECT_TRUE(json.open(QIODevice::ReadOnly)) << name.toStdString();
-        records.push_back(QJsonDocument::fromJson(json.readAll(), &error).object());
+        records.push_back(QJsonDocument::fromJson(clienttest::readFile(QDir(dir).filePath(name)), &error).object());
         EXPECT_EQ(error.error, QJsonParseError::NoError) << name.toStdString();
     }
     return records;
@@ -264,33 +237,10 @@ std::vector<QJsonObject> recordsIn(const QString &dir)
 
 std::vector<ArchiveBlock> readArchive(const QString &archiveDir)
 {
-    archive::registerComponents();
     std::vector<ArchiveBlock> blocks;
-    QString error;
-    ComponentRef<IArchiveVideoSource> source = archive::openSource(archiveDir, &error);
-    EXPECT_TRUE(source) << error.toStdString();
-    if (!source)
-        return blocks;
-    ComponentRef<IArchiveReader> reader = static_cast<IDataSource *>(source.get())->archiveReader();
-    ComponentRef<IBlockSource> blockSource = reader->blockSource();
-    // Reads to the marker each feed ends with, and feeds again at its time.
-    for (int64_t feedAt = reader->beginTime();;) {
-        ComponentRef<IEncodedDataQueue> queue(guids::kEncodedDataQueue);
-        ReadCursor cursor{0, 0, true};
-        blockSource->feed(feedAt, queue);
-        QByteArray data;
-        uint32_t stream = 0;
-        bool key = false, marker = false;
-        int64_t time = 0, scratch = 0;
-        while (!marker && queue->readBlock(&data, &stream, &key, &time, &scratch, &cursor, 0, 1, nullptr, nullptr)) {
-            marker = stream == 0 && data.isEmpty();
-            if (!marker)
-                blocks.push_back(ArchiveBlock{int(stream), time, key, QByteArray(data.constData(), data.size())});
-        }
-        if (!marker || time > reader->endTime())
-            return blocks;
-        feedAt = time;
-    }
+    for (const std::vector<ArchiveBlock> &fragment : archivetest::blocksOf(archiveDir))
+        blocks.insert(blocks.end(), fragment.begin(), fragment.end());
+    return blocks;
 }
 
 void recordArchive(const QString &dir, const std::vector<Piece> &pieces, bool oneFragment)

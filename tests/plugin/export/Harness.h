@@ -8,6 +8,7 @@
 #include "client/runtime/Components.h"
 #include "plugin/export/Controller.h"
 #include "plugin/export/Events.h"
+#include "tests/client/archive/ArchiveTestUtil.h"
 #include "tests/support/FakeArchive.h"
 
 #include <QJsonObject>
@@ -144,12 +145,8 @@ testing::AssertionResult hasChecksum(const QString &path);
 // The export records (export-*.json) in `dir`, parsed, in name order.
 std::vector<QJsonObject> recordsIn(const QString &dir);
 
-struct ArchiveBlock {
-    int stream;  // 0 or 8
-    int64_t timeMs;
-    bool key;
-    QByteArray payload;  // with its four-character code
-};
+// A block with its four-character code, video in stream 0, audio in 8.
+using ArchiveBlock = archivetest::Block;
 // Every block of the archive in delivery order (markers left out).
 std::vector<ArchiveBlock> readArchive(const QString &archiveDir);
 struct Piece {

