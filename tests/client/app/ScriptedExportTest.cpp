@@ -332,13 +332,21 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
 {
     QTemporaryDir tmp;
     // About 6 MB in one fragment, exported as files of 1 MB; and one of
-    // three recordings, the second damaged before the export.
+    // three recordings.
     ASSERT_EQ(tooltest::runTool({"synth", "archive", "--seconds", "20", "--size", "1280x720"}, tmp.path()).exitCode, 0);
     ASSERT_EQ(tooltest::runTool({"synth", "three", "--seconds", "3", "--fragments", "3", "--gap", "2", "--size", "320x240"},
                                 tmp.path()).exitCode, 0);
-    const QString damaged = tmp.filePath("three/00000002.frag");
-    const QByteArray bytes = readFile(damaged);
-    ASSERT_TRUE(clienttest::writeFile(damaged, bytes.left(64) + QByteArray(bytes.size() - 64, '\xff')));
+    // Damaged past their headers: the second recording of "three", and every
+    // one of "none", its copy; the index still lists them.
+    ASSERT_TRUE(QDir(tmp.path()).mkpath("none"));
+    for (const QString &name : QDir(tmp.filePath("three")).entryList(QDir::Files)) {
+        const QByteArray bytes = readFile(tmp.filePath("three/" + name));
+        const QByteArray damaged = name.endsWith(".frag") ? bytes.left(64) + QByteArray(bytes.size() - 64, '\xff') : bytes;
+        ASSERT_TRUE(clienttest::writeFile(tmp.filePath("none/" + name), damaged));
+        if (name == "00000002.frag") {
+            ASSERT_TRUE(clienttest::writeFile(tmp.filePath("three/" + name), damaged));
+        }
+    }
     const struct {
         const char *what;
         const char *archive;
@@ -354,6 +362,7 @@ TEST(ScriptedExport, SignalsKillsAndAClosedOutputLeaveARecordOfWhatIsThere)
         {"SIGHUP", "archive", {}, SIGHUP, false, 6, "stopped", 0},
         {"a closed standard output", "archive", {}, 0, true, 0, "finished", 0},
         {"a recording that cannot be read", "three", {}, 0, false, 5, "finished", 0},
+        {"no recording that can be read", "none", {}, 0, false, 5, "finished", 0},
         {"killed after a checksum", "archive", "checksum", 0, false, -1, "running", 0},
         {"killed after a checksum file", "archive", "checksum-file", 0, false, -1, "running", 0},
         {"killed after a record entry", "archive", "record", 0, false, -1, "running", 1},
