@@ -57,11 +57,15 @@ QJsonValue instantOrOpen(int64_t ms)
     return ms == std::numeric_limits<int64_t>::max() ? QJsonValue() : QJsonValue(instant(ms));
 }
 
-// The operating-system account the client runs under.
+// The operating-system account the client runs under. getpwuid_r: two
+// exports may write their records at once, and getpwuid's result is shared.
 QString systemAccount()
 {
-    if (const passwd *entry = getpwuid(geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
+    passwd entry {};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
     return QString::number(geteuid());
 }
 

@@ -123,10 +123,9 @@ ExportDialog::~ExportDialog()
     if (_thread) {
         // A stopping controller deletes itself on its thread (and may be
         // gone already): only the wait for the thread is left.
-        if (_controller && !_stopping) {
-            disconnect(_controller, nullptr, this, nullptr);
+        disconnect(_thread, nullptr, this, nullptr);
+        if (_controller && !_stopping)
             stopController();
-        }
         _thread->wait();
         delete _thread;
     }
@@ -277,8 +276,10 @@ void ExportDialog::on_buttonBox_accepted()
         showError(kWriteErrorCode, QString());
         return;
     }
-    connect(_controller, &QObject::destroyed, this, &ExportDialog::workerEnded, Qt::QueuedConnection);
     _thread = new QThread;
+    // The thread ends once the controller is gone (stopController), and its
+    // end is told on this thread.
+    connect(_thread, &QThread::finished, this, &ExportDialog::workerEnded, Qt::QueuedConnection);
     _thread->start(QThread::InheritPriority);
     _controller->moveToThread(_thread);
     notifyArchivePanel();

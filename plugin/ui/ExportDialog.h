@@ -66,8 +66,8 @@ private slots:
     void on_checkBoxTimeTrack_toggled(bool checked);
     void on_openFolderButton_clicked();
     void updateButtons();
-    // The controller has been destroyed on its thread: the export's last
-    // report has been posted before this is called.
+    // The worker thread has ended, after the controller was destroyed on
+    // it: the export's last report has been posted before this is called.
     void workerEnded();
     // Keeps the row in progress in sight unless the operator scrolled away.
     void followList();
