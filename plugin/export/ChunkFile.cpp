@@ -93,9 +93,6 @@ ChunkFile::ChunkFile(const QString &dir, ffmpeg::OutputContext context, StreamIn
 ChunkFile *ChunkFile::openChunk(const QString &dir, StreamInfo *info, QObject *receiver, bool timeTrack,
                                 QString *failure)
 {
-    QString why;
-    if (!failure)
-        failure = &why;
     ffmpeg::OutputContext context(avformat_alloc_context());
     if (!context) {
         *failure = QStringLiteral("out of memory (%1)").arg(dir);

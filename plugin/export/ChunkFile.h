@@ -34,11 +34,10 @@ class TemporaryFile;
 
 class ChunkFile {
 public:
-    // Null on any failure (*failure, when given, says why); the caller owns
-    // the result. `timeTrack`: the file gets a subtitle stream of the
+    // Null on any failure (*failure says why); the caller owns the result. `timeTrack`: the file gets a subtitle stream of the
     // recording's date and time (TimeTrack).
     static ChunkFile *openChunk(const QString &dir, StreamInfo *info, QObject *receiver, bool timeTrack,
-                                QString *failure = nullptr);
+                                QString *failure);
     ~ChunkFile();
     ChunkFile(const ChunkFile &) = delete;
     ChunkFile &operator=(const ChunkFile &) = delete;

@@ -11,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFileInfo>
 #include <QSysInfo>
 #include <QTimeZone>
 #include <QtDebug>
@@ -27,8 +26,6 @@ namespace {
 
 constexpr int kRecordVersion = 1;
 constexpr char kNameFormat[] = "yyyy.MM.dd.hh.mm.ss";
-// Names tried before giving up: "export-T.json", "export-T (2).json", ...
-constexpr int kMaxNameAttempts = 1000;
 // The room kept for the record's rewrites: far more than a record of a
 // thousand files takes.
 constexpr qsizetype kReserveBytes = 1 << 20;
@@ -126,23 +123,17 @@ bool ExportRecord::create(const QString &dir, int64_t fromMs, int64_t toMs, cons
         file->discard();
         return fail(QString(file->error()).replace(file->name(), stem + QStringLiteral(".json")));
     }
-    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        const QString candidate =
-            attempt == 1 ? stem + QStringLiteral(".json") : QStringLiteral("%1 (%2).json").arg(stem).arg(attempt);
-        bool taken = false;
-        if (file->publishAs(candidate, &taken)) {
-            _path = candidate;
-            // Without the room the record still works, as long as the disk does.
-            _reserve = TemporaryFile::create(dir, TemporaryFile::kRecordSuffix);
-            if (_reserve && !_reserve->write(QByteArray(kReserveBytes, '\0')))
-                giveUpReserve();
-            return true;
-        }
-        if (!taken)
-            break;
+    // "export-T.json", "export-T (2).json", ...
+    if (!file->publishAsNumbered(stem, QStringLiteral(".json"))) {
+        file->discard();
+        return fail(file->error());
     }
-    file->discard();
-    return fail(file->error().isEmpty() ? QStringLiteral("no free name for the record (%1)").arg(stem) : file->error());
+    _path = file->name();
+    // Without the room the record still works, as long as the disk does.
+    _reserve = TemporaryFile::create(dir, TemporaryFile::kRecordSuffix);
+    if (_reserve && !_reserve->write(QByteArray(kReserveBytes, '\0')))
+        giveUpReserve();
+    return true;
 }
 
 bool ExportRecord::fail(const QString &error)

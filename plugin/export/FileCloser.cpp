@@ -17,15 +17,14 @@ struct FileCloser::Job {
     QString name;     // the file's name now
     QString failure;  // why it is not a finished file; empty when it is
     std::atomic<bool> done{false};
-    std::atomic<bool> started{false};
+    bool started = false;  // worker thread only
     std::thread thread;
 };
 
 namespace {
 
-// Names tried for one file before giving up: "name.mkv", "name (2).mkv", ...
-constexpr int kMaxNameAttempts = 1000;
-constexpr char kIncompleteSuffix[] = ".incomplete.mkv";
+const QString kFinishedSuffix = QStringLiteral(".mkv");
+const QString kIncompleteSuffix = QStringLiteral(".incomplete.mkv");
 
 // For tests of a kill at each step of finishing a file: VELT_EXPORT_KILL_AT
 // names the step after which the process kills itself.
@@ -36,13 +35,10 @@ void stepDone(const char *step)
         std::raise(SIGKILL);
 }
 
-// "<stem>.mkv", "<stem> (2).mkv", ... for `attempt` 1, 2, ...; `suffix`
-// in place of ".mkv".
-QString candidateName(const QString &wanted, const char *suffix, int attempt)
+// The name a file is to have, without ".mkv".
+QString stemOf(const FileCloser::Closed &closed)
 {
-    const QString stem = wanted.left(wanted.size() - 4);  // without ".mkv"
-    return attempt == 1 ? stem + QLatin1String(suffix)
-                        : QStringLiteral("%1 (%2)%3").arg(stem).arg(attempt).arg(QLatin1String(suffix));
+    return closed.wanted.chopped(kFinishedSuffix.size());
 }
 
 // A file that is not a finished one keeps its data under a name that says
@@ -58,21 +54,12 @@ void keepIncomplete(FileCloser::Closed &closed, bool entered, QString *name)
         name->clear();
         return;
     }
-    bool named = false;
-    for (int attempt = 1; attempt <= kMaxNameAttempts && !named; ++attempt) {
-        bool taken = false;
-        named = file.publishAs(candidateName(closed.wanted, kIncompleteSuffix, attempt), &taken);
-        if (!named && !taken)
-            break;
-    }
     // Where no such name fits (a path at the system's limit), one no longer
     // than the temporary name does. Should that fail too, the file stays
     // under its temporary name, which the record lists, and the next export
     // leaves it alone (Evidence::orphanNameOf).
-    if (!named) {
-        bool taken = false;
-        file.publishAs(QFileInfo(closed.wanted).dir().filePath(file.uniquePart() + kIncompleteSuffix), &taken);
-    }
+    if (!file.publishAsNumbered(stemOf(closed), kIncompleteSuffix))
+        file.publishAsNumbered(QFileInfo(closed.wanted).dir().filePath(file.uniquePart()), kIncompleteSuffix);
     *name = file.name();
     closed.entry.name = QFileInfo(*name).fileName();
     if (closed.record && entered)
@@ -99,8 +86,9 @@ bool publishComplete(FileCloser::Closed &closed, bool checksum, QString *name, Q
         }
     }
     stepDone("checksum");
-    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        const QString candidate = candidateName(closed.wanted, ".mkv", attempt);
+    const QString stem = stemOf(closed);
+    for (int number = 1; number <= TemporaryFile::kMaxNumberedNames; ++number) {
+        const QString candidate = TemporaryFile::numberedName(stem, number, kFinishedSuffix);
         if (QFileInfo::exists(candidate) || QFileInfo::exists(Evidence::checksumPath(candidate)))
             continue;
         bool taken = false;
@@ -134,9 +122,7 @@ bool publishComplete(FileCloser::Closed &closed, bool checksum, QString *name, Q
             return false;
         }
     }
-    *failure = QStringLiteral("every name from \"%1\" to \"%2\" is taken")
-                   .arg(QFileInfo(candidateName(closed.wanted, ".mkv", 1)).fileName(),
-                        QFileInfo(candidateName(closed.wanted, ".mkv", kMaxNameAttempts)).fileName());
+    *failure = TemporaryFile::allNumberedNamesTaken(stem, kFinishedSuffix);
     return false;
 }
 

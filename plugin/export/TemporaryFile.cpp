@@ -1,6 +1,7 @@
 #include "plugin/export/TemporaryFile.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QtDebug>
@@ -48,6 +49,34 @@ bool stillNamed(int fd, const char *path)
     struct stat named {};
     return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
            opened.st_ino == named.st_ino;
+}
+
+// Gives the file `from` the name `to` unless something has that name
+// (EEXIST); 0 or the error.
+int renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
+{
+    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    int error = errno;
+    // File systems that cannot rename without replacing can still make a
+    // second name, which fails on an existing one, and drop the first.
+    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        error = link(from.constData(), to.constData()) == 0 ? 0 : errno;
+        if (error == 0 && unlink(from.constData()) != 0)
+            qWarning() << "TemporaryFile: cannot remove the name" << QString::fromUtf8(from) << "of"
+                       << QString::fromUtf8(to) << errorText(errno);
+    }
+    // Some (FUSE, network shares) have neither: a plain rename onto a name
+    // that nothing has, looked at just before. Only a file made in that
+    // moment under the same name could be replaced.
+    if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV) {
+        struct stat existing {};
+        if (lstat(to.constData(), &existing) == 0)
+            error = EEXIST;
+        else
+            error = ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+    }
+    return error;
 }
 
 }  // namespace
@@ -131,27 +160,7 @@ int64_t TemporaryFile::size() const
 bool TemporaryFile::publishAs(const QString &target, bool *taken)
 {
     const QByteArray to = target.toUtf8();
-    int error = 0;
-    if (renameat2(AT_FDCWD, _path.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
-        error = errno;
-        // File systems that cannot rename without replacing can still make
-        // a second name, which fails on an existing one, and drop the first.
-        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
-            error = link(_path.constData(), to.constData()) == 0 ? 0 : errno;
-            if (error == 0 && unlink(_path.constData()) != 0)
-                qWarning() << "TemporaryFile: cannot remove the name" << name() << "of" << target << errorText(errno);
-        }
-        // Some (FUSE, network shares) have neither: a plain rename onto a
-        // name that nothing has, looked at just before. Only a file made in
-        // that moment under the same name could be replaced.
-        if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV) {
-            struct stat existing {};
-            if (lstat(to.constData(), &existing) == 0)
-                error = EEXIST;
-            else
-                error = ::rename(_path.constData(), to.constData()) == 0 ? 0 : errno;
-        }
-    }
+    const int error = renameWithoutReplacing(_path, to);
     *taken = error == EEXIST;
     if (error == 0) {
         _path = to;
@@ -161,6 +170,31 @@ bool TemporaryFile::publishAs(const QString &target, bool *taken)
         fail(error, to);
     }
     return error == 0;
+}
+
+bool TemporaryFile::publishAsNumbered(const QString &stem, const QString &suffix)
+{
+    for (int number = 1; number <= kMaxNumberedNames; ++number) {
+        bool taken = false;
+        if (publishAs(numberedName(stem, number, suffix), &taken))
+            return true;
+        if (!taken)
+            return false;
+    }
+    _error = allNumberedNamesTaken(stem, suffix);
+    return false;
+}
+
+QString TemporaryFile::numberedName(const QString &stem, int number, const QString &suffix)
+{
+    return number == 1 ? stem + suffix : QStringLiteral("%1 (%2)%3").arg(stem).arg(number).arg(suffix);
+}
+
+QString TemporaryFile::allNumberedNamesTaken(const QString &stem, const QString &suffix)
+{
+    return QStringLiteral("every name from \"%1\" to \"%2\" is taken")
+        .arg(QFileInfo(numberedName(stem, 1, suffix)).fileName(),
+             QFileInfo(numberedName(stem, kMaxNumberedNames, suffix)).fileName());
 }
 
 bool TemporaryFile::replace(const QString &target)
@@ -183,13 +217,13 @@ void TemporaryFile::discard()
 
 void TemporaryFile::removeLeftovers(const QString &dir, const FinalNameOf &finalNameOf)
 {
-    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4|%5|%6)$")
+    QStringList suffixes;
+    for (const char *suffix : {kChunkSuffix, kChecksumSuffix, kSignatureSuffix, kRecordSuffix})
+        suffixes << QRegularExpression::escape(QLatin1String(suffix));
+    const QRegularExpression ours(QStringLiteral("^%1\\d+-[%2]{%3}(%4)$")
                                       .arg(QLatin1String(kPrefix), QLatin1String(kRandomAlphabet))
                                       .arg(kRandomLength)
-                                      .arg(QRegularExpression::escape(QLatin1String(kChunkSuffix)) + QLatin1Char('|') +
-                                               QRegularExpression::escape(QLatin1String(kChecksumSuffix)) + QLatin1Char('|') +
-                                               QRegularExpression::escape(QLatin1String(kSignatureSuffix)),
-                                           QRegularExpression::escape(QLatin1String(kRecordSuffix))));
+                                      .arg(suffixes.join(QLatin1Char('|'))));
     const QDir folder(dir);
     const QStringList candidates = folder.entryList({QLatin1String(kPrefix) + QLatin1Char('*')}, QDir::Files);
     for (const QString &candidate : candidates) {
@@ -210,10 +244,9 @@ void TemporaryFile::removeLeftovers(const QString &dir, const FinalNameOf &final
             const QByteArray to = target.toUtf8();
             if (to == path) {
                 // A record lists it under this name: it stays.
-            } else if (!target.isEmpty() && link(path.constData(), to.constData()) == 0) {
-                if (unlink(path.constData()) == 0)
-                    qWarning() << "TemporaryFile: named" << QString::fromUtf8(path) << target
-                               << "as its checksum file and record say, which a killed export left";
+            } else if (!target.isEmpty() && renameWithoutReplacing(path, to) == 0) {
+                qWarning() << "TemporaryFile: named" << QString::fromUtf8(path) << target
+                           << "as its checksum file and record say, which a killed export left";
             } else if (unlink(path.constData()) == 0) {
                 qWarning() << "TemporaryFile: removed" << QString::fromUtf8(path) << "which no export is writing";
             }

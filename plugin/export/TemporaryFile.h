@@ -57,6 +57,16 @@ public:
     // Gives the file the name `target`, unless that name exists: then false
     // with *taken set. False with *taken clear is any other failure (logged).
     bool publishAs(const QString &target, bool *taken);
+    // Gives the file the first of the numbered names (numberedName) that
+    // nothing has; false on any other failure, or when all are taken.
+    bool publishAsNumbered(const QString &stem, const QString &suffix);
+
+    // Names tried for one file: "<stem><suffix>" for `number` 1, then
+    // "<stem> (2)<suffix>" and so on up to kMaxNumberedNames.
+    static constexpr int kMaxNumberedNames = 1000;
+    static QString numberedName(const QString &stem, int number, const QString &suffix);
+    // The failure when every numbered name is taken.
+    static QString allNumberedNamesTaken(const QString &stem, const QString &suffix);
     // Gives the file the name `target`, replacing what has that name.
     bool replace(const QString &target);
 
