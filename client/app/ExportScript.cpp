@@ -22,6 +22,7 @@
 #include <QStackedWidget>
 #include <QTreeView>
 #include <algorithm>
+#include <optional>
 
 namespace clientapp {
 
@@ -92,10 +93,12 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     _pollTimer.stop();
     if (!_concluded)
         _message = QStringLiteral("the plug-in opened no export dialog");
+    // Read once the dialog is gone, so after the record's last rewrite.
+    const QJsonObject record = ownRecord();
     // A stop that came as the export ended: the record says how it did.
-    const QString how = ownRecord().value(QStringLiteral("ended")).toObject().value(QStringLiteral("how")).toString();
+    const QString how = record.value(QStringLiteral("ended")).toObject().value(QStringLiteral("how")).toString();
     if (_outcome == Stopped && how != QLatin1String("stopped") && !how.isEmpty()) {
-        _outcome = Written;
+        _stopReason.clear();
         _message.clear();
         conclude();
     }
@@ -105,8 +108,7 @@ ExportScript::Outcome ExportScript::run(QAbstractButton *button, QString *messag
     if (int(_reported.size()) != listed)
         _report.progress(_outcome == Written ? 100.0 : _percent, int(_reported.size()), std::max(_bytesShown, _bytesInFiles));
     if (!_recordPath.isEmpty()) {
-        // Read once the dialog is gone, so after the record's last rewrite.
-        const QJsonObject signature = ownRecord().value(QStringLiteral("signature")).toObject();
+        const QJsonObject signature = record.value(QStringLiteral("signature")).toObject();
         _report.line(QStringLiteral("Record %1").arg(_recordPath));
         _report.line(signature.value(QStringLiteral("signed")).toBool()
                          ? QStringLiteral("Signed by %1 (%2)")
@@ -244,6 +246,8 @@ void ExportScript::readRows()
 {
     if (!_model)
         return;
+    // Read when a finished row needs it, once for all such rows.
+    std::optional<QJsonObject> record;
     for (int row = 0; row < _model->rowCount(); ++row) {
         // Only the last row ever changes: a row whose file was announced is done.
         if (_reportedRows.contains(row))
@@ -267,12 +271,12 @@ void ExportScript::readRows()
         }
         const QDateTime from = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::From).toLongLong());
         const QDateTime to = QDateTime::fromMSecsSinceEpoch(value(_model, row, statusrole::To).toLongLong());
-        // The export's record names the file exactly; without a record, the
-        // newest file named after those times.
-        // Without a record (none could be made), the newest file of that name.
+        // The export's record names the file exactly; without a record (none could be made), the newest file of that name.
+        if (!record)
+            record = ownRecord();
         ExportedFile file;
-        if (!recordedFile(from.toMSecsSinceEpoch(), to.toMSecsSinceEpoch(), &file) &&
-            (!ownRecord().isEmpty() || !findExportedFile(_options.outDir, from, to, &file) ||
+        if (!recordedFile(*record, from.toMSecsSinceEpoch(), to.toMSecsSinceEpoch(), &file) &&
+            (!record->isEmpty() || !findExportedFile(_options.outDir, from, to, &file) ||
              _reported.contains(file.path)))
             continue;
         _reported.insert(file.path);
@@ -301,16 +305,7 @@ void ExportScript::concludeWhenEnded()
     // error ended the export.
     if (!_dialog || _concluded || !_buttons || _buttons->standardButtons() != QDialogButtonBox::Close)
         return;
-    if (_stopReason.isEmpty()) {
-        conclude();
-        return;
-    }
-    readRows();
-    _concluded = true;
-    _pollTimer.stop();
-    _outcome = Stopped;
-    _message = _stopReason;
-    _dialog->reject();
+    conclude();
 }
 
 void ExportScript::conclude()
@@ -324,7 +319,10 @@ void ExportScript::conclude()
     // record says the export failed.
     if (_rowError.isEmpty() && ended.value(QStringLiteral("how")).toString() == QLatin1String("error"))
         _rowError = QStringLiteral("Error");
-    if (!_rowError.isEmpty()) {
+    if (!_stopReason.isEmpty()) {
+        _outcome = Stopped;
+        _message = _stopReason;
+    } else if (!_rowError.isEmpty()) {
         _outcome = ExportFailed;
         _message = _rowError;
         // The record says what failed where, in the system's words.
@@ -371,9 +369,9 @@ QJsonObject ExportScript::ownRecord()
     return _recordPath.isEmpty() ? QJsonObject() : readJson(_recordPath);
 }
 
-bool ExportScript::recordedFile(qint64 fromMs, qint64 toMs, ExportedFile *file)
+bool ExportScript::recordedFile(const QJsonObject &record, qint64 fromMs, qint64 toMs, ExportedFile *file)
 {
-    const QJsonArray files = ownRecord().value(QStringLiteral("files")).toArray();
+    const QJsonArray files = record.value(QStringLiteral("files")).toArray();
     for (const QJsonValue &entry : files) {
         const QJsonObject object = entry.toObject();
         const auto ms = [&object](const char *key) {
@@ -395,8 +393,9 @@ void ExportScript::reportUnlistedFiles()
     if (!_concluded)
         return;
     ExportedFile recorded;
-    if (!ownRecord().isEmpty()) {
-        while (recordedFile(-1, -1, &recorded)) {
+    const QJsonObject record = ownRecord();
+    if (!record.isEmpty()) {
+        while (recordedFile(record, -1, -1, &recorded)) {
             _reported.insert(recorded.path);
             _bytesInFiles += recorded.sizeBytes;
             _report.file(recorded);

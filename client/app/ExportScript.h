@@ -59,7 +59,7 @@ private:
     QJsonObject ownRecord();
     // A file of this export's record not listed yet: the one with those
     // first and last block times, or any (fromMs -1). False when none.
-    bool recordedFile(qint64 fromMs, qint64 toMs, ExportedFile *file);
+    bool recordedFile(const QJsonObject &record, qint64 fromMs, qint64 toMs, ExportedFile *file);
 
     const ExportOptions &_options;
     ExportReport &_report;

@@ -222,10 +222,11 @@ void Verifier::checkFile(const QJsonObject &entry)
     const QString sha256 = entry.value(QStringLiteral("sha256")).toString();
     _accounted.insert(name);
     const QFileInfo info(path);
+    const qint64 listedBytes = qint64(entry.value(QStringLiteral("sizeBytes")).toDouble());
     if (!info.isFile())
         problem("missing", name);
-    else if (info.size() != qint64(entry.value(QStringLiteral("sizeBytes")).toDouble()))
-        problem("changed", name, QStringLiteral("%1 bytes, the record says %2").arg(info.size()).arg(qint64(entry.value(QStringLiteral("sizeBytes")).toDouble())));
+    else if (info.size() != listedBytes)
+        problem("changed", name, QStringLiteral("%1 bytes, the record says %2").arg(info.size()).arg(listedBytes));
     else if (!sha256.isEmpty() && sha256Of(path) != sha256.toLatin1())
         problem("changed", name, QStringLiteral("its SHA-256 is not the record's"));
     else

@@ -55,14 +55,6 @@ size_t ArchiveFolder::firstEndingAfter(int64_t timeMs) const
     return size_t(it - _fragments.begin());
 }
 
-size_t ArchiveFolder::fragmentAt(int64_t timeMs) const
-{
-    const size_t index = firstEndingAfter(timeMs);
-    if (index == _fragments.size() || _fragments[index]->startMs() > timeMs)
-        return _fragments.size();
-    return index;
-}
-
 ArchiveFolder::Position ArchiveFolder::feedPosition(int64_t timeMs) const
 {
     const size_t index = firstEndingAfter(timeMs);

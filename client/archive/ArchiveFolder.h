@@ -36,8 +36,6 @@ public:
     // Time of the marker after fragment `fragment`: the next one's start, or
     // the end marker time after the last.
     int64_t markerTimeAfter(size_t fragment) const;
-    // The fragment with start <= t < end, or fragments().size().
-    size_t fragmentAt(int64_t timeMs) const;
 
 private:
     size_t firstEndingAfter(int64_t timeMs) const;

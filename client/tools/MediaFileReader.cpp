@@ -31,6 +31,13 @@ QString codecName(const AVCodecParameters *parameters)
     return QLatin1String(avcodec_get_name(parameters->codec_id));
 }
 
+// Whether the codec data is an hvcC record (its version byte first, and
+// room for the count of its arrays) rather than Annex B.
+bool isHvccRecord(const AVCodecParameters *parameters)
+{
+    return parameters->extradata_size > kHvccArrayCountOffset && parameters->extradata[0] == 1;
+}
+
 // Whether every parameter set an hvcC record announces lies inside it.
 // FFmpeg 5.1's hevc_mp4toannexb grows its output once per announced set, even
 // past the record's end (where it reads zeros), before it gives up: a damaged
@@ -41,7 +48,7 @@ bool hvccSetsFit(const AVCodecParameters *parameters)
 {
     const uint8_t *data = parameters->extradata;
     const int64_t sizeBytes = parameters->extradata_size;
-    if (sizeBytes <= kHvccArrayCountOffset || data[0] != 1)
+    if (!isHvccRecord(parameters))
         return true;  // no hvcC record: the filter decides
     int64_t at = kHvccArrayCountOffset + 1;
     for (int array = data[kHvccArrayCountOffset]; array > 0; --array) {
@@ -137,8 +144,7 @@ Outcome MediaFileReader::prepareVideo()
     // 5.1's hevc_mp4toannexb adds them to every key frame, so key frames
     // with their own pass a second filter that is given a record announcing
     // no sets (the same length size) and adds nothing.
-    if (outcome.ok() && parameters->codec_id == AV_CODEC_ID_HEVC && parameters->extradata_size > kHvccArrayCountOffset &&
-        parameters->extradata[0] == 1) {
+    if (outcome.ok() && parameters->codec_id == AV_CODEC_ID_HEVC && isHvccRecord(parameters)) {
         media::CodecParametersHolder bare(avcodec_parameters_alloc());
         if (!bare || avcodec_parameters_copy(bare.get(), parameters) < 0)
             return failure("avcodec_parameters_copy", AVERROR(ENOMEM));

@@ -283,22 +283,15 @@ bool Evidence::publishChecksum(const QString &path, const QByteArray &sha256, bo
     const QByteArray line = sha256 + "  " + QFileInfo(path).fileName().toUtf8() + "\n";
     // Written under a private name and moved into place without replacing:
     // another export may finish a file of the same name at the same moment.
-    std::unique_ptr<TemporaryFile> out =
-        TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kChecksumSuffix, error);
     bool nameTaken = false;
+    QString why;
+    const bool published =
+        TemporaryFile::publishNew(checksumPath(path), TemporaryFile::kChecksumSuffix, line, &nameTaken, &why);
+    if (nameTaken)
+        qWarning() << "Evidence: not replacing" << checksumPath(path);
     if (taken)
-        *taken = false;
-    if (!out)
-        return false;
-    if (!out->write(line) || !out->sync() || !out->publishAs(checksumPath(path), &nameTaken)) {
-        if (nameTaken)
-            qWarning() << "Evidence: not replacing" << checksumPath(path);
-        if (taken)
-            *taken = nameTaken;
-        if (error)
-            *error = out->error();
-        out->discard();
-        return false;
-    }
-    return true;
+        *taken = nameTaken;
+    if (error && !published && !nameTaken)
+        *error = why;
+    return published;
 }

@@ -2,6 +2,7 @@
 
 #include "plugin/entry/Factory.h"
 #include "plugin/export/TemporaryFile.h"
+#include "plugin/export/TimeTrack.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -39,13 +40,6 @@ QJsonObject instant(int64_t ms)
         {QStringLiteral("utc"), local.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("ms"), double(ms)},
     };
-}
-
-// "+01:00": the local zone's offset from UTC at `ms`.
-QString zoneOffset(int64_t ms)
-{
-    const int offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
-    return QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600, std::abs(offset) % 3600 / 60);
 }
 
 // An open end ("up to the end of the archive") is written as null.
@@ -334,7 +328,7 @@ QByteArray ExportRecord::toJson() const
         // on the zone, which an export that reproduces them must use.
         {QStringLiteral("zone"),
          QJsonObject{{QStringLiteral("name"), QString::fromLatin1(QTimeZone::systemTimeZoneId())},
-                     {QStringLiteral("offset"), zoneOffset(_startedAtMs)}}},
+                     {QStringLiteral("offset"), TimeTrack::offsetText(QDateTime::fromMSecsSinceEpoch(_startedAtMs).offsetFromUtc())}}},
         {QStringLiteral("started"), instant(_startedAtMs)},
         {QStringLiteral("requested"),
          QJsonObject{{QStringLiteral("from"), instant(_fromMs)}, {QStringLiteral("to"), instantOrOpen(_toMs)}}},

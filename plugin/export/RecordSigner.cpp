@@ -192,13 +192,9 @@ QString RecordSigner::write(const QString &path, const QByteArray &bytes) const
 
     // As the checksum files: a name of its own, flushed, then moved into
     // place without replacing anything.
-    const std::unique_ptr<TemporaryFile> file =
-        TemporaryFile::create(QFileInfo(path).path(), TemporaryFile::kSignatureSuffix);
-    if (!file)
-        return QStringLiteral("cannot create the signature %1").arg(path);
     bool taken = false;
-    if (file->write(der) && file->sync() && file->publishAs(path, &taken))
+    QString error;
+    if (TemporaryFile::publishNew(path, TemporaryFile::kSignatureSuffix, der, &taken, &error))
         return QString();
-    file->discard();
-    return taken ? QStringLiteral("not replacing %1").arg(path) : QStringLiteral("cannot write the signature %1").arg(path);
+    return taken ? error : QStringLiteral("cannot write the signature %1: %2").arg(path, error);
 }

@@ -172,6 +172,20 @@ bool TemporaryFile::publishAs(const QString &target, bool *taken)
     return error == 0;
 }
 
+bool TemporaryFile::publishNew(const QString &target, const char *suffix, const QByteArray &bytes, bool *taken,
+                               QString *error)
+{
+    *taken = false;
+    const std::unique_ptr<TemporaryFile> file = create(QFileInfo(target).path(), suffix, error);
+    if (!file)
+        return false;
+    if (file->write(bytes) && file->sync() && file->publishAs(target, taken))
+        return true;
+    *error = *taken ? QStringLiteral("not replacing %1").arg(target) : file->error();
+    file->discard();
+    return false;
+}
+
 bool TemporaryFile::publishAsNumbered(const QString &stem, const QString &suffix)
 {
     for (int number = 1; number <= kMaxNumberedNames; ++number) {

@@ -67,6 +67,11 @@ public:
     static QString numberedName(const QString &stem, int number, const QString &suffix);
     // The failure when every numbered name is taken.
     static QString allNumberedNamesTaken(const QString &stem, const QString &suffix);
+    // Writes `bytes` to a new file in `target`'s folder (`suffix` while it is
+    // written), flushed, then named `target` unless that name exists (false
+    // with *taken set). False on any failure, which *error tells.
+    static bool publishNew(const QString &target, const char *suffix, const QByteArray &bytes, bool *taken,
+                           QString *error);
     // Gives the file the name `target`, replacing what has that name.
     bool replace(const QString &target);
 

@@ -26,15 +26,16 @@ QByteArray localText(int64_t ms, int *offsetSeconds)
 {
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
     *offsetSeconds = local.offsetFromUtc();
-    const int offsetMinutes = std::abs(*offsetSeconds) / 60;
-    return (local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + QLatin1Char(*offsetSeconds < 0 ? '-' : '+') +
-            QStringLiteral("%1:%2")
-                .arg(offsetMinutes / 60, 2, 10, QLatin1Char('0'))
-                .arg(offsetMinutes % 60, 2, 10, QLatin1Char('0')))
-        .toUtf8();
+    return (local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + TimeTrack::offsetText(*offsetSeconds)).toUtf8();
 }
 
 }  // namespace
+
+QString TimeTrack::offsetText(int offsetSeconds)
+{
+    const int minutes = std::abs(offsetSeconds) / 60;
+    return QString::asprintf("%c%02d:%02d", offsetSeconds < 0 ? '-' : '+', minutes / 60, minutes % 60);
+}
 
 QByteArray TimeTrack::cueText(int64_t wallClockMs)
 {

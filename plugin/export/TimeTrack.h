@@ -15,6 +15,7 @@
 #define PLUGIN_EXPORT_TIMETRACK_H_
 
 #include <QByteArray>
+#include <QString>
 #include <cstdint>
 
 struct AVFormatContext;
@@ -23,11 +24,12 @@ class TimeTrack {
 public:
     // The stream's title.
     static constexpr const char *kTitle = "Recording time";
+    // "+01:00": an offset from UTC as the cues (and the export record) give it.
+    static QString offsetText(int offsetSeconds);
 
     // Adds the stream after those of the informers, before the header is
     // written. False when no stream can be added.
     bool addStream(AVFormatContext *context);
-    bool added() const { return _streamIndex >= 0; }
 
     // Before the block recorded at `wallClockMs` is written at `fileMs`: when
     // it begins a new second, writes the cue it ends and opens the next.

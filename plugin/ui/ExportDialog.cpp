@@ -316,19 +316,11 @@ void ExportDialog::customEvent(QEvent *event)
         _model->addRow(report->time);
         break;
     case ControllerEvent::FileClosed:
-        _model->setTo(report->time);
-        _model->setFile(FileFacts{details.fileName, details.sizeBytes, details.sha256, details.complete});
-        if (details.complete) {
-            ++_files;
-            _bytes += std::max<int64_t>(details.sizeBytes, 0);
-            _sizesKnown = _sizesKnown && details.sizeBytes >= 0;
-        }
+        _model->setTo(report->time, FileFacts{details.fileName, details.sizeBytes, details.sha256, details.complete});
         // A file closed after an error is the one the error stopped: its row
         // keeps saying so, with its end time.
-        if (_failed) {
-            _model->setError(_errorCode);
-            _model->setReason(_errorReason);
-        }
+        if (_failed)
+            _model->setError(_errorCode, _errorReason);
         endWhenFilesAreDone();
         break;
     case ControllerEvent::Finished:
@@ -356,9 +348,8 @@ void ExportDialog::showError(uint32_t code, const QString &reason)
     // Without the engine's reason, the folder may still tell one.
     _errorReason = reason.isEmpty() && !_folder.isEmpty() ? folderProblem(_folder) : reason;
     if (!_model->hasRows())
-        _model->addFailedRow(code);
-    _model->setError(code);
-    _model->setReason(_errorReason);
+        _model->addFailedRow();
+    _model->setError(code, _errorReason);
     endWhenFilesAreDone();
 }
 
@@ -445,9 +436,20 @@ void ExportDialog::showSummary()
         lines << zkTranslation("MSGI_EXPORT_STOPPED");
     else
         lines << zkTranslation("MSGI_EXPORT_FINISHED");
-    QString files = QString::number(_files);
-    if (_files > 0 && _sizesKnown)
-        files += QStringLiteral(", ") + StatusListModel::sizeText(_bytes);
+    // The complete files closed, and their total size when every one is known.
+    int fileCount = 0;
+    int64_t bytes = 0;
+    bool sizesKnown = true;
+    for (const StatusRow &row : _model->rows()) {
+        if (row.to == -1 || !row.file.complete)
+            continue;
+        ++fileCount;
+        bytes += std::max<int64_t>(row.file.sizeBytes, 0);
+        sizesKnown = sizesKnown && row.file.sizeBytes >= 0;
+    }
+    QString files = QString::number(fileCount);
+    if (fileCount > 0 && sizesKnown)
+        files += QStringLiteral(", ") + StatusListModel::sizeText(bytes);
     lines << StatusListModel::labelled("MSGS_FILES", files);
     if (!_folder.isEmpty())
         lines << StatusListModel::labelled("MSGS_FOLDER", QDir::toNativeSeparators(_folder));

@@ -118,9 +118,6 @@ private:
     bool _followList = true;     // the list shows its last row (the operator did not scroll away)
     // What the summary tells.
     QString _folder;             // the folder the export writes into
-    int _files = 0;              // complete files closed
-    int64_t _bytes = 0;          // their total size
-    bool _sizesKnown = true;     // every closed file's size was reported
     QString _recordPath;         // the export record; empty when not reported
     int64_t _unreadMs = 0;       // recorded time of the period that could not be read
     QString _signedBy;           // the record's signer; empty when it is not signed

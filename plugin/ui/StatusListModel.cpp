@@ -175,7 +175,7 @@ void StatusListModel::appendRow(const StatusRow &row)
 
 void StatusListModel::addRow(int64_t fromMs) { appendRow(StatusRow{fromMs, -1, 0.0, 0, false, {}, {}}); }
 
-void StatusListModel::addFailedRow(uint32_t code) { appendRow(StatusRow{-1, -1, 0.0, code, true, {}, {}}); }
+void StatusListModel::addFailedRow() { appendRow(StatusRow{-1, -1, 0.0, 0, true, {}, {}}); }
 
 bool StatusListModel::lastFileOpen() const
 {
@@ -188,7 +188,7 @@ void StatusListModel::lastRowChanged(int firstColumn, int lastColumn)
     emit dataChanged(index(row, firstColumn), index(row, lastColumn));
 }
 
-void StatusListModel::setTo(int64_t toMs)
+void StatusListModel::setTo(int64_t toMs, const FileFacts &file)
 {
     if (_rows.empty())
         return;
@@ -196,33 +196,19 @@ void StatusListModel::setTo(int64_t toMs)
     row.to = toMs;
     row.code = 0;
     row.finished = true;
-    lastRowChanged(1, 2);
+    row.file = file;
+    lastRowChanged(0, 2);
 }
 
-void StatusListModel::setError(uint32_t code)
+void StatusListModel::setError(uint32_t code, const QString &reason)
 {
     if (_rows.empty())
         return;
     StatusRow &row = _rows.back();
     row.code = code;
+    row.reason = reason;
     row.finished = true;
     lastRowChanged(2, 2);
-}
-
-void StatusListModel::setReason(const QString &reason)
-{
-    if (_rows.empty())
-        return;
-    _rows.back().reason = reason;
-    lastRowChanged(2, 2);
-}
-
-void StatusListModel::setFile(const FileFacts &file)
-{
-    if (_rows.empty())
-        return;
-    _rows.back().file = file;
-    lastRowChanged(0, 2);
 }
 
 void StatusListModel::setProgress(double fraction)

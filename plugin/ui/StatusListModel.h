@@ -52,19 +52,17 @@ public:
 
     // A new file started at `fromMs`.
     void addRow(int64_t fromMs);
-    // The last file was closed; its last block is at `toMs`. Clears an error.
-    void setTo(int64_t toMs);
-    void setError(uint32_t code);
-    // The last row's error is explained by `reason`.
-    void setReason(const QString &reason);
-    // The last row's file as it was closed.
-    void setFile(const FileFacts &file);
+    // The last file was closed as `file`; its last block is at `toMs`.
+    // Clears an error.
+    void setTo(int64_t toMs, const FileFacts &file);
+    // The last row failed with `code`, explained by `reason`.
+    void setError(uint32_t code, const QString &reason);
     void setProgress(double fraction);
     // The export ended; without any row the list turns into the no-data cell.
     void finish();
     // An error before any file was written (or the export could not start):
-    // one failed row without times, carrying `code`.
-    void addFailedRow(uint32_t code);
+    // one row without times, to carry the error.
+    void addFailedRow();
 
     bool hasRows() const { return !_rows.empty(); }
     const std::vector<StatusRow> &rows() const { return _rows; }
